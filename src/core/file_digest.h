@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+inline constexpr const char* noDigest = "None";
+
+// 32 lowercase hexadecimal digits of the MD5 of the file's content, or "None" when there is no
+// file, it is a folder, or it cannot be read.
+std::string fileDigest(const std::string& path);

@@ -1,0 +1,77 @@
+#include "core/launcher_state.h"
+
+#include "core/protocol.h"
+#include "update/download.h"
+
+LauncherState launcherState;
+
+void markStateChanged() { launcherState.revision.fetch_add(1, std::memory_order_release); }
+
+bool refreshSnapshot(LauncherSnapshot& snapshot) {
+    // The progress lives in the Downloader; it moves without a lock, so compare it separately.
+    const std::int32_t progress = downloader.progressPercent.load(std::memory_order_acquire);
+    const std::uint64_t revision = launcherState.revision.load(std::memory_order_acquire);
+    if (revision == snapshot.revision && progress == snapshot.progressPercent) return false;
+    std::lock_guard lock(launcherState.textLock);
+    snapshot.revision = launcherState.revision.load(std::memory_order_acquire);
+    snapshot.statusText = launcherState.statusText;
+    snapshot.gameVersion = launcherState.gameVersion;
+    snapshot.newsItems = launcherState.newsItems;
+    snapshot.updatePhase = launcherState.updatePhase.load(std::memory_order_acquire);
+    snapshot.progressPercent = progress;
+    return true;
+}
+
+void setStatusText(std::string text) {
+    {
+        std::lock_guard lock(launcherState.textLock);
+        launcherState.statusText = std::move(text);
+    }
+    markStateChanged();
+}
+
+void setGameVersion(std::string text) {
+    {
+        std::lock_guard lock(launcherState.textLock);
+        launcherState.gameVersion = std::move(text);
+    }
+    markStateChanged();
+}
+
+std::string currentGameVersion() {
+    std::lock_guard lock(launcherState.textLock);
+    return launcherState.gameVersion;
+}
+
+void setUpdatePhase(std::int32_t phase) {
+    launcherState.updatePhase.store(phase, std::memory_order_release);
+    markStateChanged();
+}
+
+void appendNewsItems(std::vector<std::string> items) {
+    if (items.empty()) return;
+    {
+        std::lock_guard lock(launcherState.textLock);
+        for (auto& item : items) launcherState.newsItems.push_back(std::move(item));
+    }
+    markStateChanged();
+}
+
+void storeNewsList(std::string_view message) {
+    if (message.size() < 5) return;
+    const auto count = static_cast<unsigned char>(message[4]);
+    std::size_t position = 5;
+    std::vector<std::string> items;
+    for (unsigned i = 0; i < count; ++i) {
+        // A message that claims more items than it holds keeps the items read so far.
+        if (position >= message.size()) break;
+        const auto length = static_cast<unsigned char>(message[position]);
+        ++position;
+        auto item = readField(message, position, length);
+        if (!item) break;
+        position += item->size();
+        items.push_back(std::move(*item));
+    }
+    // One append, so the interface never shows half of one message's items.
+    appendNewsItems(std::move(items));
+}

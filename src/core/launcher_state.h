@@ -1,0 +1,61 @@
+// The one process-wide record through which the parts of the launcher talk to each other.
+//
+// Message handlers write it from the worker thread; the interface thread reads it every frame.
+// The texts and the news list sit behind one lock; the integers are atomics. Every change bumps
+// `revision`, so a reader that already holds the current snapshot need not copy again.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/net.h"
+
+inline constexpr const char* initialStatusText = "Checking for new update..";
+
+struct LauncherState {
+    std::mutex textLock; // guards statusText, gameVersion, newsItems
+    std::string statusText = initialStatusText;
+    std::string gameVersion;
+    std::vector<std::string> newsItems;
+
+    std::atomic<std::int32_t> updatePhase{0};
+    std::atomic<std::int32_t> serverAccepted{0};
+    std::atomic<std::int32_t> sendFailures{0};
+    std::atomic<std::uint64_t> revision{0};
+
+    // Written once by start-up before any other thread exists; read-only afterwards.
+    std::string launcherDigest;
+    platform::SocketHandle serverSocket = platform::invalidSocket;
+    void* mainWindow = nullptr; // the platform window (an SDL_Window on this build)
+};
+
+extern LauncherState launcherState;
+
+// What the interface draws: one consistent copy of the shared fields.
+struct LauncherSnapshot {
+    std::uint64_t revision = ~std::uint64_t{0};
+    std::string statusText;
+    std::int32_t updatePhase = 0;
+    std::string gameVersion;
+    std::vector<std::string> newsItems;
+    std::int32_t progressPercent = 0;
+};
+
+// Refreshes `snapshot` from the shared state; returns false (and copies nothing) when nothing
+// changed since `snapshot` was taken.
+bool refreshSnapshot(LauncherSnapshot& snapshot);
+
+void setStatusText(std::string text);
+void setGameVersion(std::string text);
+std::string currentGameVersion();
+void setUpdatePhase(std::int32_t phase);
+void appendNewsItems(std::vector<std::string> items);
+// For any writer of shared values that live outside this record (the download progress).
+void markStateChanged();
+
+// Handler of server message 1000.
+void storeNewsList(std::string_view message);

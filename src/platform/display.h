@@ -1,0 +1,18 @@
+// The primary screen (GetSystemMetrics SM_CXSCREEN / SM_CYSCREEN).
+#pragma once
+
+#include <functional>
+
+namespace platform {
+
+struct ScreenSize {
+    int width = 0;
+    int height = 0;
+};
+
+// SDL_GetDesktopDisplayMode(0); zeros when there is no display.
+ScreenSize screenSize();
+// Tests fix the size through this hook; an empty function restores the real screen.
+void setScreenSizeHook(std::function<ScreenSize()> hook);
+
+} // namespace platform

@@ -1,0 +1,63 @@
+// Files and folders, as the update engine and the settings code need them.
+//
+// [X] paths are UTF-8 bytes; there is one form of each routine where Windows had A and W forms
+// [X] read-only = the owner's write bit; hidden and system = the user.DOSATTRIB extended
+//     attribute as Wine stores it, where the file system has extended attributes
+// [X] delete errors sorted as Windows' 2 / 5,32 / other: ENOENT; EACCES, EPERM, EBUSY, ETXTBSY; rest
+// [X] a move that never replaces an existing file (MoveFile)
+// [X] one-level folder creation where an existing folder is success (CreateDirectory)
+// [X] names from the server or an archive: '\' becomes '/', and each component is matched to an
+//     existing entry without regard to case, as Windows and Wine would
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The Windows attribute bits; the rules above this layer are written in their terms.
+inline constexpr std::uint32_t attributeReadOnly = 0x1;
+inline constexpr std::uint32_t attributeHidden = 0x2;
+inline constexpr std::uint32_t attributeSystem = 0x4;
+inline constexpr std::uint32_t attributeDirectory = 0x10;
+inline constexpr std::uint32_t attributeNormal = 0x80;
+
+// Nothing when nothing exists at `path`.
+std::optional<std::uint32_t> fileAttributes(const std::string& path);
+// attributeNormal clears read-only, hidden and system.
+bool setFileAttributes(const std::string& path, std::uint32_t attributes);
+
+enum class DeleteResult { deleted, notFound, busy, failed };
+struct DeleteOutcome {
+    DeleteResult result;
+    int errorCode; // errno; 0 when deleted
+};
+DeleteOutcome deleteFile(const std::string& path);
+
+bool pathExists(const std::string& path);
+bool isFolder(const std::string& path);
+// One level; an existing folder is success.
+bool createFolder(const std::string& path);
+// Never replaces an existing file at `to`.
+bool moveFileNoReplace(const std::string& from, const std::string& to);
+// Atomically replaces `to` (used to put a completed download in place).
+bool replaceFile(const std::string& from, const std::string& to);
+bool makeExecutable(const std::string& path);
+bool setModificationTime(const std::string& path, std::time_t time);
+
+// The running executable's full path; empty when it cannot be had.
+std::string executablePath();
+// Names of the entries of `folder` (no "." or ".."), in the order the system gives them.
+std::vector<std::string> listFolder(const std::string& folder);
+
+// `folder` (ending with '/') joined with `relative`, where '\' becomes '/' and each component
+// that matches an existing entry without regard to ASCII case takes that entry's spelling.
+std::string resolveCaseInsensitive(const std::string& folder, const std::string& relative);
+// True when `relative` (with '\' read as '/') is not absolute and has no ".." component,
+// so that joining it to a folder cannot leave that folder.
+bool isContainedRelativePath(const std::string& relative);
+
+} // namespace platform

@@ -1,0 +1,49 @@
+// Processes: the running game, starting programs, ending this one, pausing.
+//
+// [X] the tool-help snapshot becomes a scan of /proc: a process's name is /proc/PID/comm and the
+//     last component of its argv[0] (split on '/' and '\'), so a game run under Wine is found
+// [X] TerminateProcess becomes SIGKILL
+// [X] CreateProcess of "Halcyra.exe quietmoor" becomes posix_spawn, directly when the file is
+//     executable, otherwise through wine; inside a Wine prefix the client runs in that prefix
+// [X] the process ends with _exit after flushing the standard streams: other threads are still
+//     running, so static destructors must not run under them
+// [X] a seam for tests: the process table can be replaced
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+struct ProcessEntry {
+    int pid = 0;
+    std::string name;  // /proc/PID/comm
+    std::string argv0; // first word of /proc/PID/cmdline
+};
+
+struct ProcessTable {
+    std::function<std::vector<ProcessEntry>()> list;
+    std::function<bool(int pid)> terminate;
+};
+// The live table by default; tests install their own and restore with an empty table.
+void setProcessTable(ProcessTable table);
+std::vector<ProcessEntry> listProcesses();
+bool terminateProcess(int pid);
+
+// Starts `program` with `arguments` in `workingFolder` without waiting for it; false on failure.
+bool startProcess(const std::string& program, const std::vector<std::string>& arguments,
+                  const std::string& workingFolder);
+// Starts a downloaded program as a detached process (ShellExecute "open" of an executable).
+bool startDetached(const std::string& program);
+// Starts the game client `clientName` with `argument`: looked for in `launcherFolder`, then in the
+// working folder, started directly when executable, otherwise through wine.
+bool startGameClient(const std::string& launcherFolder, const std::string& clientName,
+                     const std::string& argument);
+// Opens an address in the player's browser (ShellExecute "open" of a URL).
+void openAddress(const std::string& url);
+
+[[noreturn]] void endProcess(int exitCode);
+void sleepMilliseconds(int milliseconds);
+
+} // namespace platform

@@ -1,0 +1,12 @@
+// Handler of message 1002: bring the installation to the newest listed patch version.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+void runPatchUpdate(std::string_view message);
+std::string readInstalledVersion();
+std::string installFolderAnsi();
+std::vector<std::string> splitText(std::string_view text, std::string_view delimiter);
+std::vector<std::u16string> splitText(std::u16string_view text, std::u16string_view delimiter);

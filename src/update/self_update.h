@@ -1,0 +1,15 @@
+// Handler of message 1001: replace the launcher when the server says it is out of date.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// brandName + "Launcher" + the platform's executable suffix, and the old-copy name.
+std::string launcherFileName();
+std::string oldLauncherFileName();
+
+void runLauncherSelfUpdate(std::string_view message);
+void replaceLauncher(const std::string& url);
+void removeOldLaunchers();
+std::vector<std::string> listExecutables(const std::string& folder);
