@@ -1,0 +1,40 @@
+// Pictures and fonts that are part of the launcher's executable.
+#pragma once
+
+#include <cstddef>
+
+// Picture resource numbers.
+inline constexpr int backgroundResource = 102;
+inline constexpr int communityResource = 103;
+inline constexpr int settingsResource = 104;
+inline constexpr int iconResource = 106;
+inline constexpr int newsResource = 107;
+inline constexpr int supportResource = 111;
+
+struct EmbeddedData {
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+};
+
+// The PNG bytes of a picture resource; empty when the executable has no such resource.
+EmbeddedData embeddedPicture(int resourceId);
+
+// An OpenGL texture made from a picture resource; empty (texture 0) when the picture is missing.
+struct Picture {
+    unsigned texture = 0;
+    int width = 0;
+    int height = 0;
+    explicit operator bool() const { return texture != 0; }
+};
+
+extern Picture backgroundPicture;
+extern Picture communityButtonPicture;
+extern Picture settingsButtonPicture;
+extern Picture newsPicture;
+extern Picture supportButtonPicture;
+
+// Needs the OpenGL context current on the calling thread.
+void loadPicture(int resourceId, Picture& picture);
+// Fills the font atlas (text font plus the two merged icon fonts) and sets the style; needs the
+// interface context.
+void setupFontsAndStyle();
