@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the launcher and runs every test: unit tests, then the tests of the real launcher
+# against the development server under a virtual X display. Then the unit tests again under
+# AddressSanitizer + UndefinedBehaviorSanitizer (set LAUNCHER_SKIP_SANITIZERS=1 to leave that out).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/setup.sh
+
+jobs=$(nproc)
+build() { # folder, extra cmake arguments...
+  local dir=$1
+  shift
+  cmake -S "$root" -B "$dir" -G Ninja -DLAUNCHER_WERROR=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+}
+
+# A display for the window and the message boxes; SDL needs xfonts-base for its boxes.
+xvfb_pid=""
+cleanup() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+  for n in $(seq 90 99); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+    break
+  done
+fi
+
+build build
+(cd build && ctest --output-on-failure --timeout 600)
+
+if [ "${LAUNCHER_SKIP_SANITIZERS:-0}" != 1 ]; then
+  build build-asan -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_SANITIZE=address
+  (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -L unit --timeout 600)
+fi
