@@ -15,6 +15,8 @@ namespace platform {
 
 // A transfer that moves no byte for this long is abandoned.
 inline constexpr int downloadStallSeconds = 30;
+// Tests shorten the stall limit (it also bounds connecting); 0 restores downloadStallSeconds.
+void setDownloadStallSeconds(int seconds);
 
 using DownloadProgress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 

@@ -28,6 +28,8 @@ struct ProcessTable {
 };
 // The live table by default; tests install their own and restore with an empty table.
 void setProcessTable(ProcessTable table);
+// The live /proc scan and SIGKILL, whatever table is installed (for tests that narrow the view).
+ProcessTable liveProcessTable();
 std::vector<ProcessEntry> listProcesses();
 bool terminateProcess(int pid);
 

@@ -1,0 +1,128 @@
+// Downloads from the update server: making room for the target, fetching, and the progress sink.
+#include "update/download.h"
+
+#include <iostream>
+#include <mutex>
+#include <set>
+
+#include "platform/files.h"
+#include "platform/http.h"
+#include "platform/process.h"
+
+namespace {
+
+constexpr const char* attributesFailedText = "Failed to remove attributes for: ";
+constexpr const char* deleteFailedText = "Failed to delete file: ";
+constexpr const char* deleteErrorText = " Error: ";
+constexpr const char* deleteRetriesText = "Failed to delete file after retries: ";
+constexpr const char* prepareFailedText = "Failed to prepare file for download: ";
+constexpr const char* downloadFailedText = "Download failed for: ";
+constexpr const char* downloadCodeText = " HRESULT: ";
+
+constexpr int deleteAttempts = 3;
+constexpr int deleteRetryPauseMs = 100;
+constexpr std::uint32_t blockingAttributes =
+    platform::attributeReadOnly | platform::attributeHidden | platform::attributeSystem;
+// Where rename cannot put a completed download in place, the file cannot be written.
+constexpr int unwritableCode = -1;
+
+void diagnose(const std::string& line) {
+    std::cerr << line + '\n' << std::flush;
+}
+
+// A download goes to a file beside its target and replaces the target only when complete, so an
+// interrupted transfer never leaves a truncated file under the target's name. Two downloads of
+// the same target at once (two patch lists in flight) each get their own temporary.
+class TemporaryName {
+  public:
+    explicit TemporaryName(const std::string& target) {
+        std::lock_guard lock(namesLock);
+        name_ = target + ".part";
+        for (int n = 2; inUse.count(name_) != 0; ++n) name_ = target + "." + std::to_string(n) + ".part";
+        inUse.insert(name_);
+    }
+    ~TemporaryName() {
+        std::lock_guard lock(namesLock);
+        inUse.erase(name_);
+    }
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+    const std::string& path() const { return name_; }
+
+  private:
+    static inline std::mutex namesLock;
+    static inline std::set<std::string> inUse;
+    std::string name_;
+};
+
+} // namespace
+
+Downloader downloader;
+
+void Downloader::onProgress(std::uint64_t progress, std::uint64_t progressMax) {
+    if (progress == 0 || progressMax == 0) return;
+    // Single precision on purpose: of 100, a progress of 53 shows 52 and 59 shows 58.
+    const float percent = static_cast<float>(progress) / static_cast<float>(progressMax) * 100.0f;
+    // More bytes than announced must not push the cast out of range.
+    progressPercent = percent >= 100.0f ? 100 : static_cast<std::int32_t>(percent);
+}
+
+std::string installFolder() {
+    const std::string executable = platform::executablePath();
+    const auto separator = executable.find_last_of("/\\");
+    if (separator == std::string::npos) return {};
+    return executable.substr(0, separator + 1);
+}
+
+bool prepareFileForDownload(const std::string& path) {
+    const auto attributes = platform::fileAttributes(path);
+    if (!attributes) return true;
+    if ((*attributes & blockingAttributes) != 0 &&
+        !platform::setFileAttributes(path, platform::attributeNormal)) {
+        diagnose(attributesFailedText + path);
+        return false;
+    }
+    for (int attempt = 0; attempt < deleteAttempts; ++attempt) {
+        const platform::DeleteOutcome outcome = platform::deleteFile(path);
+        switch (outcome.result) {
+        case platform::DeleteResult::deleted:
+        case platform::DeleteResult::notFound:
+            return true;
+        case platform::DeleteResult::busy:
+            platform::sleepMilliseconds(deleteRetryPauseMs);
+            break;
+        case platform::DeleteResult::failed:
+            diagnose(deleteFailedText + path + deleteErrorText +
+                     std::to_string(static_cast<unsigned>(outcome.errorCode)));
+            return false;
+        }
+    }
+    diagnose(deleteRetriesText + path);
+    return false;
+}
+
+void downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
+    if (!prepareFileForDownload(path)) {
+        diagnose(prepareFailedText + path);
+        return;
+    }
+    const TemporaryName temporary(path);
+    // A leftover of a launcher that ended mid-download.
+    platform::deleteFile(temporary.path());
+    int result =
+        platform::downloadToFile(url, temporary.path(), [&sink](std::uint64_t received, std::uint64_t total) {
+            sink.onProgress(received, total);
+        });
+    if (result == 0 && !platform::replaceFile(temporary.path(), path)) result = unwritableCode;
+    if (result != 0) {
+        platform::deleteFile(temporary.path());
+        diagnose(downloadFailedText + url + downloadCodeText + std::to_string(result));
+    }
+}
+
+bool createParentFolder(const std::string& path) {
+    const auto separator = path.find_last_of("/\\");
+    if (separator == std::string::npos) return false;
+    // A file directly under the root: its folder is the root itself.
+    return platform::createFolder(separator == 0 ? path.substr(0, 1) : path.substr(0, separator));
+}
