@@ -2,11 +2,16 @@
 // process when it is lost.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
 
+// Connects to the configured server, sends the hello, starts the receive thread and returns
+// once the server has accepted the launcher; false when the address or the connection fails.
 bool connectToServer();
+// The same with another address and port (tests).
+bool connectToServer(const std::string& address, std::uint16_t port);
 void sendHello();
 void sendIntegrityRequest();
 void receiveLoop();

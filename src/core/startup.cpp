@@ -1,0 +1,61 @@
+// The entry point's body: the launcher's own digest, the server connection and its acceptance,
+// the window, the interface thread, and then the window's message pump for good.
+#include "core/startup.h"
+
+#include <cstdio>
+#include <exception>
+#include <thread>
+
+#include "core/connection.h"
+#include "core/file_digest.h"
+#include "core/launcher_state.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/net.h"
+#include "platform/process.h"
+#include "ui/window.h"
+#include "update/self_update.h"
+
+namespace {
+
+constexpr const char* cannotConnectText = "Cannot connect to the server.";
+constexpr const char* cannotConnectCaption = "Confirmation";
+
+// An exception that no thread handled must not leave the others running half-way.
+[[noreturn]] void endOnUncaughtFailure() {
+    const char* what = "unknown failure";
+    try {
+        if (const auto failure = std::current_exception()) std::rethrow_exception(failure);
+    } catch (const std::exception& failure) {
+        what = failure.what();
+    } catch (...) {
+    }
+    std::fprintf(stderr, "Uncaught failure, ending the launcher: %s\n", what);
+    platform::endProcess(uncaughtFailureExitCode);
+}
+
+int reportCannotConnect() {
+    std::fprintf(stderr, "%s\n", cannotConnectText);
+    std::fflush(stderr);
+    platform::showMessageBox(cannotConnectCaption, cannotConnectText, platform::DialogButtons::ok,
+                             platform::DialogIcon::question);
+    return 0;
+}
+
+} // namespace
+
+int runLauncher() {
+    std::set_terminate(endOnUncaughtFailure);
+    launcherState.launcherDigest = fileDigest(platform::executablePath());
+    if (!platform::startNetworking()) return reportCannotConnect();
+    launcherState.serverSocket = platform::createTcpSocket();
+    if (launcherState.serverSocket == platform::invalidSocket) {
+        platform::stopNetworking();
+        return reportCannotConnect();
+    }
+    if (!connectToServer()) return reportCannotConnect();
+    removeOldLaunchers();
+    if (!createLauncherWindow()) return 0;
+    std::thread(runInterfaceThread).detach();
+    pumpWindowMessages();
+}

@@ -1,0 +1,98 @@
+// Message boxes without an owner window (MessageBoxA with no hWnd) through SDL.
+//
+// [X] SDL_ShowMessageBox with no parent: usable before any window exists and from any thread
+// [X] the caption, text and buttons of the Windows box; Yes is the Return-key default, No the
+//     Escape-key default; a single OK answers both keys
+// [ ] the question-mark icon: SDL has none; the information icon stands in for it
+// [X] a box that cannot be shown (no display, no X core font) is a diagnostic and the answer
+//     "failed", never a crash
+// [X] a seam for tests: a hook answers instead of the screen
+#include "platform/dialogs.h"
+
+#include <SDL2/SDL.h>
+#include <cstdio>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::mutex hookLock;
+std::function<DialogAnswer(const DialogRequest&)> dialogHook;
+// SDL's box touches the process-wide mouse and keyboard state; two boxes at once would race.
+std::mutex screenLock;
+
+constexpr int buttonOk = 1;
+constexpr int buttonYes = 2;
+constexpr int buttonNo = 3;
+
+Uint32 iconFlag(DialogIcon icon) {
+    switch (icon) {
+    case DialogIcon::warning:
+        return SDL_MESSAGEBOX_WARNING;
+    case DialogIcon::error:
+        return SDL_MESSAGEBOX_ERROR;
+    case DialogIcon::question:
+    case DialogIcon::information:
+        break;
+    }
+    return SDL_MESSAGEBOX_INFORMATION;
+}
+
+DialogAnswer showWithSdl(const DialogRequest& request) {
+    const SDL_MessageBoxButtonData okButtons[] = {
+        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, buttonOk, "OK"},
+    };
+    const SDL_MessageBoxButtonData yesNoButtons[] = {
+        {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, buttonYes, "Yes"},
+        {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, buttonNo, "No"},
+    };
+    const bool yesNo = request.buttons == DialogButtons::yesNo;
+    SDL_MessageBoxData data{};
+    data.flags = iconFlag(request.icon);
+    data.window = nullptr;
+    data.title = request.caption.c_str();
+    data.message = request.text.c_str();
+    data.numbuttons = yesNo ? 2 : 1;
+    data.buttons = yesNo ? yesNoButtons : okButtons;
+    int pressed = -1;
+    std::lock_guard lock(screenLock);
+    if (SDL_ShowMessageBox(&data, &pressed) != 0) {
+        std::fprintf(stderr, "Message box \"%s\" could not be shown: %s\n", request.caption.c_str(),
+                     SDL_GetError());
+        std::fflush(stderr);
+        return DialogAnswer::failed;
+    }
+    switch (pressed) {
+    case buttonOk:
+        return DialogAnswer::ok;
+    case buttonYes:
+        return DialogAnswer::yes;
+    case buttonNo:
+        return DialogAnswer::no;
+    default:
+        // Closed through the window manager: the Escape-key answer.
+        return yesNo ? DialogAnswer::no : DialogAnswer::ok;
+    }
+}
+
+} // namespace
+
+DialogAnswer showMessageBox(const std::string& caption, const std::string& text, DialogButtons buttons,
+                            DialogIcon icon) {
+    const DialogRequest request{caption, text, buttons, icon};
+    std::function<DialogAnswer(const DialogRequest&)> hook;
+    {
+        std::lock_guard lock(hookLock);
+        hook = dialogHook;
+    }
+    if (hook) return hook(request);
+    return showWithSdl(request);
+}
+
+void setDialogHook(std::function<DialogAnswer(const DialogRequest&)> hook) {
+    std::lock_guard lock(hookLock);
+    dialogHook = std::move(hook);
+}
+
+} // namespace platform
