@@ -13,3 +13,8 @@ void runLauncherSelfUpdate(std::string_view message);
 void replaceLauncher(const std::string& url);
 void removeOldLaunchers();
 std::vector<std::string> listExecutables(const std::string& folder);
+
+// The same with the launcher's folder (ending with '/') as a parameter; the public routines pass
+// installFolder(). Tests use these, so that they never move the running test program.
+void replaceLauncherIn(const std::string& folder, const std::string& url);
+void removeOldLaunchersIn(const std::string& folder);

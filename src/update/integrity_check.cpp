@@ -1,0 +1,187 @@
+// Handler of message 1003: every listed file must have one of its accepted digests; files that
+// do not are fetched again from patches/Launcher/, and what is still wrong is reported.
+//
+// The list comes from the network, so two rules guard it. A name that would leave the
+// installation folder, or a download path that would leave patches/Launcher/, is never fetched
+// and counts as failed. A message that ends before its last entry is read no further: the
+// entries it does not hold are neither in order nor repaired, so the check cannot end "Ready.";
+// the report then counts the failures of the entries that were read.
+#include "update/integrity_check.h"
+
+#include <cstdint>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "core/file_digest.h"
+#include "core/launcher_state.h"
+#include "core/protocol.h"
+#include "launcher_config.h"
+#include "platform/files.h"
+#include "update/download.h"
+#include "update/game_guard.h"
+
+namespace {
+
+constexpr const char* checkingStatusText = "Checking missing files.";
+constexpr const char* readyStatusText = "Ready.";
+constexpr const char* mismatchText = "MD5 mismatch for: ";
+constexpr const char* refusedText = "Refusing a listed file outside the installation: ";
+constexpr const char* truncatedText = "File list ends before its last entry; entries read: ";
+constexpr const char* repairFolder = "patches/Launcher/";
+constexpr std::int32_t verifyingPhase = 4;
+constexpr std::int32_t readyPhase = 5;
+constexpr std::size_t countOffset = 4;
+constexpr std::size_t skippedLengthOffset = 5;
+constexpr std::size_t skippedOffset = 6;
+constexpr std::size_t namesInReport = 3;
+
+std::mutex runLock;
+
+void diagnose(const std::string& line) {
+    std::cerr << line << std::endl;
+}
+
+struct IntegrityEntry {
+    std::string name;
+    std::string downloadPath;
+    std::string acceptedDigests;
+};
+
+// One length-prefixed text at `position`, which moves past the text as read. Nothing when the
+// length byte lies at or past the message's end.
+std::optional<std::string> readTextAt(std::string_view message, std::size_t& position) {
+    if (position >= message.size()) return std::nullopt;
+    const auto length = static_cast<unsigned char>(message[position]);
+    auto text = readField(message, position + 1, length);
+    if (!text) return std::nullopt;
+    position += 1 + text->size();
+    return text;
+}
+
+// The entries the message holds, in order, and whether it held all it announced.
+struct EntryList {
+    std::size_t announced = 0;
+    std::vector<IntegrityEntry> entries;
+    bool complete = true;
+};
+
+EntryList readEntries(std::string_view message) {
+    EntryList list;
+    if (message.size() <= countOffset) {
+        list.complete = false;
+        return list;
+    }
+    list.announced = static_cast<unsigned char>(message[countOffset]);
+    if (list.announced == 0) return list;
+    if (message.size() <= skippedLengthOffset) {
+        list.complete = false;
+        return list;
+    }
+    const auto skippedLength = static_cast<unsigned char>(message[skippedLengthOffset]);
+    std::size_t position = skippedOffset + skippedLength;
+    for (std::size_t i = 0; i < list.announced; ++i) {
+        IntegrityEntry entry;
+        auto name = readTextAt(message, position);
+        auto downloadPath = name ? readTextAt(message, position) : std::nullopt;
+        auto digests = downloadPath ? readTextAt(message, position) : std::nullopt;
+        if (!digests) {
+            list.complete = false;
+            break;
+        }
+        list.entries.push_back({std::move(*name), std::move(*downloadPath), std::move(*digests)});
+    }
+    return list;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// The path as a web server sees it once it has undone %-escapes, so "%2e%2e" counts as "..".
+std::string percentDecoded(const std::string& text) {
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
+}
+
+bool isSafeEntry(const IntegrityEntry& entry) {
+    return platform::isContainedRelativePath(entry.name) &&
+           platform::isContainedRelativePath(entry.downloadPath) &&
+           platform::isContainedRelativePath(percentDecoded(entry.downloadPath));
+}
+
+bool isAccepted(const std::string& digest, const std::string& acceptedDigests) {
+    return !digest.empty() && acceptedDigests.find(digest) != std::string::npos;
+}
+
+std::string failureReport(std::size_t failCount, const std::vector<std::string>& failedNames) {
+    std::string report = "Missing/corrupted files (" + std::to_string(failCount) + "): ";
+    for (std::size_t i = 0; i < failedNames.size() && i < namesInReport; ++i) {
+        if (i > 0) report += ", ";
+        report += failedNames[i];
+    }
+    if (failedNames.size() > namesInReport)
+        report += "... and " + std::to_string(failedNames.size() - namesInReport) + " more";
+    report += ". Please restart launcher.";
+    return report;
+}
+
+} // namespace
+
+void runIntegrityCheckIn(std::string_view message, const std::string& folder, const std::string& baseUrl) {
+    const std::lock_guard lock(runLock);
+    setStatusText(checkingStatusText);
+    setUpdatePhase(verifyingPhase);
+
+    const EntryList list = readEntries(message);
+    std::size_t okCount = 0;
+    std::vector<std::string> failedNames;
+    for (const auto& entry : list.entries) {
+        if (!isSafeEntry(entry)) {
+            diagnose(refusedText + entry.name);
+            failedNames.push_back(entry.name);
+            continue;
+        }
+        const std::string localPath = platform::resolveCaseInsensitive(folder, entry.name);
+        if (isAccepted(fileDigest(localPath), entry.acceptedDigests)) {
+            ++okCount;
+            continue;
+        }
+        createParentFolder(localPath);
+        setStatusText("Downloading " + entry.name + " file.");
+        guardedDownload(baseUrl + repairFolder + entry.downloadPath, localPath, downloader);
+        if (isAccepted(fileDigest(localPath), entry.acceptedDigests)) {
+            ++okCount;
+            continue;
+        }
+        diagnose(mismatchText + entry.name);
+        failedNames.push_back(entry.name);
+    }
+    if (!list.complete)
+        diagnose(truncatedText + std::to_string(list.entries.size()) + " of " +
+                 std::to_string(list.announced));
+
+    if (list.complete && okCount == list.announced) {
+        setUpdatePhase(readyPhase);
+        setStatusText(readyStatusText);
+        return;
+    }
+    setStatusText(failureReport(failedNames.size(), failedNames));
+}
+
+void runIntegrityCheck(std::string_view message) {
+    runIntegrityCheckIn(message, installFolder(), updateBaseUrl);
+}

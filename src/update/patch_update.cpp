@@ -1,0 +1,169 @@
+// Handler of message 1002: fetch and apply, in list order, every patch newer than the installed one.
+//
+// Versions that are not numbers (an empty version.dat, an empty line, the empty piece after a
+// final line feed) are never compared: such a token is skipped with a diagnostic, and such an
+// installed version counts as the default. A token that would name a file outside "Downloads"
+// is skipped as well. Runs are serialised: a second list waits for the first to finish, so two
+// runs never write the same archive or the same game files at once.
+#include "update/patch_update.h"
+
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <mutex>
+#include <optional>
+
+#include "core/launcher_state.h"
+#include "core/protocol.h"
+#include "core/text_conversion.h"
+#include "launcher_config.h"
+#include "platform/files.h"
+#include "update/download.h"
+#include "update/extract_archive.h"
+#include "update/game_guard.h"
+
+namespace {
+
+constexpr const char* versionFileName = "version.dat";
+constexpr const char* defaultVersion = "1000";
+constexpr const char* downloadsFolderName = "Downloads";
+constexpr const char* patchesPath = "patches/";
+constexpr const char* archiveSuffix = ".zip";
+constexpr const char* downloadingStatusText = "Downloading version: ";
+constexpr const char* finishedStatusText = "Updated, There is no new patches.";
+constexpr std::int32_t patchingPhase = 3;
+constexpr std::size_t listLengthOffset = 4;
+constexpr std::size_t listOffset = 5;
+
+constexpr const char* notANumberText = "Skipping patch version that is not a number: ";
+constexpr const char* leavesFolderText = "Skipping patch version that names a path outside Downloads: ";
+constexpr const char* installedNotANumberText = "Installed version is not a number, using 1000: ";
+
+std::mutex runLock;
+
+void diagnose(const std::string& line) {
+    std::cerr << line << std::endl;
+}
+
+template <typename Text> std::vector<Text> splitAny(const Text& text, const Text& delimiter) {
+    std::vector<Text> pieces;
+    if (delimiter.empty()) {
+        pieces.push_back(text);
+        return pieces;
+    }
+    std::size_t start = 0;
+    for (auto found = text.find(delimiter); found != Text::npos; found = text.find(delimiter, start)) {
+        pieces.push_back(text.substr(start, found - start));
+        start = found + delimiter.size();
+    }
+    pieces.push_back(text.substr(start));
+    return pieces;
+}
+
+// The standard decimal conversion: leading white space and one sign, then at least one digit;
+// whatever follows the digits is ignored. Nothing when there is no digit or the value leaves
+// the signed 32-bit range.
+std::optional<std::int32_t> versionNumber(std::string_view text) {
+    std::size_t i = 0;
+    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const std::int64_t limit = negative ? std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1
+                                        : std::int64_t{std::numeric_limits<std::int32_t>::max()};
+    std::int64_t value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit) return std::nullopt;
+    }
+    if (digits == 0) return std::nullopt;
+    return static_cast<std::int32_t>(negative ? -value : value);
+}
+
+// The token becomes a file name in "Downloads"; it must not name a path anywhere else.
+bool isPlainFileName(const std::string& token) {
+    return token != "." && token != ".." && token.find_first_of("/\\") == std::string::npos;
+}
+
+} // namespace
+
+std::vector<std::string> splitText(std::string_view text, std::string_view delimiter) {
+    return splitAny(std::string(text), std::string(delimiter));
+}
+
+std::vector<std::u16string> splitText(std::u16string_view text, std::u16string_view delimiter) {
+    return splitAny(std::u16string(text), std::u16string(delimiter));
+}
+
+// Linux has no ANSI code page: the folder is the same UTF-8 text as installFolder().
+std::string installFolderAnsi() {
+    return installFolder();
+}
+
+std::string readInstalledVersionIn(const std::string& folder) {
+    const std::string path = folder + versionFileName;
+    if (std::ifstream file{path, std::ios::binary}) {
+        std::string line;
+        std::getline(file, line, '\n');
+        return line;
+    }
+    // A failure to create the file leaves the default all the same.
+    std::ofstream{path, std::ios::binary | std::ios::trunc} << defaultVersion;
+    return defaultVersion;
+}
+
+std::string readInstalledVersion() {
+    return readInstalledVersionIn(installFolderAnsi());
+}
+
+void runPatchUpdateIn(std::string_view message, const std::string& folder, const std::string& baseUrl) {
+    if (message.size() <= listLengthOffset) return;
+    const auto length = static_cast<unsigned char>(message[listLengthOffset]);
+    if (length == 0) return;
+    const std::lock_guard lock(runLock);
+
+    const std::string listText = readField(message, listOffset, length).value_or(std::string());
+    std::vector<std::string> tokens;
+    for (const auto& piece : splitText(toWide(listText), u"\n")) tokens.push_back(toNarrow(piece));
+    const std::string lastToken = tokens.back();
+
+    std::string installed = readInstalledVersionIn(folder);
+    if (!versionNumber(installed)) {
+        diagnose(installedNotANumberText + installed);
+        installed = defaultVersion;
+    }
+    setGameVersion(installed);
+    // The version reached so far; only numbers are ever stored in it.
+    std::int32_t reached = *versionNumber(installed);
+
+    platform::createFolder(folder + downloadsFolderName);
+
+    for (const auto& token : tokens) {
+        const auto version = versionNumber(token);
+        if (!version) {
+            diagnose(notANumberText + token);
+            continue;
+        }
+        if (*version <= reached) continue;
+        if (!isPlainFileName(token)) {
+            diagnose(leavesFolderText + token);
+            continue;
+        }
+
+        setUpdatePhase(patchingPhase);
+        const std::string archivePath = folder + downloadsFolderName + "/" + token + archiveSuffix;
+        const std::string url = baseUrl + patchesPath + token + archiveSuffix;
+        setStatusText(downloadingStatusText + token + "/" + lastToken);
+        guardedDownload(url, archivePath, downloader);
+        if (extractArchive(archivePath, folder)) platform::deleteFile(archivePath);
+        setGameVersion(token);
+        reached = *version;
+    }
+    setStatusText(finishedStatusText);
+}
+
+void runPatchUpdate(std::string_view message) {
+    runPatchUpdateIn(message, installFolder(), updateBaseUrl);
+}
