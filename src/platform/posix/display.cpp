@@ -1,0 +1,47 @@
+// The primary screen's size on POSIX: SDL's desktop mode of display 0.
+//
+// [X] GetSystemMetrics(SM_CXSCREEN / SM_CYSCREEN): the desktop mode of the first display
+// [X] callable before the window exists and from any thread: SDL's video subsystem is started once
+//     here when nobody has started it yet
+// [X] zeros when there is no display
+// [X] a seam for tests: a hook answers instead of the screen
+#include "platform/display.h"
+
+#include <SDL2/SDL.h>
+#include <mutex>
+#include <utility>
+
+namespace platform {
+
+namespace {
+
+std::mutex hookMutex;
+std::function<ScreenSize()> screenHook;
+
+std::once_flag videoStart;
+
+ScreenSize desktopSize() {
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0)
+        std::call_once(videoStart, [] { SDL_InitSubSystem(SDL_INIT_VIDEO); });
+    SDL_DisplayMode mode{};
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0 || SDL_GetDesktopDisplayMode(0, &mode) != 0) return {};
+    return {mode.w, mode.h};
+}
+
+} // namespace
+
+ScreenSize screenSize() {
+    std::function<ScreenSize()> hook;
+    {
+        std::lock_guard lock(hookMutex);
+        hook = screenHook;
+    }
+    return hook ? hook() : desktopSize();
+}
+
+void setScreenSizeHook(std::function<ScreenSize()> hook) {
+    std::lock_guard lock(hookMutex);
+    screenHook = std::move(hook);
+}
+
+} // namespace platform

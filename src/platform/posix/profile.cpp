@@ -1,0 +1,338 @@
+// Profile (INI) files on POSIX: the Windows private-profile rules of platform/profile.h over plain
+// files of bytes.
+//
+// [X] GetPrivateProfileStringW, GetPrivateProfileIntW, WritePrivateProfileStringW as the header
+//     lists them: case-blind names, blanks ignored, first of duplicates, quotes, the buffer cut
+// [X] untouched lines and their endings kept byte for byte; new lines in the file's own ending
+// [X] a missing file is created, a missing folder is not
+// [X] writes are atomic (rename over the file) and serialised within the process
+// [ ] other processes writing the same file at the same moment: Windows does not lock either
+// [ ] UTF-16 files and the registry mapping of Windows' own files
+#include "platform/profile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+std::mutex profileMutex;
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsIgnoringCase(const std::string& text, std::size_t begin, std::size_t end,
+                        const std::string& name) {
+    if (end - begin != name.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i)
+        if (lowerAscii(text[begin + i]) != lowerAscii(name[i])) return false;
+    return true;
+}
+
+// Only spaces: Windows keeps tabs in the names it is given.
+std::string trimSpaces(const std::string& name) {
+    std::size_t begin = 0;
+    std::size_t end = name.size();
+    while (begin < end && name[begin] == ' ') ++begin;
+    while (end > begin && name[end - 1] == ' ') --end;
+    return name.substr(begin, end - begin);
+}
+
+enum class LineKind { blank, header, key, other };
+
+struct Line {
+    std::size_t begin = 0;      // first byte of the line
+    std::size_t contentEnd = 0; // first byte of its line ending
+    std::size_t end = 0;        // first byte after its line ending
+    LineKind kind = LineKind::blank;
+    std::size_t nameBegin = 0, nameEnd = 0;   // section or key name, without blanks
+    std::size_t equals = 0;                   // the key's '='
+    std::size_t valueBegin = 0, valueEnd = 0; // the key's value, without blanks
+};
+
+void classify(const std::string& text, Line& line) {
+    std::size_t begin = line.begin;
+    std::size_t end = line.contentEnd;
+    while (begin < end && isBlank(text[begin])) ++begin;
+    while (end > begin && isBlank(text[end - 1])) --end;
+    if (begin == end) return;
+    if (text[begin] == '[') {
+        line.kind = LineKind::header;
+        std::size_t nameEnd = begin + 1;
+        while (nameEnd < end && text[nameEnd] != ']') ++nameEnd;
+        line.nameBegin = begin + 1;
+        line.nameEnd = nameEnd;
+    } else if (text[begin] == ';') {
+        line.kind = LineKind::other;
+        return;
+    } else {
+        std::size_t equals = begin;
+        while (equals < end && text[equals] != '=') ++equals;
+        if (equals == end) {
+            line.kind = LineKind::other;
+            return;
+        }
+        line.kind = LineKind::key;
+        line.equals = equals;
+        line.nameBegin = begin;
+        line.nameEnd = equals;
+        line.valueBegin = equals + 1;
+        line.valueEnd = end;
+    }
+    while (line.nameBegin < line.nameEnd && isBlank(text[line.nameBegin])) ++line.nameBegin;
+    while (line.nameEnd > line.nameBegin && isBlank(text[line.nameEnd - 1])) --line.nameEnd;
+    if (line.kind == LineKind::key)
+        while (line.valueBegin < line.valueEnd && isBlank(text[line.valueBegin])) ++line.valueBegin;
+}
+
+std::vector<Line> splitLines(const std::string& text) {
+    std::vector<Line> lines;
+    std::size_t position = 0;
+    while (position < text.size()) {
+        Line line;
+        line.begin = position;
+        while (position < text.size() && text[position] != '\r' && text[position] != '\n') ++position;
+        line.contentEnd = position;
+        if (position < text.size()) {
+            const bool crlf =
+                text[position] == '\r' && position + 1 < text.size() && text[position + 1] == '\n';
+            position += crlf ? 2 : 1;
+        }
+        line.end = position;
+        classify(text, line);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Where a key is, or where it would go.
+struct Location {
+    std::optional<std::size_t> header; // line of the first section of the name
+    std::optional<std::size_t> key;    // line of the first key of the name inside it
+    std::size_t lastContent = 0;       // last non-blank line of that section
+};
+
+Location locate(const std::string& text, const std::vector<Line>& lines, const std::string& section,
+                const std::string& key) {
+    Location location;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        if (!location.header) {
+            if (line.kind == LineKind::header &&
+                equalsIgnoringCase(text, line.nameBegin, line.nameEnd, section)) {
+                location.header = i;
+                location.lastContent = i;
+            }
+            continue;
+        }
+        if (line.kind == LineKind::header) break;
+        if (line.kind != LineKind::blank) location.lastContent = i;
+        if (!location.key && line.kind == LineKind::key &&
+            equalsIgnoringCase(text, line.nameBegin, line.nameEnd, key))
+            location.key = i;
+    }
+    return location;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+
+enum class ReadResult { read, missing, failed };
+
+ReadResult readWholeFile(const std::string& path, std::string& text) {
+    text.clear();
+    FileHandle file(std::fopen(path.c_str(), "rb"));
+    if (!file) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
+    char buffer[8192];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
+    // A folder opens on Linux and fails on the first read.
+    return std::ferror(file.get()) ? ReadResult::failed : ReadResult::read;
+}
+
+// The longest start of `text` that fits `units` UTF-16 code units without splitting a character.
+std::string cutToUnits(const std::string& text, std::size_t units) {
+    std::size_t position = 0;
+    std::size_t used = 0;
+    while (position < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[position]);
+        std::size_t length = lead < 0x80           ? 1
+                             : (lead >> 5) == 0x6  ? 2
+                             : (lead >> 4) == 0xE  ? 3
+                             : (lead >> 3) == 0x1E ? 4
+                                                   : 1;
+        for (std::size_t i = 1; i < length; ++i)
+            if (position + i >= text.size() ||
+                (static_cast<unsigned char>(text[position + i]) & 0xC0) != 0x80) {
+                length = 1; // a broken sequence counts byte by byte
+                break;
+            }
+        const std::size_t needed = length == 4 ? 2 : 1;
+        if (used + needed > units) break;
+        used += needed;
+        position += length;
+    }
+    return text.substr(0, position);
+}
+
+std::string stripQuotes(const std::string& value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+std::optional<std::string> findValue(const std::string& section, const std::string& key,
+                                     const std::string& file) {
+    if (section.empty() || key.empty()) return std::nullopt;
+    std::string text;
+    if (readWholeFile(file, text) != ReadResult::read) return std::nullopt;
+    const auto lines = splitLines(text);
+    const Location location = locate(text, lines, section, key);
+    if (!location.key) return std::nullopt;
+    const Line& line = lines[*location.key];
+    return text.substr(line.valueBegin, line.valueEnd - line.valueBegin);
+}
+
+std::string lineEndingOf(const std::string& text, const std::vector<Line>& lines) {
+    for (const Line& line : lines)
+        if (line.end > line.contentEnd) return text.substr(line.contentEnd, line.end - line.contentEnd);
+    return "\r\n";
+}
+
+std::string withValue(const std::string& text, const std::string& section, const std::string& key,
+                      const std::string& value) {
+    const auto lines = splitLines(text);
+    const std::string ending = lineEndingOf(text, lines);
+    const Location location = locate(text, lines, section, key);
+    if (location.key) {
+        const Line& line = lines[*location.key];
+        // The same value leaves the line as it is, spacing included.
+        if (text.compare(line.valueBegin, line.valueEnd - line.valueBegin, value) == 0) return text;
+        return text.substr(0, line.equals + 1) + value + text.substr(line.contentEnd);
+    }
+    const std::string keyLine = key + "=" + value + ending;
+    if (location.header) {
+        const Line& last = lines[location.lastContent];
+        const std::string lastEnding = last.end > last.contentEnd ? "" : ending;
+        return text.substr(0, last.end) + lastEnding + keyLine + text.substr(last.end);
+    }
+    const bool open = !text.empty() && text.back() != '\n' && text.back() != '\r';
+    return text + (open ? ending : "") + "[" + section + "]" + ending + keyLine;
+}
+
+bool writeAll(int descriptor, const std::string& text) {
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t got = ::write(descriptor, text.data() + written, text.size() - written);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        written += static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+struct DescriptorCloser {
+    void operator()(const int* descriptor) const {
+        if (*descriptor >= 0) ::close(*descriptor);
+    }
+};
+
+bool createFile(const std::string& path, const std::string& text) {
+    int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (descriptor < 0) return false;
+    std::unique_ptr<int, DescriptorCloser> guard(&descriptor);
+    if (writeAll(descriptor, text)) return true;
+    ::unlink(path.c_str());
+    return false;
+}
+
+// A new file beside the old one, renamed over it: a reader never sees half a file.
+bool replaceContents(const std::string& path, const std::string& text) {
+    std::string target = path;
+    if (std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free); real)
+        target = real.get(); // through a symbolic link to the file it names
+    struct stat status {};
+    if (::stat(target.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    if (::access(target.c_str(), W_OK) != 0) return false;
+
+    std::string temporary = target + ".XXXXXX";
+    int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (descriptor < 0) return false;
+    std::unique_ptr<int, DescriptorCloser> guard(&descriptor);
+    ::fchmod(descriptor, status.st_mode & 07777);
+    [[maybe_unused]] const int owned = ::fchown(descriptor, status.st_uid, status.st_gid);
+    if (!writeAll(descriptor, text) || ::rename(temporary.c_str(), target.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string readProfileString(const std::string& section, const std::string& key,
+                              const std::string& defaultText, std::size_t bufferSize,
+                              const std::string& file) {
+    if (bufferSize == 0) return {};
+    std::optional<std::string> value;
+    {
+        std::lock_guard lock(profileMutex);
+        value = findValue(trimSpaces(section), trimSpaces(key), file);
+    }
+    if (value) return cutToUnits(stripQuotes(*value), bufferSize - 1);
+    std::string fallback = defaultText;
+    while (!fallback.empty() && fallback.back() == ' ') fallback.pop_back();
+    return cutToUnits(fallback, bufferSize - 1);
+}
+
+std::int32_t readProfileInt(const std::string& section, const std::string& key, std::int32_t defaultValue,
+                            const std::string& file) {
+    const std::string text = readProfileString(section, key, "", 65536, file);
+    if (text.empty()) return defaultValue;
+    std::size_t position = 0;
+    while (position < text.size() && static_cast<unsigned char>(text[position]) <= ' ') ++position;
+    bool negative = false;
+    if (position < text.size() && (text[position] == '+' || text[position] == '-'))
+        negative = text[position++] == '-';
+    std::uint32_t result = 0;
+    for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position)
+        result = result * 10u + static_cast<std::uint32_t>(text[position] - '0');
+    if (negative) result = 0u - result;
+    return static_cast<std::int32_t>(result);
+}
+
+bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
+                        const std::string& file) {
+    const std::string sectionName = trimSpaces(section);
+    const std::string keyName = trimSpaces(key);
+    if (sectionName.empty() || keyName.empty()) return false;
+
+    std::lock_guard lock(profileMutex);
+    std::string text;
+    const ReadResult read = readWholeFile(file, text);
+    if (read == ReadResult::failed) return false;
+    const std::string updated = withValue(text, sectionName, keyName, value);
+    if (read == ReadResult::missing) return createFile(file, updated);
+    if (updated == text) return true;
+    return replaceContents(file, updated);
+}
+
+} // namespace platform
