@@ -1,0 +1,207 @@
+#include "ui/main_screen.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include <imgui.h>
+
+#include "core/launcher_state.h"
+#include "game/game_launch.h"
+#include "launcher_config.h"
+#include "platform/process.h"
+#include "ui/draw.h"
+#include "ui/resources.h"
+#include "ui/settings_panel.h"
+#include "ui/window_input.h"
+
+std::int32_t clientCount = minClientCount;
+bool newsPanelOpen = false;
+bool settingsPanelOpen = false;
+
+namespace {
+
+constexpr float W = windowWidth;
+constexpr float H = windowHeight;
+
+constexpr const char* minimiseGlyph = "\xEF\x8B\x91"; // U+F2D1 window-minimise
+constexpr const char* closeGlyph = "\xEF\x80\x8D";    // U+F00D close cross
+constexpr std::size_t newsWrapWidth = 35;
+constexpr float panelLeft = W - 250.0f;
+
+ImVec4 toImVec4(const Colour& colour) {
+    return ImVec4(colour.red, colour.green, colour.blue, colour.alpha);
+}
+
+ImTextureID textureId(const Picture& picture) {
+    return reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(picture.texture));
+}
+
+// Server texts go through TextUnformatted: never a format string, and no length limit.
+void colouredText(const Colour& colour, std::string_view text) {
+    ImGui::PushStyleColor(ImGuiCol_Text, toImVec4(colour));
+    ImGui::TextUnformatted(text.data(), text.data() + text.size());
+    ImGui::PopStyleColor();
+}
+
+void drawProgressBar(std::int32_t percent) {
+    // A stray value from a download never paints outside the track.
+    percent = std::clamp(percent, 0, 100);
+    const float x0 = W * 0.5f - 300.0f;
+    const float y = H - 50.0f;
+    drawLine(x0 - 2.0f, y, x0 + 600.0f, y, Colour{1.0f, 1.0f, 1.0f, 0.3f}, 9.0f);
+    drawLine(x0, y, x0 + 6.0f * static_cast<float>(percent), y, Colour{0.0f, 1.0f, 0.0f, 1.0f}, 4.5f);
+}
+
+void pictureButton(const Picture& picture, float y, void (*onClick)()) {
+    if (!picture) return;
+    ImGui::SetCursorPos(ImVec2(10.0f, y));
+    if (ImGui::ImageButton(textureId(picture), ImVec2(32.0f, 32.0f), ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f),
+                           -1, ImVec4(0.0f, 0.0f, 0.0f, 0.0f), ImVec4(1.0f, 1.0f, 1.0f, 1.0f)))
+        onClick();
+}
+
+void drawNewsPanel(const std::vector<std::string>& newsItems) {
+    fillRect(panelLeft, 50.0f, 240.0f, 490.0f, Colour{0.0f, 0.0f, 0.0f, 0.2f}, 5.0f);
+    strokeRect(panelLeft, 50.0f, 240.0f, 490.0f, Colour{1.0f, 1.0f, 1.0f, 0.2f}, 3.0f, 0.0f);
+    ImGui::SetCursorPos(ImVec2(panelLeft + 5.0f, 70.0f));
+    if (ImGui::BeginChild("##News", ImVec2(240.0f, H - 230.0f), false, ImGuiWindowFlags_NoScrollbar)) {
+        ImGui::PushStyleColor(ImGuiCol_Text, toImVec4(headingOrange));
+        ImGui::BulletText("Latest News");
+        ImGui::PopStyleColor();
+        ImGui::SetCursorPosY(30.0f);
+        for (std::size_t index = 0; index < newsItems.size(); ++index) {
+            const std::string& item = newsItems[index];
+            ImGui::SetCursorPosX(10.0f);
+            const std::string wrapped = wrapText(item, newsWrapWidth);
+            ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.0f, 0.0f, 0.0f, 0.3f));
+            const float height =
+                std::ceil(ImGui::CalcTextSize(wrapped.data(), wrapped.data() + wrapped.size()).y);
+            // The box's identity is its text within its position, so equal texts stay two boxes.
+            ImGui::PushID(static_cast<int>(index));
+            const ImGuiID boxId = ImGui::GetID(item.data(), item.data() + item.size());
+            ImGui::PopID();
+            if (ImGui::BeginChild(boxId, ImVec2(220.0f, height + 20.0f), true,
+                                  ImGuiWindowFlags_NoScrollbar)) {
+                const bool hovered = ImGui::IsWindowHovered();
+                colouredText(hovered ? Colour{1.0f, 0.0f, 0.0f, 1.0f} : Colour{1.0f, 1.0f, 1.0f, 0.8f},
+                             wrapped);
+            }
+            ImGui::EndChild();
+            ImGui::PopStyleColor();
+            ImGui::SetCursorPosY(ImGui::GetCursorPosY() + 5.0f);
+        }
+        ImGui::SetCursorPosX(25.0f);
+        if (ImGui::Button("Read More", ImVec2(190.0f, 30.0f))) platform::openAddress(updateBaseUrl);
+    }
+    ImGui::EndChild();
+}
+
+// Returns false when startGame came back, i.e. the game did not start.
+bool drawReadyControls(const LauncherSnapshot& snapshot) {
+    ImGui::SetCursorPos(ImVec2(W - 220.0f + 45.0f, H - 100.0f));
+    if (ImGui::Button("-", ImVec2(25.0f, 25.0f))) clientCount = steppedClientCount(clientCount, -1);
+    fillRect(W - 220.0f + 72.0f, H - 105.0f, 25.0f, 25.0f, Colour{0.0f, 0.0f, 0.0f, 0.3f}, 5.0f);
+    ImGui::SetCursorPos(ImVec2(W - 220.0f + 85.0f, H - 95.0f));
+    ImGui::Text("%d", clientCount);
+    ImGui::SetCursorPos(ImVec2(W - 220.0f + 110.0f, H - 100.0f));
+    if (ImGui::Button("+", ImVec2(25.0f, 25.0f))) clientCount = steppedClientCount(clientCount, +1);
+
+    ImGui::SetCursorPos(ImVec2(W - 220.0f, H - 60.0f));
+    if (ImGui::Button("START GAME", ImVec2(180.0f, 35.0f))) {
+        startGame(clientCount);
+        return false;
+    }
+
+    const ImVec4 clear(0.0f, 0.0f, 0.0f, 0.0f);
+    ImGui::PushStyleColor(ImGuiCol_Button, clear);
+    ImGui::PushStyleColor(ImGuiCol_ButtonHovered, clear);
+    ImGui::PushStyleColor(ImGuiCol_ButtonActive, clear);
+    pictureButton(newsPicture, 200.0f, [] {
+        newsPanelOpen = true;
+        settingsPanelOpen = false;
+    });
+    pictureButton(settingsButtonPicture, 250.0f, [] {
+        settingsPanelOpen = true;
+        newsPanelOpen = false;
+    });
+    pictureButton(communityButtonPicture, 300.0f, [] { platform::openAddress(communityPageUrl); });
+    pictureButton(supportButtonPicture, 350.0f, [] { platform::openAddress(supportPageUrl); });
+    ImGui::PopStyleColor(3);
+
+    if (settingsPanelOpen)
+        drawSettingsPanel();
+    else if (newsPanelOpen)
+        drawNewsPanel(snapshot.newsItems);
+    return true;
+}
+
+void drawStatusLine(const std::string& statusText) {
+    if (statusText.empty()) return;
+    const std::string joined = "STATUS:" + statusText;
+    const int width = wholePixelWidth(ImGui::CalcTextSize(joined.data(), joined.data() + joined.size()).x);
+    ImGui::SetCursorPos(ImVec2(W * 0.5f - static_cast<float>(width) * 0.5f, H - 100.0f));
+    colouredText(goldColour, "STATUS:");
+    ImGui::SameLine();
+    colouredText(whiteColour, statusText);
+}
+
+void drawVersionLine(const std::string& gameVersion) {
+    ImGui::SetCursorPos(ImVec2(30.0f, H - 30.0f));
+    colouredText(goldColour, "GAME VERSION:");
+    ImGui::SameLine();
+    colouredText(whiteColour, gameVersion);
+}
+
+} // namespace
+
+std::string wrapText(std::string_view text, std::size_t width) {
+    std::string wrapped;
+    if (width == 0) return std::string(text);
+    wrapped.reserve(text.size() + text.size() / width);
+    std::size_t count = 0;
+    for (const char byte : text) {
+        wrapped.push_back(byte);
+        if (++count == width) {
+            wrapped.push_back('\n');
+            count = 0;
+        }
+    }
+    return wrapped;
+}
+
+std::int32_t steppedClientCount(std::int32_t count, std::int32_t step) {
+    const std::int64_t next = static_cast<std::int64_t>(count) + step;
+    if (next < minClientCount || next > maxClientCount) return count;
+    return static_cast<std::int32_t>(next);
+}
+
+bool drawMainScreen(const LauncherSnapshot& snapshot) {
+    if (backgroundPicture) {
+        ImGui::SetCursorPos(ImVec2(0.0f, 0.0f));
+        ImGui::Image(textureId(backgroundPicture), ImVec2(W + 10.0f, H + 10.0f), ImVec2(0.0f, 0.0f),
+                     ImVec2(1.0f, 1.0f), ImVec4(1.0f, 1.0f, 1.0f, 1.0f), ImVec4(0.0f, 0.0f, 0.0f, 0.0f));
+    }
+    ImGui::SetCursorPos(ImVec2(W - 100.0f, 20.0f));
+    if (ImGui::Button(minimiseGlyph, ImVec2(40.0f, 20.0f))) requestWindowMinimise();
+    ImGui::SetCursorPos(ImVec2(W - 50.0f, 20.0f));
+    // The process ends at once; the other threads may be mid-download, so no destructors run.
+    if (ImGui::Button(closeGlyph, ImVec2(40.0f, 20.0f))) platform::endProcess(1);
+
+    switch (snapshot.updatePhase) {
+    case 2:
+    case 3:
+    case 4:
+        drawProgressBar(snapshot.progressPercent);
+        break;
+    case 5:
+        if (!drawReadyControls(snapshot)) return false;
+        break;
+    default:
+        break;
+    }
+    drawStatusLine(snapshot.statusText);
+    drawVersionLine(snapshot.gameVersion);
+    return true;
+}

@@ -1,0 +1,200 @@
+// The launcher's window on SDL2 + OpenGL 3, and the main thread's event pump.
+//
+// The main thread owns the window: it alone calls SDL's event functions. It hands the events the
+// interface needs to the interface thread through a locked queue, and carries out the one window
+// change the interface asks for (minimising). The interface thread owns the OpenGL context after
+// createLauncherWindow has released it.
+#include "ui/window.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <SDL.h>
+#include <imgui.h>
+#include <stb/stb_image.h>
+
+#include "core/launcher_state.h"
+#include "launcher_config.h"
+#include "platform/display.h"
+#include "platform/process.h"
+#include "ui/draw.h"
+#include "ui/resources.h"
+#include "ui/window_input.h"
+
+namespace {
+
+// Bounds the queue when nobody takes from it any more (the interface thread ended after a failed
+// game start while the window stays up).
+constexpr std::size_t maxQueuedEvents = 4096;
+
+SDL_Window* window = nullptr;
+SDL_GLContext glContext = nullptr;
+const char* glslVersion = "#version 130";
+
+std::mutex queueLock;
+std::vector<SDL_Event> queuedEvents; // guarded by queueLock
+std::atomic<bool> minimiseRequested{false};
+
+struct StbImageFree {
+    void operator()(unsigned char* pixels) const { stbi_image_free(pixels); }
+};
+struct SurfaceFree {
+    void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
+};
+
+[[noreturn]] void failWindow(const char* what) {
+    std::fprintf(stderr, "window: %s: %s\n", what, SDL_GetError());
+    std::fflush(stderr);
+    platform::endProcess(1);
+}
+
+void setWindowIcon() {
+    const EmbeddedData png = embeddedPicture(iconResource);
+    if (png.data == nullptr || png.size == 0) return;
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    std::unique_ptr<unsigned char, StbImageFree> pixels(
+        stbi_load_from_memory(png.data, static_cast<int>(png.size), &width, &height, &channels, 4));
+    if (!pixels) return;
+    std::unique_ptr<SDL_Surface, SurfaceFree> surface(SDL_CreateRGBSurfaceWithFormatFrom(
+        pixels.get(), width, height, 32, width * 4, SDL_PIXELFORMAT_RGBA32));
+    if (surface) SDL_SetWindowIcon(window, surface.get());
+}
+
+// Prefers a 3.0 context (GLSL 130); falls back to 3.2 core (GLSL 150) for drivers that offer
+// nothing else.
+bool createGlContext() {
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 16);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MAJOR_VERSION, 3);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 0);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, 0);
+    glContext = SDL_GL_CreateContext(window);
+    if (glContext != nullptr) return true;
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_MINOR_VERSION, 2);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_CORE);
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_FLAGS, SDL_GL_CONTEXT_FORWARD_COMPATIBLE_FLAG);
+    glContext = SDL_GL_CreateContext(window);
+    glslVersion = "#version 150";
+    return glContext != nullptr;
+}
+
+bool isHeadlessDriver(const char* driver) {
+    return driver == nullptr || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
+}
+
+// The system's close command. A window manager turns Alt+F4 into a close request itself; without
+// one (a bare X server) the launcher does what Windows' default window handling does.
+bool isCloseCommand(const SDL_Event& event) {
+    if (event.type == SDL_QUIT) return true;
+    if (event.type == SDL_WINDOWEVENT && event.window.event == SDL_WINDOWEVENT_CLOSE) return true;
+    return event.type == SDL_KEYDOWN && event.key.keysym.sym == SDLK_F4 &&
+           (event.key.keysym.mod & KMOD_ALT) != 0;
+}
+
+void queueEvents(std::vector<SDL_Event>& batch) {
+    std::lock_guard lock(queueLock);
+    if (queuedEvents.size() + batch.size() > maxQueuedEvents) queuedEvents.clear();
+    queuedEvents.insert(queuedEvents.end(), batch.begin(), batch.end());
+}
+
+} // namespace
+
+bool isInterfaceEvent(const SDL_Event& event) {
+    switch (event.type) {
+    case SDL_MOUSEMOTION:
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP:
+    case SDL_MOUSEWHEEL:
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+    case SDL_TEXTINPUT:
+    case SDL_WINDOWEVENT:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void takeWindowEvents(std::vector<SDL_Event>& events) {
+    events.clear();
+    std::lock_guard lock(queueLock);
+    events.swap(queuedEvents);
+}
+
+void requestWindowMinimise() {
+    minimiseRequested.store(true, std::memory_order_release);
+}
+
+SDL_Window* launcherWindow() {
+    return window;
+}
+SDL_GLContext launcherGlContext() {
+    return glContext;
+}
+const char* launcherGlslVersion() {
+    return glslVersion;
+}
+
+bool createLauncherWindow() {
+    // Signals keep their usual meaning instead of turning into a quit event (exit code 0).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) failWindow("no video");
+    // Without a display SDL quietly picks an off-screen driver; an invisible launcher is a failure.
+    if (isHeadlessDriver(SDL_GetCurrentVideoDriver())) failWindow("no display");
+
+    window =
+        SDL_CreateWindow(brandName, 100, 100, static_cast<int>(windowWidth), static_cast<int>(windowHeight),
+                         SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    if (window == nullptr) failWindow("no window");
+    setWindowIcon();
+    if (!createGlContext()) failWindow("no OpenGL context");
+    SDL_GL_MakeCurrent(window, glContext);
+    // The 10 ms tick paces the frames; presenting does not wait for the display.
+    SDL_GL_SetSwapInterval(0);
+
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    setupFontsAndStyle();
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
+
+    const platform::ScreenSize screen = platform::screenSize();
+    const WindowPosition position = centredWindowPosition(screen.width, screen.height);
+    SDL_SetWindowPosition(window, position.x, position.y);
+    SDL_ShowWindow(window);
+
+    loadPicture(backgroundResource, backgroundPicture);
+    loadPicture(communityResource, communityButtonPicture);
+    loadPicture(settingsResource, settingsButtonPicture);
+    loadPicture(newsResource, newsPicture);
+    loadPicture(supportResource, supportButtonPicture);
+
+    // The interface thread takes the context over; a context is current on one thread at a time.
+    SDL_GL_MakeCurrent(window, nullptr);
+    launcherState.mainWindow = window;
+    return true;
+}
+
+[[noreturn]] void pumpWindowMessages() {
+    std::vector<SDL_Event> batch;
+    for (;;) {
+        platform::sleepMilliseconds(10);
+        if (minimiseRequested.exchange(false, std::memory_order_acq_rel)) SDL_MinimizeWindow(window);
+        batch.clear();
+        SDL_Event event;
+        while (SDL_PollEvent(&event) != 0) {
+            if (isCloseCommand(event)) platform::endProcess(0);
+            if (event.type == SDL_DROPFILE || event.type == SDL_DROPTEXT) SDL_free(event.drop.file);
+            if (isInterfaceEvent(event)) batch.push_back(event);
+        }
+        if (!batch.empty()) queueEvents(batch);
+    }
+}
