@@ -64,6 +64,7 @@ may also be callables taking the Connection, and send()/close_connection() act o
 """
 
 import argparse
+import hashlib
 import html
 import json
 import mimetypes
@@ -141,6 +142,11 @@ def encode_hello(digest):
 
 def encode_integrity_request():
     return code(CODE_INTEGRITY) + bytes(INTEGRITY_REQUEST_SIZE - 4)
+
+
+def md5_hex(data):
+    """The digest text the launcher computes for a file with this content."""
+    return hashlib.md5(_bytes(data)).hexdigest()
 
 
 def parse_hello(raw):
@@ -323,12 +329,13 @@ class Connection:
 
     def send(self, data, trigger="api"):
         with self.send_lock:
+            # Recorded before the write, so the record exists by the time the launcher can react.
+            self.record("sent", trigger=trigger, raw=bytes(data))
             try:
                 self.sock.sendall(data)
             except OSError as error:
-                self.record("send_failed", error=str(error), raw=bytes(data))
+                self.record("send_failed", error=str(error))
                 return False
-        self.record("sent", trigger=trigger, raw=bytes(data))
         return True
 
     def close(self):

@@ -227,6 +227,31 @@ def answer_message_box(caption, answer="Return", timeout=20.0):
     return window
 
 
+_REFERENCE_BOX = """
+import ctypes, sys
+sdl = ctypes.CDLL("libSDL2-2.0.so.0")
+sys.exit(sdl.SDL_ShowSimpleMessageBox(0x40, sys.argv[1].encode(), sys.argv[2].encode(), None) & 0xff)
+"""
+
+
+def reference_message_box(caption, text, timeout=20.0):
+    """A picture of SDL's own message box with this caption and text and one OK button, drawn by
+    SDL in a child process, for comparing with a box that the launcher shows."""
+    process = subprocess.Popen([sys.executable, "-c", _REFERENCE_BOX, caption, text],
+                               start_new_session=True, preexec_fn=_die_with_parent)
+    try:
+        window = wait_for_window(caption, timeout)
+        time.sleep(0.3)
+        picture = screenshot(window)
+        key("Return", window)
+        process.wait(timeout=10)
+        return picture
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait(timeout=10)
+
+
 # ---------------------------------------------------------------------------------------------
 # Screenshots and pixel probes
 

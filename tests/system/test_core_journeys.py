@@ -1,0 +1,149 @@
+"""The real launcher against the development server: reaching the server, the hello, waiting for
+acceptance, the end of the connection, and messages that share or split a network write."""
+
+import io
+import subprocess
+import time
+import unittest
+import zipfile
+
+import harness
+from harness import LauncherTestCase, dev_server
+
+CANNOT_CONNECT_CAPTION = "Confirmation"
+CANNOT_CONNECT_TEXT = "Cannot connect to the server."
+EXIT_LIMIT = 20.0
+
+
+def zip_bytes(files):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, content in files.items():
+            archive.writestr(name, content)
+    return buffer.getvalue()
+
+
+def md5sum(path):
+    return subprocess.run(["md5sum", path], capture_output=True, text=True, check=True).stdout.split()[0]
+
+
+class UnreachableServer(LauncherTestCase):
+    def test_confirmation_box_then_exit_0_and_no_launcher_window(self):
+        deadline = time.monotonic() + 15
+        while harness.port_in_use(harness.game_port()):
+            if time.monotonic() > deadline:
+                self.skipTest("another program listens on 127.0.0.1:%d" % harness.game_port())
+            time.sleep(0.5)
+        expected = harness.reference_message_box(CANNOT_CONNECT_CAPTION, CANNOT_CONNECT_TEXT)
+
+        launcher = self.start_launcher()
+        box = harness.wait_for_window(CANNOT_CONNECT_CAPTION, timeout=EXIT_LIMIT)
+        time.sleep(0.3)
+        shown = harness.screenshot(box)
+        self.assertNoWindow()
+        self.assertEqual((shown.width, shown.height), (expected.width, expected.height),
+                         "the box's size differs from a box with the text %r" % CANNOT_CONNECT_TEXT)
+        self.assertLess(shown.difference(expected), 0.01, "the box does not show %r" % CANNOT_CONNECT_TEXT)
+        self.assertTrue(launcher.running(), "the launcher ended before the box was answered")
+
+        harness.key("Return", box)
+        self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
+        self.assertIn(CANNOT_CONNECT_TEXT, launcher.stderr)
+
+
+class ConnectionAndHello(LauncherTestCase):
+    def test_server_closing_after_hello_ends_launcher_with_0(self):
+        server = self.start_server({"on_hello": [{"close": True}]})
+        launcher = self.start_launcher()
+        server.wait_for_hello(timeout=EXIT_LIMIT)
+        self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
+        self.assertEqual(server.wait_for_disconnect(timeout=5)["by"], "server")
+        self.assertNoWindow()
+
+    def test_hello_is_150_bytes_with_md5_of_installed_launcher(self):
+        server = self.start_server({})
+        launcher = self.start_launcher()
+        hello = server.wait_for_hello(timeout=EXIT_LIMIT)
+        digest = md5sum(self.install.launcher)
+        self.assertEqual(hello["digest"], digest)
+        self.assertEqual(hello["raw"], dev_server.encode_hello(digest))
+        self.assertEqual(hello["raw"][:5], bytes.fromhex("e9030000 20"))
+        self.assertEqual(hello["raw"][37:], bytes(113))
+        # Nothing else comes before the server answers: the hello was the whole first message.
+        self.assertTrue(launcher.stays_running(0.5))
+        self.assertEqual(server.received_bytes(), hello["raw"])
+        server.close_connection()
+        self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
+
+    def test_without_acceptance_no_window_other_messages_ignored_and_close_ends_with_0(self):
+        self.serve_file("patches/1001.zip", zip_bytes({"version.dat": "1001"}))
+        server = self.start_server({"on_hello": [
+            {"send": "news", "items": ["early"]}, {"wait_ms": 300},
+            {"send": "patch", "versions": ["1001"]}, {"wait_ms": 300},
+            {"send": "integrity", "entries": [{"name": "a.bin", "downloadPath": "a.bin", "acceptedDigests": ""}]},
+        ]})
+        launcher = self.start_launcher()
+        server.wait_for_hello(timeout=EXIT_LIMIT)
+        server.wait_for(lambda events: len([e for e in events if e["kind"] == "sent"]) == 3, timeout=10,
+                        what="the three early messages")
+        self.assertTrue(launcher.stays_running(2.0), "the launcher ended while waiting for acceptance")
+        self.assertNoWindow()
+        self.assertEqual(server.http_log, [], "a message before acceptance started a download")
+        self.assertEqual(server.integrity_requests, [])
+        self.assertFalse(self.install.exists("version.dat"))
+        server.close_connection()
+        self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
+
+
+class MessageFraming(LauncherTestCase):
+    """Messages are framed by their codes and length bytes, not by network reads."""
+
+    def test_acceptance_and_patch_list_in_one_write_are_both_handled(self):
+        self.serve_file("patches/1001.zip", zip_bytes({"version.dat": "1001", "data/readme.txt": "patched"}))
+        server = self.start_server({"on_hello": [{"together": [
+            {"send": "accept", "text": "true"}, {"send": "patch", "versions": ["1001"]}]}]})
+        self.start_launcher()
+        self.assertEqual(server.wait_for_http("patches/1001.zip", timeout=EXIT_LIMIT)["status"], 200)
+        server.wait_for_integrity_requests(1, timeout=EXIT_LIMIT)
+        self.assertEqual(self.install.read("data/readme.txt"), b"patched")
+        self.assertEqual(self.install.read("version.dat"), b"1001")
+
+    def test_acceptance_and_file_list_in_one_write_are_both_handled(self):
+        self.serve_file("patches/Launcher/files/hero.bin", b"hero")
+        entry = {"name": "hero.bin", "downloadPath": "files/hero.bin",
+                 "acceptedDigests": dev_server.md5_hex(b"hero")}
+        server = self.start_server({"on_hello": [{"together": [
+            {"send": "accept", "text": "true"}, {"send": "integrity", "entries": [entry]}]}]})
+        self.start_launcher()
+        self.assertEqual(server.wait_for_http("patches/Launcher/files/hero.bin", timeout=EXIT_LIMIT)["status"], 200)
+        self.assertEqual(self._wait_for_file("hero.bin"), b"hero")
+
+    def test_file_list_split_across_two_writes_is_joined(self):
+        self.serve_file("patches/Launcher/data/map.bin", b"map data")
+        entries = [{"name": "data/map.bin", "downloadPath": "data/map.bin",
+                    "acceptedDigests": dev_server.md5_hex(b"map data")}]
+        half = len(dev_server.encode_integrity(entries)) // 2
+        server = self.start_server({"on_hello": [
+            {"send": "accept", "text": "true"}, {"wait_ms": 300},
+            {"send": "integrity", "entries": entries, "split": [half], "gap_ms": 50}]})
+        launcher = self.start_launcher()
+        self.assertEqual(server.wait_for_http("patches/Launcher/data/map.bin", timeout=EXIT_LIMIT)["status"], 200)
+        self.assertEqual(self._wait_for_file("data/map.bin"), b"map data")
+        self.assertEqual(len([e for e in server.http_log if e["path"].startswith("/patches/Launcher/")]), 1)
+        self.assertTrue(launcher.running())
+
+    def _wait_for_file(self, relative, timeout=10.0):
+        """The file's content once the download has written it whole (size stops changing)."""
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if self.install.exists(relative):
+                content = self.install.read(relative)
+                time.sleep(0.2)
+                if self.install.read(relative) == content:
+                    return content
+            time.sleep(0.1)
+        self.fail("%s never appeared in the installation folder" % relative)
+
+
+if __name__ == "__main__":
+    unittest.main()

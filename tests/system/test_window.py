@@ -1,0 +1,319 @@
+"""The launcher's window on a real X server: where it sits, what the main screen shows in each
+phase, the progress bar, clicks on its buttons and panels, and the ways the window ends.
+
+Pixels are probed with tolerances, never compared byte for byte; positions are client pixels of
+the 1140 x 670 window. Screenshots of failed checks are kept in $LAUNCHER_SCREENSHOTS when set.
+"""
+
+import contextlib
+import ctypes
+import io
+import os
+import signal
+import subprocess
+import threading
+import time
+import unittest
+import zipfile
+
+import harness
+from harness import LauncherTestCase
+
+TITLE = harness.BRAND_NAME
+LIMIT = 20.0
+
+# Client-pixel places on the main screen (widget positions are 5 pixels right and below these).
+PROGRESS_Y = 620
+PROGRESS_LEFT, PROGRESS_RIGHT = 270, 870
+CLOSE_BUTTON = (1105, 25)
+START_BUTTON = (1005, 622)
+START_BUTTON_AREA = (915, 605, 180, 35)
+NEWS_ICON = (25, 214)
+SETTINGS_ICON = (25, 264)
+PANEL_AREA = (895, 55, 230, 480)
+
+READY_SCRIPT = {
+    "on_hello": [{"send": "accept", "text": "true"},
+                 {"send": "news", "items": ["First news of the season", "Second news"]},
+                 {"send": "patch", "versions": []}],
+    "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}],
+}
+
+
+def zip_bytes(files):
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as archive:
+        for name, content in files.items():
+            archive.writestr(name, content)
+    return buffer.getvalue()
+
+
+# ---------------------------------------------------------------------------------------------
+# Screen helpers
+
+def client_picture(window):
+    """The window's client area, cut from a picture of the whole screen (what a player sees)."""
+    x, y, width, height = harness.window_geometry(window)
+    screen = harness.screenshot("root")
+    left, top = max(x, 0), max(y, 0)
+    right, bottom = min(x + width, screen.width), min(y + height, screen.height)
+    return screen.crop(left, top, right - left, bottom - top)
+
+
+def is_green(pixel):
+    red, green, blue = pixel
+    return green > 200 and red < 80 and blue < 80
+
+
+def keep(picture, name):
+    folder = os.environ.get("LAUNCHER_SCREENSHOTS")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        picture.save_png(os.path.join(folder, name + ".png"))
+
+
+def wait_for_picture(test, window, condition, what, timeout=LIMIT):
+    """Takes pictures of the window until `condition(picture)` holds; fails naming `what`."""
+    deadline = time.monotonic() + timeout
+    while True:
+        picture = client_picture(window)
+        if condition(picture):
+            return picture
+        if time.monotonic() > deadline:
+            keep(picture, test.id().split(".")[-1])
+            test.fail("the window never showed %s" % what)
+        time.sleep(0.2)
+
+
+def green_run(picture):
+    """Where the progress fill lies on its line: (first, last) green x, or None."""
+    xs = [x for x in range(PROGRESS_LEFT - 20, PROGRESS_RIGHT + 20) if is_green(picture.pixel(x, PROGRESS_Y))]
+    return (xs[0], xs[-1]) if xs else None
+
+
+def area(picture, box):
+    return picture.crop(*box)
+
+
+def send_close_request(window):
+    """What a window manager sends for the close command: WM_PROTOCOLS / WM_DELETE_WINDOW."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+
+    class ClientMessage(ctypes.Structure):
+        _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                    ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                    ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                    ("data", ctypes.c_long * 5)]
+
+    class Event(ctypes.Union):
+        _fields_ = [("client", ClientMessage), ("pad", ctypes.c_long * 24)]
+
+    display = x11.XOpenDisplay(None)
+    if not display:
+        raise RuntimeError("cannot open the X display")
+    try:
+        event = Event()
+        event.client.type = 33  # ClientMessage
+        event.client.window = window
+        event.client.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+        event.client.format = 32
+        event.client.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+        x11.XSendEvent(display, window, 0, 0, ctypes.byref(event))
+        x11.XFlush(display)
+    finally:
+        x11.XCloseDisplay(display)
+
+
+@contextlib.contextmanager
+def screen_of_size(width, height):
+    """An X server of its own with one screen of the given size, as $DISPLAY for the block."""
+    for number in range(160, 220):
+        if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+            continue
+        display = ":%d" % number
+        server = subprocess.Popen(["Xvfb", display, "-screen", "0", "%dx%dx24" % (width, height),
+                                   "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, start_new_session=True,
+                                  preexec_fn=harness._die_with_parent)
+        deadline = time.monotonic() + 15
+        while time.monotonic() < deadline and server.poll() is None:
+            if os.path.exists("/tmp/.X11-unix/X%d" % number) and harness._display_answers(display):
+                break
+            time.sleep(0.1)
+        if server.poll() is not None or not harness._display_answers(display):
+            harness._stop_process(server)
+            continue
+        previous = os.environ.get("DISPLAY")
+        os.environ["DISPLAY"] = display
+        try:
+            yield display
+        finally:
+            if previous is None:
+                del os.environ["DISPLAY"]
+            else:
+                os.environ["DISPLAY"] = previous
+            harness._stop_process(server)
+        return
+    raise RuntimeError("no free X display number from :160 to :219")
+
+
+class WindowTestCase(LauncherTestCase):
+    def open_window(self, script=None, extra_env=None):
+        """Starts the server and the launcher; returns (server, launcher, window id)."""
+        server = self.start_server(script or READY_SCRIPT)
+        launcher = self.start_launcher(extra_env)
+        window = harness.wait_for_window(TITLE, timeout=LIMIT)
+        return server, launcher, window
+
+    def open_ready_window(self):
+        server, launcher, window = self.open_window()
+        wait_for_picture(self, window, lambda p: area(p, START_BUTTON_AREA).fraction_near((255, 255, 255), 40) > 0.01,
+                         "the START GAME button")
+        return server, launcher, window
+
+    def click(self, window, point):
+        harness.click(window, *point)
+
+
+# ---------------------------------------------------------------------------------------------
+
+class WindowPlacement(WindowTestCase):
+    def check_placement(self, width, height, expected):
+        with screen_of_size(width, height):
+            _, launcher, window = self.open_window()
+            self.assertEqual(harness.window_geometry(window), expected + (1140, 670))
+            picture = wait_for_picture(self, window, lambda p: harness.Image.fraction_near(
+                p.crop(0, 0, 1140, 2), (255, 215, 0), 90) > 0.3, "the gold outline along the top")
+            self.assertEqual((picture.width, picture.height), (1140, 670))
+            launcher.kill()
+
+    def test_centred_on_a_1920x1080_screen(self):
+        self.check_placement(1920, 1080, (390, 205))
+
+    def test_centred_on_a_1366x768_screen_with_the_width_halved_first(self):
+        self.check_placement(1366, 768, (113, 49))
+
+
+class PhasesOnScreen(WindowTestCase):
+    def test_start_button_and_panels_only_once_ready(self):
+        gate = threading.Event()
+        script = {"on_hello": [{"send": "accept", "text": "true"},
+                               {"send": "news", "items": ["Same text", "Same text"]},
+                               lambda connection: gate.wait(LIMIT),
+                               {"send": "patch", "versions": []}],
+                  "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}]}
+        _, launcher, window = self.open_window(script)
+        time.sleep(1.0)
+        waiting = client_picture(window)
+        # Before the ready phase the icons do nothing and no panel opens.
+        self.click(window, NEWS_ICON)
+        time.sleep(0.5)
+        still_waiting = client_picture(window)
+        self.assertLess(area(still_waiting, PANEL_AREA).difference(area(waiting, PANEL_AREA)), 0.01)
+        gate.set()
+
+        ready = wait_for_picture(self, window, lambda p: area(p, START_BUTTON_AREA).difference(
+            area(waiting, START_BUTTON_AREA)) > 0.3, "the START GAME button after the ready phase")
+        keep(ready, "ready")
+        self.assertLess(area(ready, PANEL_AREA).difference(area(waiting, PANEL_AREA)), 0.05,
+                        "a panel shows before any icon was clicked")
+
+        self.click(window, NEWS_ICON)
+        news = wait_for_picture(self, window, lambda p: area(p, PANEL_AREA).difference(area(ready, PANEL_AREA)) > 0.1,
+                                "the news panel")
+        keep(news, "news")
+        # Two news items with the same text are two boxes: the second box's text row is drawn.
+        self.click(window, SETTINGS_ICON)
+        settings = wait_for_picture(self, window, lambda p: area(p, PANEL_AREA).difference(area(news, PANEL_AREA)) > 0.1,
+                                    "the settings panel in place of the news panel")
+        keep(settings, "settings")
+        self.click(window, NEWS_ICON)
+        wait_for_picture(self, window, lambda p: area(p, PANEL_AREA).difference(area(news, PANEL_AREA)) < 0.02,
+                         "the news panel again")
+        self.assertTrue(launcher.running())
+
+
+class ProgressBar(WindowTestCase):
+    PATCH = "patches/1001.zip"
+
+    def patch_script(self):
+        return {"on_hello": [{"send": "accept", "text": "true"}, {"send": "patch", "versions": ["1001"]}]}
+
+    def test_finished_download_fills_the_bar_to_its_end(self):
+        self.serve_file(self.PATCH, zip_bytes({"data/a.txt": b"x" * 200000}))
+        server, _, window = self.open_window(self.patch_script())
+        picture = wait_for_picture(self, window, lambda p: (green_run(p) or (0, 0))[1] >= PROGRESS_RIGHT - 3,
+                                   "a full progress bar")
+        first, last = green_run(picture)
+        self.assertLessEqual(abs(first - PROGRESS_LEFT), 3)
+        self.assertLessEqual(abs(last - PROGRESS_RIGHT), 3)
+        # Phase 3 shows no start button.
+        self.assertLess(area(picture, START_BUTTON_AREA).fraction_near((255, 255, 255), 40), 0.01)
+
+    def stalled_download(self, total, first_chunk):
+        script = self.patch_script()
+        script["http"] = {"throttle": {"chunk_bytes": first_chunk, "chunk_delay_ms": 120000}}
+        self.serve_file(self.PATCH, b"z" * total)
+        server, _, window = self.open_window(script)
+        server.wait_for_http(self.PATCH, timeout=LIMIT)
+        return window
+
+    def test_half_downloaded_file_fills_half_the_bar(self):
+        window = self.stalled_download(400000, 200000)
+        picture = wait_for_picture(self, window, lambda p: green_run(p) is not None, "a progress fill")
+        time.sleep(1.0)
+        first, last = green_run(client_picture(window))
+        self.assertLessEqual(abs(first - PROGRESS_LEFT), 3)
+        self.assertLessEqual(abs(last - (PROGRESS_LEFT + 300)), 3)
+
+    def test_nothing_downloaded_yet_shows_only_the_track(self):
+        window = self.stalled_download(400000, 1)
+        time.sleep(2.0)
+        picture = client_picture(window)
+        self.assertIsNone(green_run(picture))
+        # The track is there: the line differs from the pixels just above it.
+        track = picture.crop(PROGRESS_LEFT, PROGRESS_Y - 1, 600, 3)
+        above = picture.crop(PROGRESS_LEFT, PROGRESS_Y - 12, 600, 3)
+        self.assertGreater(track.difference(above, 10), 0.5)
+
+
+class Endings(WindowTestCase):
+    def test_close_button_ends_with_1(self):
+        _, launcher, window = self.open_ready_window()
+        self.click(window, CLOSE_BUTTON)
+        self.assertEqual(launcher.wait(LIMIT), 1)
+
+    def test_start_game_starts_the_client_and_ends_with_0(self):
+        record = self.install.path("started.txt")
+        self.install.write("Halcyra.exe", "#!/bin/sh\necho \"$@\" >> '%s'\n" % record)
+        os.chmod(self.install.path("Halcyra.exe"), 0o755)
+        _, launcher, window = self.open_ready_window()
+        self.click(window, START_BUTTON)
+        self.assertEqual(launcher.wait(LIMIT), 0)
+        deadline = time.monotonic() + 5
+        while not self.install.exists("started.txt") and time.monotonic() < deadline:
+            time.sleep(0.1)
+        self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")
+
+    def test_close_request_from_the_window_manager_ends_with_0(self):
+        _, launcher, window = self.open_ready_window()
+        send_close_request(window)
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
+    def test_alt_alone_does_nothing_and_alt_f4_ends_with_0(self):
+        _, launcher, window = self.open_ready_window()
+        harness.key("alt", window)
+        self.assertTrue(launcher.stays_running(1.0))
+        harness.key("alt+F4", window)
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
