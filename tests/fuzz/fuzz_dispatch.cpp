@@ -1,0 +1,145 @@
+// Bytes from the game server: framing with declaredMessageLength, dispatchMessage, and every
+// handler's own parsing. The handlers run for real against a scratch game folder; downloads go to
+// port 1 of the loopback, where nothing listens, so each is refused at once. The self-update
+// handler never receives the answer "false": that answer replaces the launcher and ends the
+// process, which would end the fuzzer.
+//
+// Checked after each input: no file changed outside the scratch game folder, every handled
+// patch list was followed by exactly one integrity request, and the shared state is sane.
+#include <atomic>
+#include <cstdlib>
+
+#include "core/connection.h"
+#include "core/launcher_state.h"
+#include "core/protocol.h"
+#include "fuzz_support.h"
+#include "platform/dialogs.h"
+#include "platform/process.h"
+#include "update/integrity_check.h"
+#include "update/patch_update.h"
+#include "update/self_update.h"
+
+namespace {
+
+constexpr const char* refusedBaseUrl = "http://127.0.0.1:1/";
+
+std::string sandboxFolder; // the parent of the install folder: nothing in it may change
+std::string gameFolder;    // where the handlers may write
+std::atomic<int> integrityRequests{0};
+std::atomic<int> outOfDateAnswers{0};
+
+void require(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+}
+
+void selfUpdateWithoutReplacing(std::string_view message) {
+    if (message.size() > 4) {
+        const auto answer = readField(message, 5, static_cast<unsigned char>(message[4]));
+        if (answer && *answer == "false") {
+            ++outOfDateAnswers;
+            return;
+        }
+    }
+    runLauncherSelfUpdate(message);
+}
+
+// The messages the receive loop would dispatch for `bytes` arriving in one read, when the rest
+// of an incomplete message never comes; counts the patch lists handled after acceptance.
+int expectedIntegrityRequests(std::string bytes, bool accepted) {
+    int requests = 0;
+    auto dispatch = [&](std::string_view message) {
+        const auto code = messageCode(message);
+        if (!code) return;
+        if (*code == messageHello)
+            accepted = true;
+        else if (accepted && *code == messagePatchUpdate)
+            ++requests;
+    };
+    while (!bytes.empty()) {
+        const auto length = declaredMessageLength(bytes);
+        if (!length) {
+            dispatch(bytes);
+            break;
+        }
+        dispatch(std::string_view(bytes).substr(0, *length));
+        bytes.erase(0, *length);
+        if (!beginsKnownMessage(bytes)) break;
+    }
+    return requests;
+}
+
+// What the receive loop does with one read (see handleReceivedBytes in connection.cpp).
+void receive(std::string bytes) {
+    while (!bytes.empty()) {
+        const auto length = declaredMessageLength(bytes);
+        if (!length) {
+            dispatchMessage(std::move(bytes));
+            return;
+        }
+        require(*length > 0 && *length <= bytes.size(), "a framed message lies inside the read");
+        dispatchMessage(bytes.substr(0, *length));
+        bytes.erase(0, *length);
+        if (!beginsKnownMessage(bytes)) return;
+    }
+}
+
+std::map<std::string, std::string> outsideGameFolder() {
+    auto entries = fuzz::listTree(sandboxFolder);
+    const std::string prefix = gameFolder.substr(0, gameFolder.size() - 1);
+    std::erase_if(entries, [&](const auto& entry) { return entry.first.starts_with(prefix); });
+    return entries;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::quietDiagnostics();
+    const std::string install = fuzz::requireScratchInstall();
+    sandboxFolder = install.substr(0, install.find_last_of('/', install.size() - 2) + 1);
+    gameFolder = install + "game/";
+    // A canary beside the install folder: deleting or changing it is a write outside.
+    std::FILE* canary = std::fopen((sandboxFolder + "canary.txt").c_str(), "w");
+    if (canary) {
+        std::fputs("keep me\n", canary);
+        std::fclose(canary);
+    }
+    platform::setProcessTable(
+        {[] { return std::vector<platform::ProcessEntry>{}; }, [](int) { return false; }});
+    platform::setDialogHook([](const platform::DialogRequest&) { return platform::DialogAnswer::no; });
+    MessageHandlers handlers;
+    handlers.storeNews = storeNewsList;
+    handlers.launcherSelfUpdate = selfUpdateWithoutReplacing;
+    handlers.patchUpdate = [](std::string_view m) { runPatchUpdateIn(m, gameFolder, refusedBaseUrl); };
+    handlers.integrityCheck = [](std::string_view m) { runIntegrityCheckIn(m, gameFolder, refusedBaseUrl); };
+    handlers.integrityRequest = [] { ++integrityRequests; };
+    setMessageHandlers(std::move(handlers));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    // The first byte says whether the server has already accepted the launcher.
+    const bool accepted = (data[0] & 1) != 0;
+    const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+    fuzz::emptyFolder(gameFolder);
+    launcherState.serverAccepted = accepted ? 1 : 0;
+    {
+        std::lock_guard lock(launcherState.textLock);
+        launcherState.newsItems.clear();
+    }
+    integrityRequests = 0;
+    const auto before = outsideGameFolder();
+
+    receive(bytes);
+    waitForUpdateWorker();
+
+    require(integrityRequests == expectedIntegrityRequests(bytes, accepted),
+            "one integrity request after each handled patch list");
+    const auto phase = launcherState.updatePhase.load();
+    require(phase >= 0 && phase <= 5, "the update phase stays 0-5");
+    fuzz::requireSameTree(before, outsideGameFolder(), "outside the game folder");
+    return 0;
+}

@@ -1,0 +1,204 @@
+// Profile (INI) files written by other programs: any bytes as the file, then one write of a
+// section, key and value, and reads before and after it.
+//
+// Checked: a written value reads back (without its surrounding blanks and one pair of quotes),
+// every other key reads as before, untouched lines are kept, and the integer reader agrees with
+// the text reader for plain decimal values.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "platform/profile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string folder;
+constexpr std::size_t wideBuffer = 4096;
+
+void require(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+}
+
+std::string readAll(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+}
+
+std::string trimmed(std::string_view text, bool (*blank)(char)) {
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return std::string(text);
+}
+
+std::string lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// Lines split at LF, CR LF and lone CR, without their endings.
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' || text[i] == '\r') {
+            result.push_back(line);
+            line.clear();
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line += text[i];
+        }
+    }
+    if (!line.empty()) result.push_back(line);
+    return result;
+}
+
+struct Probe {
+    std::string section;
+    std::string key;
+};
+
+// Section and key names that the file holds, as a reader would name them.
+std::vector<Probe> probesOf(const std::string& text) {
+    std::vector<Probe> probes;
+    std::string section;
+    bool inSection = false;
+    for (const auto& raw : lines(text)) {
+        const std::string line = trimmed(raw, isBlank);
+        if (line.empty() || line.find('\0') != std::string::npos) continue;
+        if (line.front() == '[') {
+            const auto close = line.find(']');
+            section =
+                trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1), isBlank);
+            inSection = true;
+            continue;
+        }
+        if (!inSection || line.front() == ';') continue;
+        const auto equals = line.find('=');
+        if (equals == std::string::npos) continue;
+        const std::string key = trimmed(line.substr(0, equals), isBlank);
+        if (probes.size() < 16) probes.push_back({section, key});
+    }
+    return probes;
+}
+
+// A name the reader and writer can both take: no line breaks, no zero bytes, no characters that
+// end it early, nothing that turns its line into a comment or header, no surrounding blanks.
+std::string usableName(std::string_view text, bool isKey) {
+    std::string name;
+    for (char c : text)
+        if (c != '\r' && c != '\n' && c != '\0' && c != ']' && c != '=' && c != '[' && c != ';') name += c;
+    name = trimmed(name, isBlank);
+    if (name.empty()) name = isKey ? "Key" : "Section";
+    return name;
+}
+
+std::string usableValue(std::string_view text) {
+    std::string value;
+    for (char c : text)
+        if (c != '\r' && c != '\n' && c != '\0') value += c;
+    return value;
+}
+
+// What a reader gives for a stored value.
+std::string readBack(const std::string& value) {
+    std::string text = trimmed(value, isBlank);
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front())
+        text = text.substr(1, text.size() - 2);
+    return text;
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    return lower(a) == lower(b);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::quietDiagnostics();
+    folder = fuzz::requireScratchInstall() + "profile/";
+    fs::create_directories(folder);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Input input(data, size);
+    const std::string section = usableName(input.piece(40), false);
+    const std::string key = usableName(input.piece(40), true);
+    const std::string value = usableValue(input.piece(60));
+    const std::size_t bufferSize = 1 + input.byte() % 48;
+    const std::string original(input.rest());
+
+    const std::string path = folder + "test.ini";
+    {
+        std::ofstream file(path, std::ios::binary | std::ios::trunc);
+        file.write(original.data(), static_cast<std::streamsize>(original.size()));
+    }
+
+    // Reads of any size never overrun and respect the buffer.
+    const std::string small = platform::readProfileString(section, key, "default", bufferSize, path);
+    require(small.size() <= 4 * (bufferSize - 1), "a read fits its buffer");
+
+    const std::vector<Probe> probes = probesOf(original);
+    std::vector<std::string> valuesBefore;
+    for (const auto& probe : probes)
+        valuesBefore.push_back(platform::readProfileString(probe.section, probe.key, "", wideBuffer, path));
+
+    const bool written = platform::writeProfileString(section, key, value, path);
+    require(written, "a writable file takes the write");
+    const std::string after = readAll(path);
+
+    require(platform::readProfileString(section, key, "", wideBuffer, path) == readBack(value),
+            "a written value reads back");
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+        if (sameName(probes[i].section, section) && sameName(probes[i].key, key)) continue;
+        require(platform::readProfileString(probes[i].section, probes[i].key, "", wideBuffer, path) ==
+                    valuesBefore[i],
+                "every other key reads as before");
+    }
+
+    // Untouched lines are kept, in order: at most one line of the old file differs.
+    const auto oldLines = lines(original);
+    const auto newLines = lines(after);
+    std::size_t next = 0;
+    std::size_t missing = 0;
+    for (const auto& line : oldLines) {
+        std::size_t found = next;
+        while (found < newLines.size() && newLines[found] != line) ++found;
+        if (found == newLines.size()) {
+            ++missing;
+            continue;
+        }
+        next = found + 1;
+    }
+    require(missing <= 1, "untouched lines are kept");
+
+    // A second identical write changes nothing.
+    require(platform::writeProfileString(section, key, value, path), "a repeated write succeeds");
+    require(readAll(path) == after, "a write that changes nothing leaves the file as it was");
+
+    // The integer reader agrees with the text for plain decimal values.
+    const std::string text = readBack(value);
+    bool plain = !text.empty() && text.size() <= 9;
+    for (std::size_t i = 0; i < text.size(); ++i)
+        plain =
+            plain && ((text[i] >= '0' && text[i] <= '9') || (i == 0 && text[i] == '-' && text.size() > 1));
+    if (plain)
+        require(platform::readProfileInt(section, key, 7, path) == std::stoi(text), "integers read back");
+    if (text.empty())
+        require(platform::readProfileInt(section, key, 7, path) == 7, "an empty value gives the default");
+    return 0;
+}

@@ -1,0 +1,83 @@
+#include "fuzz_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <streambuf>
+#include <system_error>
+
+#include "update/download.h"
+
+namespace fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+class NullBuffer : public std::streambuf {
+  protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+} // namespace
+
+std::string requireScratchInstall() {
+    const std::string folder = installFolder();
+    std::error_code error;
+    if (folder.empty() || !fs::exists(fs::path(folder) / scratchMarker, error)) {
+        std::fprintf(stderr,
+                     "this target writes into its own folder (%s); run it through scripts/fuzz.sh, "
+                     "which copies it into a scratch folder holding %s\n",
+                     folder.c_str(), scratchMarker);
+        std::abort();
+    }
+    return folder;
+}
+
+std::map<std::string, std::string> listTree(const std::string& folder) {
+    std::map<std::string, std::string> entries;
+    std::error_code error;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const fs::file_status status = it->symlink_status(error);
+        std::string kind = fs::is_directory(status) ? "dir" : fs::is_symlink(status) ? "link" : "file";
+        if (kind == "file") kind += " " + std::to_string(it->file_size(error));
+        entries[it->path().string()] = kind;
+    }
+    return entries;
+}
+
+void requireSameTree(const std::map<std::string, std::string>& before,
+                     const std::map<std::string, std::string>& after, const char* what) {
+    if (before == after) return;
+    std::fprintf(stderr, "%s: the tree changed\n", what);
+    for (const auto& [path, kind] : before)
+        if (!after.count(path) || after.at(path) != kind)
+            std::fprintf(stderr, "  - %s %s\n", path.c_str(), kind.c_str());
+    for (const auto& [path, kind] : after)
+        if (!before.count(path) || before.at(path) != kind)
+            std::fprintf(stderr, "  + %s %s\n", path.c_str(), kind.c_str());
+    std::abort();
+}
+
+void emptyFolder(const std::string& folder) {
+    std::error_code error;
+    fs::create_directories(folder, error);
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        // Extraction may leave read-only files and folders behind; make them removable first.
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, error);
+        for (auto it = fs::recursive_directory_iterator(entry.path(), error);
+             !error && it != fs::recursive_directory_iterator(); it.increment(error))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+        fs::remove_all(entry.path(), error);
+    }
+}
+
+void quietDiagnostics() {
+    if (std::getenv("FUZZ_VERBOSE")) return;
+    static NullBuffer nothing;
+    std::cerr.rdbuf(&nothing);
+    std::wcerr.rdbuf(nullptr);
+}
+
+} // namespace fuzz

@@ -1,0 +1,133 @@
+// Version handling of the patch update: splitText in both forms, and runPatchUpdateIn with any
+// version.dat and any version list, against a scratch game folder. Downloads go to port 1 of the
+// loopback, where nothing listens.
+//
+// Checked: the pieces of splitText join back to the text; the installed version shown at the end
+// is the one the rules give (tokens compared as the standard decimal conversion reads them, only
+// numbers compared, only plain file names fetched); nothing is written outside the game folder.
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+
+using namespace std::string_literals;
+
+#include "core/launcher_state.h"
+#include "core/text_conversion.h"
+#include "fuzz_support.h"
+#include "platform/dialogs.h"
+#include "platform/process.h"
+#include "update/patch_update.h"
+
+namespace {
+
+constexpr const char* refusedBaseUrl = "http://127.0.0.1:1/";
+
+std::string sandboxFolder;
+std::string gameFolder;
+
+void require(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+}
+
+template <typename Text, typename View> void checkSplit(const Text& text, const Text& delimiter) {
+    const auto pieces = splitText(View(text), View(delimiter));
+    require(!pieces.empty(), "splitText always gives a piece");
+    Text joined;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i > 0) joined += delimiter;
+        joined += pieces[i];
+        if (!delimiter.empty())
+            require(pieces[i].find(delimiter) == Text::npos, "no piece holds the delimiter");
+    }
+    require(joined == text, "the pieces join back to the text");
+}
+
+// std::stoi's reading, as the version rules are defined: nothing where it would throw.
+std::optional<long> standardNumber(const std::string& text) {
+    const std::string bounded = text.substr(0, text.find('\0'));
+    const char* begin = bounded.c_str();
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(begin, &end, 10);
+    if (end == begin || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+    return value;
+}
+
+std::string firstLine(std::string_view text) {
+    return std::string(text.substr(0, text.find('\n')));
+}
+
+std::string expectedGameVersion(const std::string& installed, const std::string& listText) {
+    std::string shown = standardNumber(installed) ? installed : "1000";
+    long reached = *standardNumber(shown);
+    for (const auto& piece : splitText(toWide(listText), u"\n")) {
+        const std::string token = toNarrow(piece);
+        const auto version = standardNumber(token);
+        if (!version || *version <= reached) continue;
+        if (token == "." || token == ".." || token.find_first_of("/\\") != std::string::npos) continue;
+        shown = token;
+        reached = *version;
+    }
+    return shown;
+}
+
+std::map<std::string, std::string> outsideGameFolder() {
+    auto entries = fuzz::listTree(sandboxFolder);
+    const std::string prefix = gameFolder.substr(0, gameFolder.size() - 1);
+    std::erase_if(entries, [&](const auto& entry) { return entry.first.starts_with(prefix); });
+    return entries;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzz::quietDiagnostics();
+    const std::string install = fuzz::requireScratchInstall();
+    sandboxFolder = install.substr(0, install.find_last_of('/', install.size() - 2) + 1);
+    gameFolder = install + "game/";
+    std::ofstream(sandboxFolder + "canary.txt") << "keep me\n";
+    platform::setProcessTable(
+        {[] { return std::vector<platform::ProcessEntry>{}; }, [](int) { return false; }});
+    platform::setDialogHook([](const platform::DialogRequest&) { return platform::DialogAnswer::no; });
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    fuzz::Input input(data, size);
+    const std::uint8_t flags = input.byte();
+    const std::string versionFile(input.piece(40));
+    const std::string delimiter(input.piece(4));
+    const std::string list(input.rest().substr(0, 255));
+
+    checkSplit<std::string, std::string_view>(list, delimiter);
+    checkSplit<std::u16string, std::u16string_view>(toWide(list), toWide(delimiter));
+
+    fuzz::emptyFolder(gameFolder);
+    const bool hasVersionFile = (flags & 1) != 0;
+    if (hasVersionFile) {
+        std::ofstream file(gameFolder + "version.dat", std::ios::binary);
+        file.write(versionFile.data(), static_cast<std::streamsize>(versionFile.size()));
+    }
+    const auto before = outsideGameFolder();
+
+    std::string message = "\xea\x03\x00\x00"s;
+    message += static_cast<char>(list.size());
+    message += list;
+    if (flags & 2) message.resize(message.size() - std::min<std::size_t>(message.size() - 4, flags >> 4));
+    runPatchUpdateIn(message, gameFolder, refusedBaseUrl);
+
+    fuzz::requireSameTree(before, outsideGameFolder(), "outside the game folder");
+    const std::size_t length = message.size() > 4 ? static_cast<unsigned char>(message[4]) : 0;
+    if (length != 0) {
+        const std::string installed = hasVersionFile ? firstLine(versionFile) : "1000";
+        std::string listText = message.substr(5, length);
+        listText = listText.substr(0, listText.find('\0'));
+        require(currentGameVersion() == expectedGameVersion(installed, listText),
+                "the version reached follows the rules");
+    }
+    return 0;
+}
