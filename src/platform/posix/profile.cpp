@@ -271,7 +271,8 @@ bool replaceContents(const std::string& path, const std::string& text) {
         target = real.get(); // through a symbolic link to the file it names
     struct stat status {};
     if (::stat(target.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-    if (::access(target.c_str(), W_OK) != 0) return false;
+    // Read-only is the owner's write bit, which root's access() would overlook.
+    if ((status.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0) return false;
 
     std::string temporary = target + ".XXXXXX";
     int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
