@@ -1,0 +1,135 @@
+// Helpers for the tests of extraction, patching, self-update and the integrity check: real ZIP
+// archives made by Python's zipfile or Info-ZIP, a loopback HTTP server, the shared state, and a
+// process table in which the game never runs (so no test waits on a question to the player).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "../support/http_test_server.h"
+#include "../support/test_processes.h"
+#include "core/launcher_state.h"
+#include "platform/process.h"
+
+namespace updtest {
+
+namespace fs = std::filesystem;
+using dltest::readText;
+using dltest::writeText;
+
+inline std::string quoted(const std::string& text) {
+    std::string result = "'";
+    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return result + "'";
+}
+
+inline int runShell(const std::string& command) {
+    return std::system(command.c_str());
+}
+
+// Runs `body` (Python, lines without indentation) with `z` an open zipfile.ZipFile writing
+// `archive` with `compression` (ZIP_STORED or ZIP_DEFLATED). `os`, `sys`, `time` and `zipfile`
+// are imported.
+inline bool makePythonArchive(const std::string& archive, const std::string& body,
+                              const std::string& compression = "ZIP_DEFLATED") {
+    std::string script = "import os, sys, time, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w', zipfile." +
+                         compression + ") as z:\n    pass\n";
+    std::istringstream lines(body);
+    for (std::string line; std::getline(lines, line);) script += "    " + line + "\n";
+    const std::string scriptPath = archive + ".py";
+    writeText(scriptPath, script);
+    const bool made = runShell("python3 " + quoted(scriptPath) + " " + quoted(archive)) == 0;
+    fs::remove(scriptPath);
+    return made;
+}
+
+// Archives everything under `source` with Info-ZIP; `options` such as "-0" for stored entries.
+inline bool makeInfoZipArchive(const std::string& archive, const std::string& source,
+                               const std::string& options = "") {
+    return runShell("cd " + quoted(source) + " && zip -q -r " + options + " " + quoted(archive) + " .") == 0;
+}
+
+inline std::string statusText() {
+    std::lock_guard lock(launcherState.textLock);
+    return launcherState.statusText;
+}
+
+inline std::string gameVersion() {
+    return currentGameVersion();
+}
+
+inline std::int32_t updatePhase() {
+    return launcherState.updatePhase.load();
+}
+
+inline std::string md5Of(const std::string& text) {
+    // Through md5sum, so the expected digests never come from the code under test.
+    const std::string path = fs::temp_directory_path() / ("updtest-md5-" + std::to_string(::getpid()));
+    writeText(path, text);
+    const std::string out = path + ".out";
+    runShell("md5sum " + quoted(path) + " > " + quoted(out));
+    std::string digest = readText(out).substr(0, 32);
+    fs::remove(path);
+    fs::remove(out);
+    return digest;
+}
+
+// Paths of the requests the server saw, in order.
+inline std::vector<std::string> requestedPaths(const dltest::HttpTestServer& server) {
+    std::vector<std::string> paths;
+    std::istringstream lines(server.requestLog());
+    for (std::string line; std::getline(lines, line);) {
+        const auto key = line.find("\"path\": \"");
+        if (key == std::string::npos) continue;
+        const auto start = key + 9;
+        paths.push_back(line.substr(start, line.find('"', start) - start));
+    }
+    return paths;
+}
+
+// A fixture with a fresh installation folder (ending with '/'), a server folder, the game
+// never running, and the shared state put back to its start.
+class UpdateTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(scratch.path().empty());
+        install = scratch.path() + "/install/";
+        served = scratch.path() + "/served/";
+        fs::create_directories(install);
+        fs::create_directories(served);
+        platform::setProcessTable({[this] {
+                                       onProcessScan();
+                                       return std::vector<platform::ProcessEntry>{};
+                                   },
+                                   [](int) { return false; }});
+        setStatusText(initialStatusText);
+        setUpdatePhase(1);
+        setGameVersion("");
+    }
+    void TearDown() override { platform::setProcessTable({}); }
+
+    // Runs right before every guarded download: the state as it stands then.
+    virtual void onProcessScan() {
+        std::lock_guard lock(scanLock);
+        statusAtDownload.push_back(statusText());
+    }
+
+    void serve(const std::string& relative, const std::string& content) const {
+        fs::create_directories(fs::path(served + relative).parent_path());
+        writeText(served + relative, content);
+    }
+
+    dltest::TestFolder scratch;
+    std::string install;
+    std::string served;
+    std::mutex scanLock;
+    std::vector<std::string> statusAtDownload;
+};
+
+} // namespace updtest
