@@ -97,12 +97,12 @@ inline std::vector<std::string> requestedPaths(const dltest::HttpTestServer& ser
 // never running, and the shared state put back to its start.
 class UpdateTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_FALSE(scratch.path().empty());
-        install = scratch.path() + "/install/";
-        served = scratch.path() + "/served/";
+    UpdateTest() {
         fs::create_directories(install);
         fs::create_directories(served);
+    }
+    void SetUp() override {
+        ASSERT_FALSE(scratch.path().empty());
         platform::setProcessTable({[this] {
                                        onProcessScan();
                                        return std::vector<platform::ProcessEntry>{};
@@ -126,8 +126,8 @@ class UpdateTest : public ::testing::Test {
     }
 
     dltest::TestFolder scratch;
-    std::string install;
-    std::string served;
+    const std::string install = scratch.path() + "/install/";
+    const std::string served = scratch.path() + "/served/";
     std::mutex scanLock;
     std::vector<std::string> statusAtDownload;
 };

@@ -1,0 +1,196 @@
+#include "update/patch_update.h"
+
+#include <gtest/gtest.h>
+
+#include "update_test_support.h"
+
+namespace {
+
+using namespace updtest;
+using Pieces = std::vector<std::string>;
+
+std::string patchList(const std::string& text) {
+    std::string message = {static_cast<char>(0xEA), 0x03, 0x00, 0x00};
+    message += static_cast<char>(text.size());
+    return message + text;
+}
+
+TEST(SplitText, keeps_empty_pieces_and_always_the_piece_after_the_last_delimiter) {
+    EXPECT_EQ(splitText(std::string_view("a\nb"), "\n"), (Pieces{"a", "b"}));
+    EXPECT_EQ(splitText(std::string_view("a\nb\n"), "\n"), (Pieces{"a", "b", ""}));
+    EXPECT_EQ(splitText(std::string_view(""), "\n"), (Pieces{""}));
+    EXPECT_EQ(splitText(std::string_view("\n\n"), "\n"), (Pieces{"", "", ""}));
+    EXPECT_EQ(splitText(std::string_view("D:\\Games\\L.exe"), "\\"), (Pieces{"D:", "Games", "L.exe"}));
+    EXPECT_EQ(splitText(std::string_view("x<>y<><>z"), "<>"), (Pieces{"x", "y", "", "z"}));
+    EXPECT_EQ(splitText(std::u16string_view(u"1001\n1002\n"), u"\n"),
+              (std::vector<std::u16string>{u"1001", u"1002", u""}));
+}
+
+class PatchUpdateTest : public UpdateTest {
+  protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        ASSERT_TRUE(server.started());
+    }
+    // A patch archive on the server whose version.dat says `version`, plus one file of its own.
+    void servePatch(const std::string& version) {
+        fs::create_directories(served + "patches");
+        ASSERT_TRUE(makePythonArchive(served + "patches/" + version + ".zip",
+                                      "z.writestr('version.dat', '" + version +
+                                          "')\n"
+                                          "z.writestr('data/patch" +
+                                          version + ".txt', 'from " + version + "')\n"));
+    }
+    std::string run(const std::string& list) {
+        ::testing::internal::CaptureStderr();
+        runPatchUpdateIn(patchList(list), install, server.url(""));
+        return ::testing::internal::GetCapturedStderr();
+    }
+    std::vector<std::string> downloadsLeft() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(install + "Downloads"))
+            names.push_back(entry.path().filename());
+        return names;
+    }
+
+    dltest::HttpTestServer server{served};
+};
+
+TEST_F(PatchUpdateTest, newer_versions_are_fetched_and_applied_in_list_order) {
+    writeText(install + "version.dat", "1000");
+    servePatch("1001");
+    servePatch("1002");
+    EXPECT_EQ(run("1001\n1002"), "");
+    EXPECT_EQ(requestedPaths(server), (Pieces{"/patches/1001.zip", "/patches/1002.zip"}));
+    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1001/1002", "Downloading version: 1002/1002"}));
+    EXPECT_EQ(readText(install + "data/patch1001.txt"), "from 1001");
+    EXPECT_EQ(readText(install + "data/patch1002.txt"), "from 1002");
+    EXPECT_EQ(readText(install + "version.dat"), "1002");
+    EXPECT_TRUE(downloadsLeft().empty());
+    EXPECT_EQ(gameVersion(), "1002");
+    EXPECT_EQ(statusText(), "Updated, There is no new patches.");
+    EXPECT_EQ(updatePhase(), 3);
+}
+
+TEST_F(PatchUpdateTest, missing_version_file_is_created_with_the_default_and_every_newer_token_fetched) {
+    servePatch("1005");
+    run("1005");
+    EXPECT_EQ(statusAtDownload, Pieces{"Downloading version: 1005/1005"});
+    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1005.zip"});
+    EXPECT_EQ(gameVersion(), "1005");
+    // The archive carried its own version.dat over the created one.
+    EXPECT_EQ(readText(install + "version.dat"), "1005");
+
+    fs::remove(install + "version.dat");
+    EXPECT_EQ(readInstalledVersionIn(install), "1000");
+    EXPECT_EQ(readText(install + "version.dat"), "1000");
+}
+
+TEST_F(PatchUpdateTest, installed_version_is_the_first_line_of_the_version_file) {
+    writeText(install + "version.dat", "1003\nanything else\n");
+    EXPECT_EQ(readInstalledVersionIn(install), "1003");
+    EXPECT_EQ(readText(install + "version.dat"), "1003\nanything else\n");
+}
+
+TEST_F(PatchUpdateTest, nothing_newer_downloads_nothing_but_still_creates_downloads_and_ends_updated) {
+    writeText(install + "version.dat", "1002");
+    run("1001\n1002");
+    EXPECT_TRUE(requestedPaths(server).empty());
+    EXPECT_TRUE(fs::is_directory(install + "Downloads"));
+    EXPECT_EQ(gameVersion(), "1002");
+    EXPECT_EQ(statusText(), "Updated, There is no new patches.");
+    EXPECT_EQ(updatePhase(), 1);
+}
+
+TEST_F(PatchUpdateTest, tokens_behind_the_version_reached_are_skipped) {
+    writeText(install + "version.dat", "1000");
+    servePatch("1003");
+    servePatch("1002");
+    run("1003\n1002");
+    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1003.zip"});
+    EXPECT_EQ(gameVersion(), "1003");
+}
+
+TEST_F(PatchUpdateTest, empty_list_or_missing_length_changes_nothing) {
+    for (const std::string& message : {patchList(""), std::string("\xEA\x03\x00\x00", 4)}) {
+        runPatchUpdateIn(message, install, server.url(""));
+        EXPECT_EQ(statusText(), initialStatusText);
+        EXPECT_EQ(gameVersion(), "");
+        EXPECT_FALSE(fs::exists(install + "Downloads"));
+        EXPECT_FALSE(fs::exists(install + "version.dat"));
+    }
+}
+
+TEST_F(PatchUpdateTest, length_beyond_the_message_reads_only_the_bytes_there) {
+    writeText(install + "version.dat", "1000");
+    servePatch("1001");
+    std::string message = patchList("1001");
+    message[4] = static_cast<char>(200);
+    runPatchUpdateIn(message, install, server.url(""));
+    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"});
+    EXPECT_EQ(gameVersion(), "1001");
+}
+
+TEST_F(PatchUpdateTest, tokens_that_are_not_numbers_are_skipped_with_one_line_each) {
+    writeText(install + "version.dat", "1000");
+    servePatch("1001");
+    const std::string errors = run("abc\n\n99999999999\n1001\n");
+    EXPECT_EQ(errors, "Skipping patch version that is not a number: abc\n"
+                      "Skipping patch version that is not a number: \n"
+                      "Skipping patch version that is not a number: 99999999999\n"
+                      "Skipping patch version that is not a number: \n");
+    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"});
+    // The status names the list's last piece as it stands, even an empty one.
+    EXPECT_EQ(statusAtDownload, Pieces{"Downloading version: 1001/"});
+    EXPECT_EQ(gameVersion(), "1001");
+    EXPECT_EQ(statusText(), "Updated, There is no new patches.");
+}
+
+TEST_F(PatchUpdateTest, installed_version_that_is_not_a_number_counts_as_the_default) {
+    for (const std::string& installed :
+         {std::string(""), std::string("garbage"), std::string("4294967296")}) {
+        SCOPED_TRACE(installed);
+        writeText(install + "version.dat", installed);
+        const std::string errors = run("999\n1000");
+        EXPECT_EQ(errors, "Installed version is not a number, using 1000: " + installed + "\n");
+        EXPECT_EQ(gameVersion(), "1000");
+        EXPECT_TRUE(requestedPaths(server).empty());
+    }
+}
+
+TEST_F(PatchUpdateTest, numbers_follow_the_standard_conversion) {
+    // White space and a sign before the digits, anything after them.
+    writeText(install + "version.dat", "  +1001 (beta)");
+    servePatch("1002");
+    run("-5\n1001x\n1002");
+    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1002.zip"});
+    EXPECT_EQ(gameVersion(), "1002");
+}
+
+TEST_F(PatchUpdateTest, token_that_names_another_folder_is_never_fetched) {
+    writeText(install + "version.dat", "1000");
+    const std::string errors = run("1001/../../evil\n1002\\x");
+    EXPECT_EQ(errors, "Skipping patch version that names a path outside Downloads: 1001/../../evil\n"
+                      "Skipping patch version that names a path outside Downloads: 1002\\x\n");
+    EXPECT_TRUE(requestedPaths(server).empty());
+    EXPECT_EQ(gameVersion(), "1000");
+}
+
+TEST_F(PatchUpdateTest, failed_download_or_extraction_still_advances_and_keeps_a_bad_archive) {
+    writeText(install + "version.dat", "1000");
+    // 1001 is not on the server; 1002 is no archive.
+    fs::create_directories(served + "patches");
+    writeText(served + "patches/1002.zip", "not an archive");
+    servePatch("1003");
+    const std::string errors = run("1001\n1002\n1003");
+    EXPECT_NE(errors.find("Failed to open archive: " + install + "Downloads/1001.zip\n"), std::string::npos);
+    EXPECT_NE(errors.find("Failed to open archive: " + install + "Downloads/1002.zip\n"), std::string::npos);
+    EXPECT_EQ(requestedPaths(server),
+              (Pieces{"/patches/1001.zip", "/patches/1002.zip", "/patches/1003.zip"}));
+    EXPECT_EQ(downloadsLeft(), Pieces{"1002.zip"});
+    EXPECT_EQ(gameVersion(), "1003");
+    EXPECT_EQ(readText(install + "data/patch1003.txt"), "from 1003");
+    EXPECT_EQ(statusText(), "Updated, There is no new patches.");
+}
+
+} // namespace
