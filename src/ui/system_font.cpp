@@ -1,0 +1,59 @@
+// Stands in for "C:\Windows\Fonts\arialbd.ttf" on systems whose fonts fontconfig knows.
+//
+// [X] Arial Bold, or the metric-compatible face fontconfig substitutes for it
+// [X] a non-bold substitute (fontconfig always answers with something) counts as no match
+// [X] a file the atlas could not read counts as no match, instead of failing inside the atlas
+// [ ] the exact Arial Bold glyphs: only where Arial itself is installed
+#include "ui/system_font.h"
+
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+#include <fontconfig/fontconfig.h>
+
+namespace {
+
+struct PatternFree {
+    void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
+};
+using Pattern = std::unique_ptr<FcPattern, PatternFree>;
+
+} // namespace
+
+// TrueType, OpenType (CFF) or a TrueType collection, by the file's first four bytes.
+bool isReadableFontFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::array<char, 4> magic{};
+    if (!file.read(magic.data(), magic.size())) return false;
+    static constexpr std::array<std::array<char, 4>, 4> known{
+        {{'\0', '\1', '\0', '\0'}, {'t', 'r', 'u', 'e'}, {'O', 'T', 'T', 'O'}, {'t', 't', 'c', 'f'}}};
+    for (const auto& k : known)
+        if (magic == k) return true;
+    return false;
+}
+
+SystemFontFile boldTextFont() {
+    // The library's own configuration lives as long as the process; FcInit is cheap after the first
+    // call and safe to repeat.
+    if (FcInit() == FcFalse) return {};
+    Pattern pattern(FcNameParse(reinterpret_cast<const FcChar8*>("Arial:bold")));
+    if (!pattern) return {};
+    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcDefaultSubstitute(pattern.get());
+    FcResult result = FcResultNoMatch;
+    Pattern match(FcFontMatch(nullptr, pattern.get(), &result));
+    if (!match || result != FcResultMatch) return {};
+
+    FcChar8* file = nullptr;
+    int weight = 0;
+    int index = 0;
+    if (FcPatternGetString(match.get(), FC_FILE, 0, &file) != FcResultMatch || file == nullptr) return {};
+    if (FcPatternGetInteger(match.get(), FC_WEIGHT, 0, &weight) != FcResultMatch || weight < FC_WEIGHT_BOLD)
+        return {};
+    if (FcPatternGetInteger(match.get(), FC_INDEX, 0, &index) != FcResultMatch) index = 0;
+    std::string path(reinterpret_cast<const char*>(file));
+    if (!isReadableFontFile(path)) return {};
+    return {path, index};
+}
