@@ -584,7 +584,8 @@ def draw_background(opts):
             plateau = ridge[castle_x] + 0.05 * H
             for x in range(W):
                 dx = max(0.0, abs(x - castle_x) - 44.0)
-                ridge[x] = min(ridge[x], plateau + 0.06 * dx**1.5)
+                rocks = 14.0 * noise.fbm(x / 22.0 + 300, 4, ridged=True) * min(1.0, dx / 30.0)
+                ridge[x] = min(ridge[x], plateau + 0.06 * dx**1.5 - rocks)
         ridges.append(ridge)
         for x in range(W):
             top = ridge[x]
