@@ -1,0 +1,41 @@
+#include "platform/digest.h"
+
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+std::string hex(const std::array<unsigned char, 16>& value) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : value) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
+TEST(Md5Hasher, hashes_data_given_in_parts_like_data_given_at_once) {
+    platform::Md5Hasher whole;
+    ASSERT_TRUE(whole.valid());
+    ASSERT_TRUE(whole.update("message digest", 14));
+    platform::Md5Hasher parts;
+    ASSERT_TRUE(parts.update("mess", 4));
+    ASSERT_TRUE(parts.update("", 0));
+    ASSERT_TRUE(parts.update("age digest", 10));
+    const auto first = whole.finish();
+    const auto second = parts.finish();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(hex(*first), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(*first, *second);
+}
+
+TEST(Md5Hasher, a_finished_hash_takes_no_more_data) {
+    platform::Md5Hasher hasher;
+    ASSERT_TRUE(hasher.finish().has_value());
+    EXPECT_FALSE(hasher.valid());
+    EXPECT_FALSE(hasher.update("a", 1));
+    EXPECT_FALSE(hasher.finish().has_value());
+}
+
+} // namespace
