@@ -453,6 +453,26 @@ def _group_alive(group):
         return True
 
 
+def running_game_processes():
+    """Pids of processes the launcher takes for the game (its comm or the last part of its
+    argv[0] is Halcyra.exe in any case); while one runs, every download asks to close it."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/comm" % entry, "rb") as f:
+                comm = f.read().strip()
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                first = f.read().split(b"\0")[0]
+        except OSError:
+            continue
+        names = [comm, re.split(rb"[/\\]", first)[-1]]
+        if any(name.lower() == b"halcyra.exe" for name in names):
+            found.append(int(entry))
+    return found
+
+
 def port_in_use(port):
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
         probe.settimeout(1)
@@ -495,6 +515,16 @@ class LauncherTestCase(unittest.TestCase):
                 time.sleep(0.25)
         self.addCleanup(server.stop)
         return server
+
+    def require_no_game_running(self, timeout=30.0):
+        """Tests that download need a machine where no game runs: the launcher would ask to close
+        it (and, if told to, end a process that is not ours)."""
+        deadline = time.monotonic() + timeout
+        while running_game_processes():
+            if time.monotonic() > deadline:
+                self.skipTest("a process taken for the game runs on this machine (pids %s)"
+                              % running_game_processes())
+            time.sleep(0.5)
 
     def start_launcher(self, extra_env=None):
         launcher = LauncherProcess(self.install, extra_env)

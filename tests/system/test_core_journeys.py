@@ -98,6 +98,10 @@ class ConnectionAndHello(LauncherTestCase):
 class MessageFraming(LauncherTestCase):
     """Messages are framed by their codes and length bytes, not by network reads."""
 
+    def setUp(self):
+        super().setUp()
+        self.require_no_game_running()
+
     def test_acceptance_and_patch_list_in_one_write_are_both_handled(self):
         self.serve_file("patches/1001.zip", zip_bytes({"version.dat": "1001", "data/readme.txt": "patched"}))
         server = self.start_server({"on_hello": [{"together": [

@@ -5,11 +5,11 @@ Pixels are probed with tolerances, never compared byte for byte; positions are c
 the 1140 x 670 window. Screenshots of failed checks are kept in $LAUNCHER_SCREENSHOTS when set.
 """
 
+import configparser
 import contextlib
 import ctypes
 import io
 import os
-import signal
 import subprocess
 import threading
 import time
@@ -89,6 +89,12 @@ def green_run(picture):
     """Where the progress fill lies on its line: (first, last) green x, or None."""
     xs = [x for x in range(PROGRESS_LEFT - 20, PROGRESS_RIGHT + 20) if is_green(picture.pixel(x, PROGRESS_Y))]
     return (xs[0], xs[-1]) if xs else None
+
+
+def gold_tinted_top_edge(picture):
+    """The half-transparent gold outline leaves its top row clearly redder than blue."""
+    red, _, blue = picture.crop(20, 1, 1100, 1).mean_color()
+    return red - blue > 60
 
 
 def area(picture, box):
@@ -189,8 +195,7 @@ class WindowPlacement(WindowTestCase):
         with screen_of_size(width, height):
             _, launcher, window = self.open_window()
             self.assertEqual(harness.window_geometry(window), expected + (1140, 670))
-            picture = wait_for_picture(self, window, lambda p: harness.Image.fraction_near(
-                p.crop(0, 0, 1140, 2), (255, 215, 0), 90) > 0.3, "the gold outline along the top")
+            picture = wait_for_picture(self, window, gold_tinted_top_edge, "the gold outline along the top")
             self.assertEqual((picture.width, picture.height), (1140, 670))
             launcher.kill()
 
@@ -282,6 +287,67 @@ class ProgressBar(WindowTestCase):
         track = picture.crop(PROGRESS_LEFT, PROGRESS_Y - 1, 600, 3)
         above = picture.crop(PROGRESS_LEFT, PROGRESS_Y - 12, 600, 3)
         self.assertGreater(track.difference(above, 10), 0.5)
+
+
+def ini_file(install, relative):
+    parser = configparser.ConfigParser(strict=False, interpolation=None)
+    parser.optionxform = str
+    parser.read_string(install.read(relative).decode("utf-8", errors="replace"))
+    return {section: dict(parser[section]) for section in parser.sections()}
+
+
+class SettingsPanel(WindowTestCase):
+    """Clicks on the panel's controls write the game's files at once (positions measured with the
+    launcher's own font and style)."""
+
+    def open_settings(self):
+        _, launcher, window = self.open_ready_window()
+        self.click(window, SETTINGS_ICON)
+        time.sleep(0.5)
+        return launcher, window
+
+    def wait_for_file(self, relative):
+        deadline = time.monotonic() + LIMIT
+        while not self.install.exists(relative):
+            if time.monotonic() > deadline:
+                self.fail("%s was never written" % relative)
+            time.sleep(0.1)
+
+    def test_newer_layout_checkboxes_and_quality_write_their_keys(self):
+        launcher, window = self.open_settings()
+        self.click(window, (915, 285))  # HideEffects
+        self.click(window, (915, 309))  # ShiftJump
+        self.wait_for_file("config.ini")
+        time.sleep(0.3)
+        self.assertEqual(ini_file(self.install, "config.ini")["Character"], {"HideEffect": "1", "ShiftJump": "1"})
+        self.click(window, (1000, 421))  # the quality list
+        self.click(window, (950, 464))   # "High", the second entry
+        self.wait_for_file("ini/GameSetup.ini")
+        time.sleep(0.3)
+        self.assertEqual(ini_file(self.install, "ini/GameSetup.ini")["GameMode"],
+                         {"HighTimes": "1", "GameModeRecord": "1"})
+        self.assertTrue(launcher.running())
+
+    def test_older_layout_hides_refresh_rate_and_writes_all_three_effect_files(self):
+        self.install.write("ini/GameSetup.ini", "[ScreenMode]\r\nScrWidth=1024\r\nScrHeight=768\r\n")
+        launcher, window = self.open_settings()
+        self.click(window, (915, 215))  # HideEffects, right under "EXTRA.." without the FPS slider
+        for relative in ("Settings.ini", "Env_DX8/Settings.ini", "Env_DX9/Settings.ini"):
+            self.wait_for_file(relative)
+        time.sleep(0.3)
+        for relative in ("Settings.ini", "Env_DX8/Settings.ini", "Env_DX9/Settings.ini"):
+            self.assertEqual(ini_file(self.install, relative)["Screen"], {"HideEffect": "1"}, relative)
+        self.click(window, (1000, 303))  # the quality list
+        self.click(window, (950, 365))   # "Low", the third entry
+        deadline = time.monotonic() + LIMIT
+        while "LowTimes" not in ini_file(self.install, "ini/GameSetup.ini").get("GameMode", {}):
+            if time.monotonic() > deadline:
+                self.fail("the quality pick was never written")
+            time.sleep(0.1)
+        game_mode = ini_file(self.install, "ini/GameSetup.ini")["GameMode"]
+        self.assertEqual((game_mode["LowTimes"], game_mode["GameModeRecord"]), ("1", "2"))
+        self.assertFalse(self.install.exists("config.ini"))
+        self.assertTrue(launcher.running())
 
 
 class Endings(WindowTestCase):
