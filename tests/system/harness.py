@@ -516,7 +516,7 @@ class LauncherTestCase(unittest.TestCase):
         self.addCleanup(server.stop)
         return server
 
-    def require_no_game_running(self, timeout=30.0):
+    def require_no_game_running(self, timeout=10.0):
         """Tests that download need a machine where no game runs: the launcher would ask to close
         it (and, if told to, end a process that is not ours)."""
         deadline = time.monotonic() + timeout

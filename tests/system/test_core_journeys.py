@@ -2,6 +2,7 @@
 acceptance, the end of the connection, and messages that share or split a network write."""
 
 import io
+import os
 import subprocess
 import time
 import unittest
@@ -136,6 +137,20 @@ class MessageFraming(LauncherTestCase):
         self.assertEqual(len([e for e in server.http_log if e["path"].startswith("/patches/Launcher/")]), 1)
         self.assertTrue(launcher.running())
 
+    def test_truncated_file_list_and_unknown_code_leave_later_list_working(self):
+        self.serve_file("patches/Launcher/b.bin", b"bee")
+        good = [{"name": "b.bin", "downloadPath": "b.bin", "acceptedDigests": dev_server.md5_hex(b"bee")}]
+        cut = [{"name": "a.bin", "downloadPath": "a.bin", "acceptedDigests": dev_server.md5_hex(b"a")}]
+        server = self.start_server({"on_hello": [
+            {"send": "accept", "text": "true"}, {"wait_ms": 300},
+            {"send": "integrity", "entries": cut, "truncate": 14}, {"wait_ms": 600},
+            {"send": "raw", "hex": "ec030000 01 41"}, {"wait_ms": 300},
+            {"send": "integrity", "entries": good}]})
+        launcher = self.start_launcher()
+        self.assertEqual(server.wait_for_http("patches/Launcher/b.bin", timeout=EXIT_LIMIT)["status"], 200)
+        self.assertEqual(self._wait_for_file("b.bin"), b"bee")
+        self.assertTrue(launcher.running(), "the launcher ended: %s" % launcher.stderr[-500:])
+
     def _wait_for_file(self, relative, timeout=10.0):
         """The file's content once the download has written it whole (size stops changing)."""
         deadline = time.monotonic() + timeout
@@ -147,6 +162,21 @@ class MessageFraming(LauncherTestCase):
                     return content
             time.sleep(0.1)
         self.fail("%s never appeared in the installation folder" % relative)
+
+
+class ConnectionEnd(LauncherTestCase):
+    def test_server_closing_during_download_ends_launcher_with_0(self):
+        self.require_no_game_running()
+        self.serve_file("patches/1001.zip", zip_bytes({"big.bin": os.urandom(400000)}))
+        server = self.start_server({
+            "on_hello": [{"send": "accept", "text": "true"}, {"wait_ms": 300},
+                         {"send": "patch", "versions": ["1001"]}],
+            "http": {"throttle": {"chunk_bytes": 4096, "chunk_delay_ms": 50}}})
+        launcher = self.start_launcher()
+        server.wait_for_http("patches/1001.zip", timeout=EXIT_LIMIT)
+        server.close_connection()
+        self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
+        self.assertFalse(self.install.exists("big.bin"))
 
 
 if __name__ == "__main__":
