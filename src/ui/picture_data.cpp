@@ -34,7 +34,7 @@ PixelImage halve(const PixelImage& source) {
             }
             unsigned char* out = &half.rgba[(static_cast<std::size_t>(y) * half.width + x) * 4];
             for (int c = 0; c < 3; ++c)
-                out[c] = alpha == 0 ? 0 : static_cast<unsigned char>((weighted[c] + alpha / 2) / alpha);
+                out[c] = static_cast<unsigned char>(alpha == 0 ? 0u : (weighted[c] + alpha / 2) / alpha);
             out[3] = static_cast<unsigned char>((alpha + 2) / 4);
         }
     }

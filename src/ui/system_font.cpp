@@ -19,6 +19,10 @@ struct PatternFree {
     void operator()(FcPattern* pattern) const { FcPatternDestroy(pattern); }
 };
 using Pattern = std::unique_ptr<FcPattern, PatternFree>;
+struct ConfigFree {
+    void operator()(FcConfig* config) const { FcConfigDestroy(config); }
+};
+using Config = std::unique_ptr<FcConfig, ConfigFree>;
 
 } // namespace
 
@@ -35,15 +39,16 @@ bool isReadableFontFile(const std::string& path) {
 }
 
 SystemFontFile boldTextFont() {
-    // The library's own configuration lives as long as the process; FcInit is cheap after the first
-    // call and safe to repeat.
-    if (FcInit() == FcFalse) return {};
+    // A configuration of our own, destroyed after the match: the library's shared one (FcInit)
+    // is never given back before the process ends.
+    Config config(FcInitLoadConfigAndFonts());
+    if (!config) return {};
     Pattern pattern(FcNameParse(reinterpret_cast<const FcChar8*>("Arial:bold")));
     if (!pattern) return {};
-    FcConfigSubstitute(nullptr, pattern.get(), FcMatchPattern);
+    FcConfigSubstitute(config.get(), pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
-    Pattern match(FcFontMatch(nullptr, pattern.get(), &result));
+    Pattern match(FcFontMatch(config.get(), pattern.get(), &result));
     if (!match || result != FcResultMatch) return {};
 
     FcChar8* file = nullptr;
