@@ -170,21 +170,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 "every other key reads as before");
     }
 
-    // Untouched lines are kept, in order: at most one line of the old file differs.
+    // Untouched lines are kept: a write changes one line in place or inserts lines in one place,
+    // so the old and new files share everything but at most one old line at both ends.
     const auto oldLines = lines(original);
     const auto newLines = lines(after);
-    std::size_t next = 0;
-    std::size_t missing = 0;
-    for (const auto& line : oldLines) {
-        std::size_t found = next;
-        while (found < newLines.size() && newLines[found] != line) ++found;
-        if (found == newLines.size()) {
-            ++missing;
-            continue;
-        }
-        next = found + 1;
-    }
-    require(missing <= 1, "untouched lines are kept");
+    std::size_t prefix = 0;
+    while (prefix < oldLines.size() && prefix < newLines.size() && oldLines[prefix] == newLines[prefix])
+        ++prefix;
+    std::size_t suffix = 0;
+    while (suffix < oldLines.size() - prefix && suffix < newLines.size() - prefix &&
+           oldLines[oldLines.size() - 1 - suffix] == newLines[newLines.size() - 1 - suffix])
+        ++suffix;
+    require(oldLines.size() - prefix - suffix <= 1, "untouched lines are kept");
 
     // A second identical write changes nothing.
     require(platform::writeProfileString(section, key, value, path), "a repeated write succeeds");

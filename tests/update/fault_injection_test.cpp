@@ -1,0 +1,321 @@
+// Faults from outside during a patch update and an integrity check: an update server that cuts,
+// shortens, refuses or stalls a transfer, a disk that fills up during a download or an
+// extraction, and an installation folder that cannot be written. In every case the handler
+// returns, no file outside the installation changes, no file under a game file's name is left
+// truncated, and the status and diagnostics are the ones the player and the support see.
+//
+// Full disks are small tmpfs mounts and the read-only folder a read-only bind mount; both need
+// root, and the tests that use them are skipped without it.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+#include "platform/http.h"
+#include "update/extract_archive.h"
+#include "update/integrity_check.h"
+#include "update/patch_update.h"
+#include "update_test_support.h"
+
+namespace {
+
+using namespace updtest;
+
+constexpr const char* finishedStatus = "Updated, There is no new patches.";
+constexpr std::size_t bigFileSize = 300 * 1024;
+
+std::string patchList(const std::string& text) {
+    std::string message = {static_cast<char>(0xEA), 0x03, 0x00, 0x00};
+    message += static_cast<char>(text.size());
+    return message + text;
+}
+
+std::string field(const std::string& text) {
+    return static_cast<char>(text.size()) + text;
+}
+
+std::string fileList(const std::string& name, const std::string& digest) {
+    std::string message = {static_cast<char>(0xEB), 0x03, 0x00, 0x00, 0x01};
+    return message + field("") + field(name) + field(name) + field(digest);
+}
+
+// Bytes that do not compress, so an archive holding them is as large as they are.
+std::string noise(std::size_t size) {
+    std::mt19937 random(42);
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = static_cast<char>(random() & 0xFF);
+    return bytes;
+}
+
+// Every file under `folder` whose name marks a temporary of a download or an extraction.
+std::vector<std::string> temporariesUnder(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        const std::string name = entry.path().filename();
+        if (name.ends_with(".part") || name.starts_with(".extracting-")) found.push_back(entry.path());
+    }
+    return found;
+}
+
+bool isRoot() {
+    return runShell("test \"$(id -u)\" -eq 0") == 0;
+}
+
+// A mount that lives as long as the object; lazily detached so a busy file never blocks teardown.
+class Mount {
+  public:
+    Mount(const std::string& point, const std::string& command) : point_(point) {
+        mounted_ = isRoot() && runShell(command + " 2>/dev/null") == 0;
+    }
+    ~Mount() {
+        if (mounted_) runShell("umount -l " + updtest::quoted(point_));
+    }
+    Mount(const Mount&) = delete;
+    Mount& operator=(const Mount&) = delete;
+    bool mounted() const { return mounted_; }
+
+  private:
+    std::string point_;
+    bool mounted_ = false;
+};
+
+std::unique_ptr<Mount> smallDisk(const std::string& folder, const std::string& size) {
+    fs::create_directories(folder);
+    return std::make_unique<Mount>(folder,
+                                   "mount -t tmpfs -o size=" + size + " tmpfs " + updtest::quoted(folder));
+}
+
+std::unique_ptr<Mount> readOnly(const std::string& folder) {
+    return std::make_unique<Mount>(folder, "mount --bind " + updtest::quoted(folder) + " " +
+                                               updtest::quoted(folder) + " && mount -o remount,bind,ro " +
+                                               updtest::quoted(folder) + " " + updtest::quoted(folder));
+}
+
+class FaultInjectionTest : public UpdateTest {
+  protected:
+    void SetUp() override {
+        UpdateTest::SetUp();
+        ASSERT_TRUE(server.started());
+        writeText(install + "version.dat", "1000");
+        fs::create_directories(install + "data");
+        writeText(install + "data/a.txt", "old a");
+    }
+    void TearDown() override {
+        platform::setDownloadStallSeconds(0);
+        UpdateTest::TearDown();
+    }
+    // patches/<version>.zip: version.dat, a small file and a large one that does not compress.
+    // The server cuts 1001-1005 (see `server`); 1006 arrives whole.
+    void servePatch(const std::string& version = "1006") {
+        fs::create_directories(served + "patches");
+        writeText(served + "patches/big.bin", noise(bigFileSize));
+        ASSERT_TRUE(
+            makePythonArchive(served + "patches/" + version + ".zip",
+                              "z.writestr('version.dat', '" + version +
+                                  "')\n"
+                                  "z.writestr('data/a.txt', 'new a')\n"
+                                  "z.write(os.path.dirname(sys.argv[1]) + '/big.bin', 'data/big.bin')\n",
+                              "ZIP_STORED"));
+    }
+    std::string patch(const std::string& list) {
+        ::testing::internal::CaptureStderr();
+        runPatchUpdateIn(patchList(list), install, server.url(""));
+        return ::testing::internal::GetCapturedStderr();
+    }
+    std::string check(const std::string& message) {
+        ::testing::internal::CaptureStderr();
+        runIntegrityCheckIn(message, install, server.url(""));
+        return ::testing::internal::GetCapturedStderr();
+    }
+    std::string everythingOutsideInstall() const {
+        std::string listing;
+        for (const auto& entry : fs::recursive_directory_iterator(scratch.path())) {
+            const std::string path = entry.path();
+            if (path.starts_with(install) || path.starts_with(served)) continue;
+            listing += path + "\n";
+        }
+        return listing;
+    }
+    void expectInstallationUntouched() const {
+        EXPECT_EQ(readText(install + "version.dat"), "1000");
+        EXPECT_EQ(readText(install + "data/a.txt"), "old a");
+        EXPECT_FALSE(fs::exists(install + "data/big.bin"));
+        EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
+    }
+
+    dltest::HttpTestServer server{
+        served,
+        {"/patches/1001.zip=drop", "/patches/1002.zip=short", "/patches/1003.zip=404",
+         "/patches/1004.zip=500", "/patches/1005.zip=stall", "/patches/Launcher/data/drop.bin=drop",
+         "/patches/Launcher/data/short.bin=short", "/patches/Launcher/data/error.bin=500",
+         "/patches/Launcher/data/stall.bin=stall"}};
+};
+
+// --- the update server -------------------------------------------------------------------------
+
+TEST_F(FaultInjectionTest, patch_that_never_arrives_whole_changes_no_game_file_and_the_update_ends) {
+    for (const char* version : {"1001", "1002", "1003", "1004", "1005"}) servePatch(version);
+    platform::setDownloadStallSeconds(1);
+    const std::string before = everythingOutsideInstall();
+
+    const std::string diagnostics = patch("1001\n1002\n1003\n1004\n1005");
+
+    expectInstallationUntouched();
+    EXPECT_EQ(fs::is_empty(install + "Downloads"), true) << "no archive is kept when none arrived";
+    EXPECT_EQ(everythingOutsideInstall(), before);
+    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_EQ(gameVersion(), "1005");
+    EXPECT_EQ(updatePhase(), 3);
+    const std::string base = server.url("patches/");
+    for (const char* version : {"1001", "1002", "1005"})
+        EXPECT_NE(diagnostics.find("Download failed for: " + base + version + ".zip HRESULT: -10"),
+                  std::string::npos)
+            << version << " in:\n"
+            << diagnostics;
+    EXPECT_NE(diagnostics.find("Download failed for: " + base + "1003.zip HRESULT: -404\n"),
+              std::string::npos);
+    EXPECT_NE(diagnostics.find("Download failed for: " + base + "1004.zip HRESULT: -500\n"),
+              std::string::npos);
+    for (const char* version : {"1001", "1002", "1003", "1004", "1005"})
+        EXPECT_NE(diagnostics.find("Failed to open archive: " + install + "Downloads/" + version + ".zip\n"),
+                  std::string::npos)
+            << version;
+}
+
+TEST_F(FaultInjectionTest, repair_that_never_arrives_whole_leaves_no_truncated_file_and_is_reported) {
+    for (const char* name : {"drop", "short", "error", "stall"})
+        serve(std::string("patches/Launcher/data/") + name + ".bin", noise(bigFileSize));
+    const std::string digest = md5Of(noise(bigFileSize));
+    platform::setDownloadStallSeconds(1);
+
+    for (const char* name : {"drop", "short", "error", "stall"}) {
+        SCOPED_TRACE(name);
+        const std::string relative = std::string("data/") + name + ".bin";
+        writeText(install + relative, "damaged");
+        const std::string diagnostics = check(fileList(relative, digest));
+
+        EXPECT_FALSE(fs::exists(install + relative))
+            << "a file that did not arrive whole is not left in place";
+        EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
+        EXPECT_EQ(statusText(), "Missing/corrupted files (1): " + relative + ". Please restart launcher.");
+        EXPECT_EQ(updatePhase(), 4);
+        EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/Launcher/" + relative)),
+                  std::string::npos)
+            << diagnostics;
+        EXPECT_NE(diagnostics.find("MD5 mismatch for: " + relative + "\n"), std::string::npos);
+    }
+}
+
+// --- a full disk -------------------------------------------------------------------------------
+
+TEST_F(FaultInjectionTest, disk_full_during_the_patch_download_keeps_no_partial_archive) {
+    servePatch();
+    const auto disk = smallDisk(install + "Downloads", "64k");
+    if (!disk->mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+
+    const std::string diagnostics = patch("1006");
+
+    expectInstallationUntouched();
+    EXPECT_TRUE(fs::is_empty(install + "Downloads"));
+    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/1006.zip") + " HRESULT: -"),
+              std::string::npos)
+        << diagnostics;
+    EXPECT_NE(diagnostics.find("Failed to open archive: "), std::string::npos);
+}
+
+TEST_F(FaultInjectionTest, disk_full_during_extraction_leaves_no_partial_file_and_keeps_the_archive) {
+    servePatch();
+    writeText(install + "data/big.bin", "old big");
+    // Room for the small files, not for the large one.
+    const auto disk = smallDisk(install + "data", "64k");
+    if (!disk->mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    writeText(install + "data/a.txt", "old a");
+    writeText(install + "data/big.bin", "old big");
+
+    const std::string diagnostics = patch("1006");
+
+    // The old file gives way before the new one is written (as on Windows, where a file must be
+    // deleted before it can be replaced); what must never be there is a part of the new one.
+    if (fs::exists(install + "data/big.bin")) {
+        EXPECT_EQ(readText(install + "data/big.bin"), "old big");
+    }
+    EXPECT_EQ(readText(install + "data/a.txt"), "new a") << "the entries that fit are written";
+    EXPECT_EQ(readText(install + "version.dat"), "1006");
+    EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
+    EXPECT_TRUE(fs::exists(install + "Downloads/1006.zip")) << "an archive that failed to extract is kept";
+    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_EQ(gameVersion(), "1006");
+    EXPECT_NE(diagnostics.find("Failed to extract: " + install + "data/big.bin\n"), std::string::npos)
+        << diagnostics;
+    EXPECT_NE(diagnostics.find("Extraction completed with errors\n"), std::string::npos);
+}
+
+TEST_F(FaultInjectionTest, disk_full_during_a_repair_download_leaves_no_truncated_file) {
+    serve("patches/Launcher/data/big.bin", noise(bigFileSize));
+    const auto disk = smallDisk(install + "data", "64k");
+    if (!disk->mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+
+    const std::string diagnostics = check(fileList("data/big.bin", md5Of(noise(bigFileSize))));
+
+    EXPECT_FALSE(fs::exists(install + "data/big.bin"));
+    EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
+    EXPECT_EQ(statusText(), "Missing/corrupted files (1): data/big.bin. Please restart launcher.");
+    EXPECT_NE(diagnostics.find("Download failed for: "), std::string::npos) << diagnostics;
+    EXPECT_NE(diagnostics.find("MD5 mismatch for: data/big.bin\n"), std::string::npos);
+}
+
+// --- an installation folder that cannot be written ---------------------------------------------
+
+TEST_F(FaultInjectionTest, read_only_installation_is_left_as_it_was_by_the_patch_update) {
+    servePatch();
+    const auto mount = readOnly(install);
+    if (!mount->mounted()) GTEST_SKIP() << "needs root for a read-only bind mount";
+
+    const std::string diagnostics = patch("1006");
+
+    expectInstallationUntouched();
+    EXPECT_FALSE(fs::exists(install + "Downloads"));
+    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_EQ(gameVersion(), "1006");
+    EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/1006.zip") + " HRESULT: -1\n"),
+              std::string::npos)
+        << diagnostics;
+    EXPECT_NE(diagnostics.find("Failed to open archive: " + install + "Downloads/1006.zip\n"),
+              std::string::npos);
+}
+
+TEST_F(FaultInjectionTest, read_only_installation_keeps_a_damaged_file_and_reports_it) {
+    serve("patches/Launcher/data/a.txt", "new a");
+    const auto mount = readOnly(install);
+    if (!mount->mounted()) GTEST_SKIP() << "needs root for a read-only bind mount";
+
+    const std::string diagnostics = check(fileList("data/a.txt", md5Of("new a")));
+
+    EXPECT_EQ(readText(install + "data/a.txt"), "old a");
+    EXPECT_EQ(statusText(), "Missing/corrupted files (1): data/a.txt. Please restart launcher.");
+    EXPECT_EQ(updatePhase(), 4);
+    EXPECT_NE(diagnostics.find("Failed to prepare file for download: " + install + "data/a.txt\n"),
+              std::string::npos)
+        << diagnostics;
+    EXPECT_NE(diagnostics.find("MD5 mismatch for: data/a.txt\n"), std::string::npos);
+}
+
+TEST_F(FaultInjectionTest, read_only_installation_still_reads_its_version) {
+    writeText(install + "version.dat", "1007\n");
+    const auto mount = readOnly(install);
+    if (!mount->mounted()) GTEST_SKIP() << "needs root for a read-only bind mount";
+    EXPECT_EQ(readInstalledVersionIn(install), "1007");
+}
+
+TEST(FaultInjection, missing_version_file_in_a_read_only_folder_gives_the_default_without_writing) {
+    dltest::TestFolder scratch;
+    const std::string folder = scratch.path() + "/install/";
+    fs::create_directories(folder);
+    const auto mount = readOnly(folder);
+    if (!mount->mounted()) GTEST_SKIP() << "needs root for a read-only bind mount";
+    EXPECT_EQ(readInstalledVersionIn(folder), "1000");
+    EXPECT_FALSE(fs::exists(folder + "version.dat"));
+}
+
+} // namespace
