@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <SDL.h>
@@ -149,6 +150,21 @@ bool createLauncherWindow() {
     // Without a display SDL quietly picks an off-screen driver; an invisible launcher is a failure.
     if (isHeadlessDriver(SDL_GetCurrentVideoDriver())) failWindow("no display");
 
+    ImGui::CreateContext();
+    ImGuiIO& io = ImGui::GetIO();
+    io.IniFilename = nullptr;
+    io.LogFilename = nullptr;
+    // Finding the system font and rasterising the atlas is pure processor work; it runs beside the
+    // loading of the OpenGL driver, the slowest step here. Nothing else touches the interface
+    // context until the join below.
+    std::thread fontBuilder([] {
+        setupFontsAndStyle();
+        unsigned char* pixels = nullptr;
+        int width = 0;
+        int height = 0;
+        ImGui::GetIO().Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
+    });
+
     window =
         SDL_CreateWindow(brandName, 100, 100, static_cast<int>(windowWidth), static_cast<int>(windowHeight),
                          SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
@@ -158,13 +174,6 @@ bool createLauncherWindow() {
     SDL_GL_MakeCurrent(window, glContext);
     // The 10 ms tick paces the frames; presenting does not wait for the display.
     SDL_GL_SetSwapInterval(0);
-
-    ImGui::CreateContext();
-    ImGuiIO& io = ImGui::GetIO();
-    io.IniFilename = nullptr;
-    io.LogFilename = nullptr;
-    setupFontsAndStyle();
-    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
 
     const platform::ScreenSize screen = platform::screenSize();
     const WindowPosition position = centredWindowPosition(screen.width, screen.height);
@@ -176,6 +185,9 @@ bool createLauncherWindow() {
     loadPicture(settingsResource, settingsButtonPicture);
     loadPicture(newsResource, newsPicture);
     loadPicture(supportResource, supportButtonPicture);
+
+    fontBuilder.join();
+    io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
 
     // The interface thread takes the context over; a context is current on one thread at a time.
     SDL_GL_MakeCurrent(window, nullptr);
