@@ -10,6 +10,9 @@ Two services on 127.0.0.1, both bound with SO_REUSEADDR:
   records the launcher's 150-byte hello (1001) and each 15-byte integrity request (1003), and
   follows a script that says what to send back, when, and when to close.
 
+Files: dev_messages.py holds the message encoders (re-exported here), dev_update_server.py the
+HTTP side; this file holds the game server, the records and the command line.
+
 Command line:
 
     python3 tools/dev_server.py --root FOLDER [--script FILE.json] [--log FILE.jsonl]
@@ -64,10 +67,7 @@ may also be callables taking the Connection, and send()/close_connection() act o
 """
 
 import argparse
-import hashlib
-import html
 import json
-import mimetypes
 import os
 import signal
 import socket
@@ -75,106 +75,17 @@ import struct
 import sys
 import threading
 import time
-import urllib.parse
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+# The message encoders live beside this file; tests reach them through this module too.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from dev_messages import *  # noqa: E402,F401,F403
+from dev_messages import (CODE_HELLO, CODE_INTEGRITY, HELLO_SIZE, INTEGRITY_REQUEST_SIZE,  # noqa: E402
+                          encode_step, parse_hello)
+from dev_update_server import UpdateServer  # noqa: E402
 
 DEFAULT_GAME_PORT = 9538
 DEFAULT_HTTP_PORT = 9539
-HELLO_SIZE = 150
-INTEGRITY_REQUEST_SIZE = 15
-CODE_NEWS, CODE_HELLO, CODE_PATCH, CODE_INTEGRITY = 1000, 1001, 1002, 1003
-
-
-# ---------------------------------------------------------------------------------------------
-# Message encoders
-
-def _bytes(text):
-    return text if isinstance(text, (bytes, bytearray)) else str(text).encode("utf-8")
-
-
-def field(text):
-    """A text field: one length byte, then the bytes (no terminator)."""
-    data = _bytes(text)
-    if len(data) > 255:
-        raise ValueError("text field longer than 255 bytes: %d" % len(data))
-    return bytes([len(data)]) + data
-
-
-def code(value):
-    return struct.pack("<i", value)
-
-
-def encode_news(items):
-    if len(items) > 255:
-        raise ValueError("more than 255 news items")
-    return code(CODE_NEWS) + bytes([len(items)]) + b"".join(field(item) for item in items)
-
-
-def encode_accept(text):
-    return code(CODE_HELLO) + field(text)
-
-
-def encode_patch(versions):
-    """Message 1002; `versions` is a list of version texts or the list text itself."""
-    text = versions if isinstance(versions, (str, bytes)) else "\n".join(str(v) for v in versions)
-    return code(CODE_PATCH) + field(text)
-
-
-def _entry_fields(entry):
-    if isinstance(entry, dict):
-        return entry["name"], entry.get("downloadPath", entry["name"]), entry.get("acceptedDigests", "")
-    return entry
-
-
-def encode_integrity(entries, skipped=""):
-    """Message 1003; each entry is {"name", "downloadPath", "acceptedDigests"} or such a triple."""
-    if len(entries) > 255:
-        raise ValueError("more than 255 integrity entries")
-    body = b"".join(b"".join(field(f) for f in _entry_fields(e)) for e in entries)
-    return code(CODE_INTEGRITY) + bytes([len(entries)]) + field(skipped) + body
-
-
-def encode_hello(digest):
-    """The launcher's hello, for comparing with what a launcher sent."""
-    message = code(CODE_HELLO) + field(digest)
-    return message + bytes(HELLO_SIZE - len(message))
-
-
-def encode_integrity_request():
-    return code(CODE_INTEGRITY) + bytes(INTEGRITY_REQUEST_SIZE - 4)
-
-
-def md5_hex(data):
-    """The digest text the launcher computes for a file with this content."""
-    return hashlib.md5(_bytes(data)).hexdigest()
-
-
-def parse_hello(raw):
-    """The digest text a hello carries (bytes 5 to 5 + length byte)."""
-    return raw[5:5 + raw[4]].decode("latin-1")
-
-
-def encode_step(step):
-    """The bytes of one send step (before "split"); "together" joins its inner steps."""
-    if "together" in step:
-        data = b"".join(encode_step(inner) for inner in step["together"])
-    else:
-        kind = step["send"]
-        if kind == "news":
-            data = encode_news(step.get("items", []))
-        elif kind == "accept":
-            data = encode_accept(step.get("text", "true"))
-        elif kind == "patch":
-            data = encode_patch(step["text"] if "text" in step else step.get("versions", []))
-        elif kind == "integrity":
-            data = encode_integrity(step.get("entries", []), step.get("skipped", ""))
-        elif kind == "raw":
-            data = bytes.fromhex("".join(step["hex"].split())) if "hex" in step else _bytes(step["bytes"])
-        else:
-            raise ValueError("unknown message kind: %r" % kind)
-    if "truncate" in step:
-        data = data[:step["truncate"]]
-    return data
 
 
 # ---------------------------------------------------------------------------------------------
@@ -393,93 +304,6 @@ def _listen(port):
         raise OSError("cannot listen on 127.0.0.1:%d: %s" % (port, error)) from error
     sock.listen(8)
     return sock
-
-
-# ---------------------------------------------------------------------------------------------
-# Update server
-
-ROOT_PAGE = "<!DOCTYPE html><html><head><title>%s</title></head><body><h1>%s</h1></body></html>\n"
-
-
-class UpdateHandler(BaseHTTPRequestHandler):
-    server_version = "OstrevanDevServer/1.0"
-
-    def do_GET(self):
-        self._answer(body=True)
-
-    def do_HEAD(self):
-        self._answer(body=False)
-
-    def log_message(self, format, *args):
-        pass
-
-    def _answer(self, body):
-        config = self.server.config
-        path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
-        local = self._local_path(path)
-        status = config.get("status", {}).get(path)
-        content, kind = None, "application/octet-stream"
-        if status is None:
-            if path == "/" and not (local and os.path.isfile(os.path.join(local, "index.html"))):
-                title = html.escape("Ostrevan update server")
-                content, kind, status = (ROOT_PAGE % (title, title)).encode(), "text/html", 200
-            else:
-                if local and os.path.isdir(local):
-                    local = os.path.join(local, "index.html")
-                if local and os.path.isfile(local):
-                    with open(local, "rb") as f:
-                        content = f.read()
-                    kind = mimetypes.guess_type(local)[0] or kind
-                    status = 200
-                else:
-                    status = 404
-        if content is None:
-            content, kind = ("%d\n" % status).encode(), "text/plain"
-        self.server.recorder.add("http", method=self.command, path=path, status=status,
-                                 cache_control=self.headers.get("Cache-Control"))
-        self.send_response(status)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(content)))
-        self.end_headers()
-        if body:
-            self._write(content, config.get("throttle"))
-
-    def _local_path(self, path):
-        parts = [p for p in path.split("/") if p]
-        if any(p in ("..", ".") or "\\" in p or "\0" in p for p in parts):
-            return None
-        return os.path.join(self.server.root, *parts)
-
-    def _write(self, content, throttle):
-        step = (throttle or {}).get("chunk_bytes") or len(content) or 1
-        delay = (throttle or {}).get("chunk_delay_ms", 0) / 1000.0
-        try:
-            for start in range(0, len(content), step):
-                self.wfile.write(content[start:start + step])
-                self.wfile.flush()
-                if delay and start + step < len(content):
-                    time.sleep(delay)
-        except OSError:
-            pass
-
-
-class UpdateServer(ThreadingHTTPServer):
-    allow_reuse_address = True
-    daemon_threads = True
-
-    def __init__(self, recorder, root, config, port):
-        self.recorder, self.root, self.config = recorder, os.path.abspath(root), config
-        try:
-            super().__init__(("127.0.0.1", port), UpdateHandler)
-        except OSError as error:
-            raise OSError("cannot listen on 127.0.0.1:%d: %s" % (port, error)) from error
-        self.thread = threading.Thread(target=self.serve_forever, kwargs={"poll_interval": 0.1},
-                                       daemon=True)
-
-    def stop(self):
-        self.shutdown()
-        self.server_close()
-        self.thread.join(timeout=5)
 
 
 # ---------------------------------------------------------------------------------------------
