@@ -44,7 +44,7 @@ class UnreachableServer(LauncherTestCase):
         self.assertNoWindow()
         self.assertEqual((shown.width, shown.height), (expected.width, expected.height),
                          "the box's size differs from a box with the text %r" % CANNOT_CONNECT_TEXT)
-        self.assertLess(shown.difference(expected), 0.01, "the box does not show %r" % CANNOT_CONNECT_TEXT)
+        self.assertLess(shown.difference(expected), 0.0002, "the box does not show %r" % CANNOT_CONNECT_TEXT)
         self.assertTrue(launcher.running(), "the launcher ended before the box was answered")
 
         harness.key("Return", box)
