@@ -109,6 +109,9 @@ class GameServerCloses(FaultTestCase):
         wait_until(lambda: self.install.exists("data"), timeout=EXIT_LIMIT)
         server.close_connection()
         self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
+        if os.environ.get("FAULTS_VERBOSE"):
+            print("entries extracted before the end: %d of %d" % (
+                sum(self.install.exists(n) for n in files), len(files)))
         for name, content in files.items():
             if self.install.exists(name):
                 self.assertEqual(self.install.read(name), content, name)
