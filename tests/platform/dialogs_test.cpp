@@ -1,5 +1,6 @@
 #include "platform/dialogs.h"
 
+#include <SDL2/SDL.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -115,8 +116,13 @@ class XvfbDialogTest : public ::testing::Test {
     DialogAnswer answerWithKey(DialogButtons buttons, const std::string& key) {
         ScopedEnvironment scoped("DISPLAY", display.c_str());
         const std::string caption = "Ostrevan dialog test";
+        // From a thread other than the main one, as the update worker raises its boxes.
         auto answer = std::async(std::launch::async, [&] {
-            return platform::showMessageBox(caption, "Close the game?", buttons, DialogIcon::warning);
+            const DialogAnswer given =
+                platform::showMessageBox(caption, "Close the game?", buttons, DialogIcon::warning);
+            // SDL keeps per-thread data for every thread that calls it; this thread ends here.
+            SDL_TLSCleanup();
+            return given;
         });
         for (int attempt = 0; attempt < 100; ++attempt) {
             if (answer.wait_for(std::chrono::milliseconds(200)) == std::future_status::ready) break;
