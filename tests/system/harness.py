@@ -36,6 +36,8 @@ import dev_server  # noqa: E402  (found through the path above)
 LAUNCHER_NAME = "OstrevanLauncher"
 BRAND_NAME = "Ostrevan"
 KEY_PAUSE = 0.05
+SANITIZER_MARKERS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
+                     "runtime error:")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -528,9 +530,19 @@ class LauncherTestCase(unittest.TestCase):
 
     def start_launcher(self, extra_env=None):
         launcher = LauncherProcess(self.install, extra_env)
+        # Run last to first: kill, then look for sanitizer reports, then remove the output.
         self.addCleanup(launcher.remove_output)
+        self.addCleanup(self.assertNoSanitizerReport, launcher)
         self.addCleanup(launcher.kill)
         return launcher
+
+    def assertNoSanitizerReport(self, launcher):
+        """A launcher from a sanitizer build must not report anything, whatever else was checked."""
+        output = launcher.stderr
+        for marker in SANITIZER_MARKERS:
+            if marker in output:
+                at = output.index(marker)
+                self.fail("sanitizer report from the launcher:\n%s" % output[max(0, at - 200):at + 3000])
 
     def assertNoWindow(self, title=BRAND_NAME):
         self.assertEqual(find_windows(title, visible_only=False), [],
