@@ -3,7 +3,9 @@
 //
 // Checked: a written value reads back (without its surrounding blanks and one pair of quotes),
 // every other key reads as before, untouched lines are kept, and the integer reader agrees with
-// the text reader for plain decimal values.
+// the text reader for plain decimal values, and so does the game settings' reader for any value.
+#include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "game/game_settings.h"
 #include "platform/profile.h"
 
 namespace {
