@@ -50,7 +50,12 @@ for target in "${targets[@]}"; do
   cp "$build/tests/fuzz/$target" "$sandbox/install/$target"
   seeds=$root/tests/fuzz/corpus/$target
   mkdir -p "$seeds"
-  [ ${#run_as[@]} -eq 0 ] || chown -R nobody:nogroup "$run"
+  as_user=("${run_as[@]}")
+  if [ ${#as_user[@]} -gt 0 ]; then
+    chown -R nobody:nogroup "$run"
+    # A clone under a private folder (a home of mode 700) is out of nobody's reach: run as we are.
+    "${as_user[@]}" test -x "$sandbox/install/$target" -a -r "$seeds" -a -w "$run/corpus" 2>/dev/null || as_user=()
+  fi
 
   if [ "$seconds" -eq 0 ]; then
     mode=(-runs=0 "$seeds")
@@ -61,7 +66,7 @@ for target in "${targets[@]}"; do
   log=$run/last.log
   set +e
   (cd "$sandbox/install" &&
-    "${run_as[@]}" "./$target" -artifact_prefix="$run/artifacts/" "${mode[@]}") >"$log" 2>&1
+    "${as_user[@]}" "./$target" -artifact_prefix="$run/artifacts/" "${mode[@]}") >"$log" 2>&1
   status=$?
   set -e
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
