@@ -176,6 +176,11 @@ class WindowTestCase(LauncherTestCase):
         server = self.start_server(script or READY_SCRIPT)
         launcher = self.start_launcher(extra_env)
         window = harness.wait_for_window(TITLE, timeout=LIMIT)
+        deadline = time.monotonic() + LIMIT
+        while "first frame presented" not in launcher.stderr:
+            if time.monotonic() > deadline:
+                self.fail("no frame was presented; stderr: %s" % launcher.stderr[-2000:])
+            time.sleep(0.05)
         return server, launcher, window
 
     def open_ready_window(self):
@@ -215,7 +220,7 @@ class PhasesOnScreen(WindowTestCase):
                                {"send": "patch", "versions": []}],
                   "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}]}
         _, launcher, window = self.open_window(script)
-        time.sleep(1.0)
+        time.sleep(0.5)
         waiting = client_picture(window)
         # Before the ready phase the icons do nothing and no panel opens.
         self.click(window, NEWS_ICON)
