@@ -148,7 +148,7 @@ class FaultInjectionTest : public UpdateTest {
         {"/patches/1001.zip=drop", "/patches/1002.zip=short", "/patches/1003.zip=404",
          "/patches/1004.zip=500", "/patches/1005.zip=stall", "/patches/Launcher/data/drop.bin=drop",
          "/patches/Launcher/data/short.bin=short", "/patches/Launcher/data/error.bin=500",
-         "/patches/Launcher/data/stall.bin=stall"}};
+         "/patches/Launcher/data/stall.bin=stall", "/patches/Launcher/data/silent.bin=stall-headers"}};
 };
 
 // --- the update server -------------------------------------------------------------------------
@@ -183,12 +183,12 @@ TEST_F(FaultInjectionTest, patch_that_never_arrives_whole_changes_no_game_file_a
 }
 
 TEST_F(FaultInjectionTest, repair_that_never_arrives_whole_leaves_no_truncated_file_and_is_reported) {
-    for (const char* name : {"drop", "short", "error", "stall"})
+    for (const char* name : {"drop", "short", "error", "stall", "silent"})
         serve(std::string("patches/Launcher/data/") + name + ".bin", noise(bigFileSize));
     const std::string digest = md5Of(noise(bigFileSize));
     platform::setDownloadStallSeconds(1);
 
-    for (const char* name : {"drop", "short", "error", "stall"}) {
+    for (const char* name : {"drop", "short", "error", "stall", "silent"}) {
         SCOPED_TRACE(name);
         const std::string relative = std::string("data/") + name + ".bin";
         writeText(install + relative, "damaged");
