@@ -1,0 +1,122 @@
+// Test helpers around real processes and folders: a temporary folder, a child process that the
+// test owns and reaps, and a file the system refuses to delete.
+#pragma once
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace dltest {
+
+inline std::string readText(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class TestFolder {
+  public:
+    TestFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "launcher-dl-XXXXXX").string();
+        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+    }
+    ~TestFolder() {
+        std::error_code ignored;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+    }
+    TestFolder(const TestFolder&) = delete;
+    TestFolder& operator=(const TestFolder&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+// A child started with an argv[0] of our choosing; killed and reaped at the end of the test,
+// so no zombie outlives it.
+class ChildProcess {
+  public:
+    ChildProcess(const std::string& program, const std::vector<std::string>& argv) {
+        std::vector<char*> args;
+        for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        if (posix_spawn(&pid_, program.c_str(), nullptr, nullptr, args.data(), environ) != 0) pid_ = 0;
+    }
+    ~ChildProcess() {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    int pid() const { return pid_; }
+    // Waits for the end; the signal that ended the child, or 0 when it exited by itself.
+    int reap() {
+        int status = 0;
+        if (pid_ <= 0 || reaped_ || waitpid(pid_, &status, 0) != pid_) return -1;
+        reaped_ = true;
+        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+
+  private:
+    pid_t pid_ = 0;
+    bool reaped_ = false;
+};
+
+// Copies a long-sleeping program to `folder/name`, so that the kernel names the process `name`.
+inline std::string standInProgram(const std::string& folder, const std::string& name) {
+    const std::string path = folder + "/" + name;
+    std::filesystem::copy_file("/bin/sleep", path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+}
+
+// Makes a file that unlink refuses with EPERM (the retried kind) through the immutable flag, which
+// even root cannot bypass. Clears the flag again at the end. `active()` is false where the file
+// system or the process's rights do not allow the flag.
+class ImmutableFile {
+  public:
+    explicit ImmutableFile(const std::string& path) : path_(path) { active_ = setFlag(true); }
+    ~ImmutableFile() {
+        if (active_) setFlag(false);
+    }
+    ImmutableFile(const ImmutableFile&) = delete;
+    ImmutableFile& operator=(const ImmutableFile&) = delete;
+    bool active() const { return active_; }
+
+  private:
+    bool setFlag(bool on) {
+        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+        if (fd < 0) return false;
+        int flags = 0;
+        bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        close(fd);
+        return done;
+    }
+    std::string path_;
+    bool active_ = false;
+};
+
+} // namespace dltest
