@@ -99,7 +99,11 @@ void runInterfaceThread() {
             if (!drawFrame(snapshot, feed, delta)) return;
             busy = interfaceBusy(io);
             SDL_GL_SwapWindow(window);
-            if (!presentedOnce) reportFirstFrame();
+            if (!presentedOnce) {
+                reportFirstFrame();
+                // The atlas now lives in its texture; its pixel copy (~10 MiB) is not needed again.
+                io.Fonts->ClearTexData();
+            }
             presentedOnce = true;
         }
         platform::sleepMilliseconds(10);

@@ -345,6 +345,7 @@ class SettingsPanel(WindowTestCase):
         time.sleep(0.3)
         self.assertEqual(ini_file(self.install, "config.ini")["Character"], {"HideEffect": "1", "ShiftJump": "1"})
         self.click(window, (1000, 421))  # the quality list
+        time.sleep(0.5)  # the list sizes itself over its first frames
         self.click(window, (950, 464))   # "High", the second entry
         self.wait_for_file("ini/GameSetup.ini")
         time.sleep(0.3)
@@ -365,6 +366,7 @@ class SettingsPanel(WindowTestCase):
         for relative in ("Settings.ini", "Env_DX8/Settings.ini", "Env_DX9/Settings.ini"):
             self.assertEqual(ini_file(self.install, relative)["Screen"], {"HideEffect": "1"}, relative)
         self.click(window, (1000, 303))  # the quality list
+        time.sleep(0.5)
         self.click(window, (950, 365))   # "Low", the third entry
         deadline = time.monotonic() + LIMIT
         while "LowTimes" not in ini_file(self.install, "ini/GameSetup.ini").get("GameMode", {}):
