@@ -3,11 +3,12 @@
 // [X] GetSystemMetrics(SM_CXSCREEN / SM_CYSCREEN): the desktop mode of the first display
 // [X] callable before the window exists and from any thread: SDL's video subsystem is started once
 //     here when nobody has started it yet
-// [X] zeros when there is no display
+// [X] zeros when there is no display, also when SDL stands in its offscreen or dummy driver
 // [X] a seam for tests: a hook answers instead of the screen
 #include "platform/display.h"
 
 #include <SDL2/SDL.h>
+#include <cstring>
 #include <mutex>
 #include <utility>
 
@@ -23,8 +24,13 @@ std::once_flag videoStart;
 ScreenSize desktopSize() {
     if (SDL_WasInit(SDL_INIT_VIDEO) == 0)
         std::call_once(videoStart, [] { SDL_InitSubSystem(SDL_INIT_VIDEO); });
+    if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return {};
+    // Without a display SDL falls back to drivers that invent a screen.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver == nullptr || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)
+        return {};
     SDL_DisplayMode mode{};
-    if (SDL_WasInit(SDL_INIT_VIDEO) == 0 || SDL_GetDesktopDisplayMode(0, &mode) != 0) return {};
+    if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return {};
     return {mode.w, mode.h};
 }
 
