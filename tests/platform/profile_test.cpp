@@ -1,6 +1,8 @@
 // Profile files read and written by the private-profile rules, on real files.
 #include "platform/profile.h"
 
+#include "platform/files.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -237,6 +239,14 @@ TEST_F(ProfileTest, a_read_only_file_is_not_written_and_permissions_survive_a_wr
     EXPECT_EQ(status.st_mode & 07777, 0640u);
     const auto entries = std::distance(fs::directory_iterator(folder), fs::directory_iterator());
     EXPECT_EQ(entries, 2); // no temporary file left behind
+}
+
+TEST_F(ProfileTest, hidden_and_system_attributes_survive_a_write) {
+    const auto file = put("h.ini", "[S]\nk=1\n");
+    const std::uint32_t marks = platform::attributeHidden | platform::attributeSystem;
+    if (!platform::setFileAttributes(file, marks)) GTEST_SKIP() << "no extended attributes here";
+    ASSERT_TRUE(writeProfileString("S", "k", "2", file));
+    EXPECT_EQ(platform::fileAttributes(file).value_or(0) & marks, marks);
 }
 
 TEST_F(ProfileTest, a_write_through_a_symbolic_link_changes_the_file_it_names) {

@@ -5,10 +5,13 @@
 //     lists them: case-blind names, blanks ignored, first of duplicates, quotes, the buffer cut
 // [X] untouched lines and their endings kept byte for byte; new lines in the file's own ending
 // [X] a missing file is created, a missing folder is not
-// [X] writes are atomic (rename over the file) and serialised within the process
+// [X] writes are atomic (rename over the file) and serialised within the process; the file keeps
+//     its permission bits, owner, and hidden and system attributes
 // [ ] other processes writing the same file at the same moment: Windows does not lock either
 // [ ] UTF-16 files and the registry mapping of Windows' own files
 #include "platform/profile.h"
+
+#include "platform/files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -274,6 +277,9 @@ bool replaceContents(const std::string& path, const std::string& text) {
     // Read-only is the owner's write bit, which root's access() would overlook.
     if ((status.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0) return false;
 
+    // Hidden and system live in an extended attribute of the old file, which the new one lacks.
+    const std::uint32_t dosBits = fileAttributes(target).value_or(0) & (attributeHidden | attributeSystem);
+
     std::string temporary = target + ".XXXXXX";
     int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (descriptor < 0) return false;
@@ -284,6 +290,7 @@ bool replaceContents(const std::string& path, const std::string& text) {
         ::unlink(temporary.c_str());
         return false;
     }
+    if (dosBits != 0) setFileAttributes(target, dosBits);
     return true;
 }
 
