@@ -243,8 +243,7 @@ def reference_message_box(caption, text, timeout=20.0):
                                start_new_session=True, preexec_fn=_die_with_parent)
     try:
         window = wait_for_window(caption, timeout)
-        time.sleep(0.3)
-        picture = screenshot(window)
+        picture = stable_screenshot(window)
         key("Return", window)
         process.wait(timeout=10)
         return picture
@@ -335,6 +334,19 @@ def screenshot(window="root", save_to=None):
     if save_to:
         image.save_png(save_to)
     return image
+
+
+def stable_screenshot(window="root", timeout=10.0, pause=0.15):
+    """A screenshot taken once two in a row are the same, so a window that is still drawing (a
+    box just mapped, a first frame) is not caught half-way."""
+    deadline = time.monotonic() + timeout
+    previous = screenshot(window)
+    while True:
+        time.sleep(pause)
+        current = screenshot(window)
+        if current.data == previous.data or time.monotonic() > deadline:
+            return current
+        previous = current
 
 
 # ---------------------------------------------------------------------------------------------

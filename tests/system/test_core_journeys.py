@@ -39,8 +39,7 @@ class UnreachableServer(LauncherTestCase):
 
         launcher = self.start_launcher()
         box = harness.wait_for_window(CANNOT_CONNECT_CAPTION, timeout=EXIT_LIMIT)
-        time.sleep(0.3)
-        shown = harness.screenshot(box)
+        shown = harness.stable_screenshot(box)
         self.assertNoWindow()
         self.assertEqual((shown.width, shown.height), (expected.width, expected.height),
                          "the box's size differs from a box with the text %r" % CANNOT_CONNECT_TEXT)
