@@ -5,7 +5,7 @@ Two services on 127.0.0.1, both bound with SO_REUSEADDR:
 
 - the update server: HTTP on port 9539 serving a folder (GET and HEAD, Content-Length, 404 for
   anything missing or outside the folder, a small HTML page for "/" when the folder has no
-  index.html). Every request is recorded with its path, method and status.
+  index.html). Every request is recorded with its path, method, status and Cache-Control.
 - the game server: TCP on port 9538. It takes one launcher connection at a time, reads and
   records the launcher's 150-byte hello (1001) and each 15-byte integrity request (1003), and
   follows a script that says what to send back, when, and when to close.
