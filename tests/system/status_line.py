@@ -1,0 +1,113 @@
+"""Reading the main screen's status line from a picture, for texts that only the screen shows.
+
+The line is "STATUS:" in gold, then the status text in white, centred on the width of both texts
+joined without a space. That width is what Dear ImGui measures: the sum of the glyphs' advances at
+the text font's pixel height, each rounded to a whole pixel, without kerning. It is computed here
+from the font file the launcher takes (fontconfig's match for "Arial:bold") and compared with
+where ink lies on the screen, to two pixels at each end. So the check tells texts apart by their
+width: a status whose width differs by more than about four pixels (two narrow characters) fails
+it; two texts of the same width pass alike. No picture is compared byte for byte.
+"""
+
+import functools
+import math
+import struct
+import subprocess
+
+TEXT_FONT_PIXELS = 14.0
+# Client pixels of the status row (the window's contents sit 5 pixels up and left of its
+# drawing positions: the line drawn at y = 570 has its ink between 566 and 580).
+STATUS_ROWS = (563, 583)
+STATUS_CENTRE = 565
+ITEM_SPACING = 8
+LABEL = "STATUS:"
+VERSION_ROWS = (633, 653)
+
+
+@functools.lru_cache(maxsize=None)
+def text_font():
+    result = subprocess.run(["fc-match", "-f", "%{file}", "Arial:bold"], capture_output=True, text=True,
+                            timeout=10)
+    return result.stdout.strip()
+
+
+@functools.lru_cache(maxsize=None)
+def _metrics(path):
+    """(pixels per font unit, advance of each code point) from the font's hhea, hmtx and cmap."""
+    with open(path, "rb") as f:
+        data = f.read()
+    tables = {}
+    for index in range(struct.unpack(">H", data[4:6])[0]):
+        tag, _, offset, _ = struct.unpack(">4sIII", data[12 + 16 * index:28 + 16 * index])
+        tables[tag] = offset
+    hhea = tables[b"hhea"]
+    ascent, descent = struct.unpack(">hh", data[hhea + 4:hhea + 8])
+    metric_count = struct.unpack(">H", data[hhea + 34:hhea + 36])[0]
+    hmtx = tables[b"hmtx"]
+    advances = [struct.unpack(">H", data[hmtx + 4 * i:hmtx + 4 * i + 2])[0] for i in range(metric_count)]
+
+    cmap = tables[b"cmap"]
+    glyph_of = {}
+    for index in range(struct.unpack(">H", data[cmap + 2:cmap + 4])[0]):
+        platform, encoding, offset = struct.unpack(">HHI", data[cmap + 4 + 8 * index:cmap + 12 + 8 * index])
+        table = cmap + offset
+        if (platform, encoding) != (3, 1) or struct.unpack(">H", data[table:table + 2])[0] != 4:
+            continue
+        segments = struct.unpack(">H", data[table + 6:table + 8])[0] // 2
+        ends_at = table + 14
+        starts_at = ends_at + 2 * segments + 2
+        deltas_at = starts_at + 2 * segments
+        ranges_at = deltas_at + 2 * segments
+        for s in range(segments):
+            end, start = (struct.unpack(">H", data[at + 2 * s:at + 2 * s + 2])[0] for at in (ends_at, starts_at))
+            delta = struct.unpack(">h", data[deltas_at + 2 * s:deltas_at + 2 * s + 2])[0]
+            range_offset = struct.unpack(">H", data[ranges_at + 2 * s:ranges_at + 2 * s + 2])[0]
+            for code in range(start, min(end, 0x7E) + 1):
+                if range_offset == 0:
+                    glyph = (code + delta) & 0xFFFF
+                else:
+                    at = ranges_at + 2 * s + range_offset + 2 * (code - start)
+                    glyph = struct.unpack(">H", data[at:at + 2])[0]
+                    glyph = (glyph + delta) & 0xFFFF if glyph else 0
+                glyph_of[code] = glyph
+        break
+    scale = TEXT_FONT_PIXELS / (ascent - descent)
+    return scale, {code: advances[min(glyph, metric_count - 1)] for code, glyph in glyph_of.items()}
+
+
+def text_width(text):
+    """The width Dear ImGui gives `text` (printable ASCII) in the launcher's text font, whose
+    glyph advances are snapped to whole pixels."""
+    scale, advances = _metrics(text_font())
+    return sum(math.floor(advances[ord(c)] * scale + 0.5) for c in text)
+
+
+def expected_status_extent(status):
+    """(left, right) client pixels of the status line showing `status`."""
+    width = math.floor(text_width(LABEL + status) + 0.99999)
+    left = STATUS_CENTRE - width / 2
+    return left, left + width + ITEM_SPACING
+
+
+def is_ink(pixel):
+    """Gold or white text on the dark lower part of the background."""
+    red, green, blue = pixel
+    return min(pixel) > 140 or (red > 150 and green > 110 and red - blue > 90)
+
+
+def ink_extent(picture, rows=STATUS_ROWS, left=150, right=900):
+    """(first, last) x of text ink in the given rows, or None."""
+    xs = [x for x in range(left, right)
+          if any(is_ink(picture.pixel(x, y)) for y in range(rows[0], rows[1]))]
+    return (xs[0], xs[-1]) if xs else None
+
+
+def shows_status(picture, status, tolerance=2):
+    """Whether the status line in `picture` spans where the line with `status` would."""
+    found = ink_extent(picture)
+    if found is None:
+        return False
+    left, right = expected_status_extent(status)
+    # Ink starts a pixel or so right of the pen (left side bearing) and ends before the last
+    # advance does (right side bearing).
+    return abs(found[0] - (left + 0.5)) <= tolerance and abs(found[1] - (right - 2)) <= tolerance

@@ -1,0 +1,396 @@
+"""Whole journeys of the real launcher, each from a fresh installation folder, against the
+development server serving the demo content (tools/demo_content.py): the normal start up to the
+game client, the launcher replacing itself, connections lost in the middle of a download and the
+next start, the game running while a patch waits, and an integrity check that cannot be mended.
+
+Each journey checks what the servers recorded, the files left in the folder and the exit code;
+where the screen is the only witness (the phase, the status text) it probes the picture with
+tolerances (status_line.py). Pictures of each phase are kept in $LAUNCHER_SCREENSHOTS when set.
+The window's close button and close command are covered by test_window.py.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+import harness
+import status_line
+from harness import LauncherTestCase, dev_server
+
+sys.path.insert(0, os.path.join(harness.REPO, "tools"))
+import demo_content  # noqa: E402
+
+TITLE = harness.BRAND_NAME
+LIMIT = 20.0
+START_BUTTON = (1005, 622)
+START_BUTTON_AREA = (915, 605, 180, 35)
+PROGRESS_TRACK = (270, 619, 600, 3)
+READY = "Ready."
+CHECKING = "Checking for new update.."
+
+
+def accept_then(*steps, answer="true"):
+    return [{"send": "accept", "text": answer}, {"wait_ms": 300}, *steps]
+
+
+def wait_until(predicate, what, timeout=LIMIT):
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError("gave up waiting for %s" % what)
+        time.sleep(0.05)
+
+
+def client_picture(window):
+    """The window's client area cut from a picture of the screen (what a player sees)."""
+    x, y, width, height = harness.window_geometry(window)
+    return harness.screenshot("root").crop(max(x, 0), max(y, 0), width, height)
+
+
+def start_button_shown(picture):
+    return picture.crop(*START_BUTTON_AREA).fraction_near((255, 255, 255), 40) > 0.01
+
+
+def progress_track_shown(picture):
+    """The half-white track of the progress bar lies over the dark ground (phases 2 to 4)."""
+    track = picture.crop(*PROGRESS_TRACK).mean_color()
+    below = picture.crop(PROGRESS_TRACK[0], PROGRESS_TRACK[1] + 12, PROGRESS_TRACK[2], 3).mean_color()
+    return sum(track) > sum(below) + 60
+
+
+def keep(picture, name):
+    folder = os.environ.get("LAUNCHER_SCREENSHOTS")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        picture.save_png(os.path.join(folder, "end_to_end_%s.png" % name))
+
+
+def processes_running(path):
+    """Pids of the processes whose executable is `path` (a detached launcher is in no group of
+    ours, so it is found this way)."""
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink("/proc/%s/exe" % entry) == path:
+                found.append(int(entry))
+        except OSError:
+            continue
+    return found
+
+
+def listing(folder):
+    return sorted(os.path.relpath(os.path.join(top, name), folder)
+                  for top, folders, files in os.walk(folder) for name in files)
+
+
+class EndToEndCase(LauncherTestCase):
+    def setUp(self):
+        super().setUp()
+        self.require_no_game_running()
+        self.records = tempfile.mkdtemp(prefix="ostrevan-client-")
+        self.addCleanup(shutil.rmtree, self.records, True)
+
+    def install_client_stand_in(self):
+        """Halcyra.exe as a script that records its arguments and working folder."""
+        path = self.install.write("Halcyra.exe", "#!/bin/sh\nprintf '%%s\\n' \"$@\" > '%s/arguments'\n"
+                                  "pwd > '%s/folder'\n" % (self.records, self.records))
+        os.chmod(path, 0o755)
+
+    def client_record(self, name):
+        path = os.path.join(self.records, name)
+        wait_until(lambda: os.path.exists(path) and os.path.getsize(path) > 0, "the client's record %s" % name, 5)
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+
+    def open_window(self, launcher):
+        window = harness.wait_for_window(TITLE, timeout=LIMIT)
+        wait_until(lambda: "first frame presented" in launcher.stderr, "the first frame")
+        return window
+
+    def wait_for_picture(self, window, condition, what, name=None):
+        deadline = time.monotonic() + LIMIT
+        while True:
+            picture = client_picture(window)
+            if condition(picture):
+                if name:
+                    keep(picture, name)
+                return picture
+            if time.monotonic() > deadline:
+                keep(picture, self.id().split(".")[-1] + "_failed")
+                self.fail("the window never showed %s" % what)
+            time.sleep(0.2)
+
+    def wait_for_ready(self, window, name=None):
+        return self.wait_for_picture(
+            window, lambda p: start_button_shown(p) and status_line.shows_status(p, READY),
+            "the ready phase (START GAME and \"Ready.\")", name)
+
+    def assert_demo_files_installed(self):
+        for relative, content in demo_content.EXPECTED_FILES.items():
+            self.assertTrue(self.install.exists(relative), relative)
+            self.assertEqual(self.install.read(relative), content, relative)
+        self.assertEqual(os.listdir(self.install.path("Downloads")), [],
+                         "archives or partial downloads left in Downloads")
+
+    def requested(self, server):
+        return [(e["method"], e["path"], e["status"]) for e in server.http_log]
+
+
+# ---------------------------------------------------------------------------------------------
+
+class NormalStart(EndToEndCase):
+    def test_from_hello_to_the_game_client(self):
+        demo_content.publish(self.served)
+        demo_content.prepare_installation(self.install.folder)
+        self.install_client_stand_in()
+        server = self.start_server(demo_content.script())
+        launcher = self.start_launcher()
+
+        self.assertEqual(server.wait_for_hello(timeout=LIMIT)["digest"], harness.md5_of(self.install.launcher))
+        window = self.open_window(launcher)
+        self.wait_for_ready(window, "ready")
+
+        verified = [name for name, _, _ in demo_content.VERIFIED]
+        self.assertEqual(self.requested(server), [
+            ("GET", "/patches/1001.zip", 200), ("GET", "/patches/1002.zip", 200),
+            ("GET", "/patches/Launcher/" + verified[1], 200), ("GET", "/patches/Launcher/" + verified[2], 200)])
+        self.assertTrue(all(e["cache_control"] == "no-cache" for e in server.http_log), server.http_log)
+        self.assertEqual(len(server.integrity_requests), 1)
+        self.assert_demo_files_installed()
+        self.assertEqual(self.install.read("version.dat"), b"1002")
+        self.assertNotIn("MD5 mismatch", launcher.stderr)
+
+        harness.click(window, *START_BUTTON)
+        self.assertEqual(launcher.wait(LIMIT), 0)
+        self.assertEqual(self.client_record("arguments"), "quietmoor\n")
+        self.assertEqual(self.client_record("folder").strip(), os.path.realpath(self.install.folder))
+        self.assertEqual(server.wait_for_disconnect(timeout=5)["by"], "launcher")
+
+
+# ---------------------------------------------------------------------------------------------
+
+class SelfUpdate(EndToEndCase):
+    PUBLISHED = "patches/Launcher/" + harness.LAUNCHER_NAME
+
+    def setUp(self):
+        super().setUp()
+        # The published launcher: the same program with other bytes at its end, so other digest.
+        with open(harness.launcher_binary(), "rb") as f:
+            self.published = f.read() + b"\0published launcher 1.1\0"
+        self.serve_file(self.PUBLISHED, self.published)
+        self.published_digest = dev_server.md5_hex(self.published)
+        self.original = self.install.read(harness.LAUNCHER_NAME)
+        self.old_copy = self.install.path(harness.LAUNCHER_NAME + "_OLDVersion")
+        self.addCleanup(self.kill_detached_launchers)
+
+    def kill_detached_launchers(self):
+        for pid in processes_running(self.install.launcher):
+            try:
+                os.kill(pid, 9)
+            except ProcessLookupError:
+                pass
+
+    def answer_by_digest(self, connection):
+        """A game server's rule: out of date unless the hello carries the published launcher's
+        digest."""
+        digest = dev_server.parse_hello(bytes(connection.received[:dev_server.HELLO_SIZE]))
+        connection.send(dev_server.encode_accept("true" if digest == self.published_digest else "false"))
+
+    def test_out_of_date_launcher_is_replaced_and_the_next_start_removes_the_old_copy(self):
+        server = self.start_server({"on_hello": [self.answer_by_digest]})
+        old = self.start_launcher()
+        self.assertEqual(old.wait(LIMIT), 0)
+        self.assertEqual(self.requested(server), [("GET", "/" + self.PUBLISHED, 200)])
+
+        # The new launcher was started by the old one: it says hello with the published digest,
+        # is accepted and removes the old copy, naming it on standard output.
+        hello = server.wait_for_hello(timeout=LIMIT, count=2)
+        self.assertEqual(hello["digest"], self.published_digest)
+        self.assertEqual(server.hellos[0]["digest"], dev_server.md5_hex(self.original))
+        wait_until(lambda: self.old_copy + "\n" in old.stdout, "the old copy's path on standard output")
+        wait_until(lambda: not os.path.exists(self.old_copy), "the old copy to be removed")
+        self.assertEqual(self.install.read(harness.LAUNCHER_NAME), self.published)
+        self.assertTrue(os.access(self.install.launcher, os.X_OK))
+        harness.wait_for_window(TITLE, timeout=LIMIT)
+        self.assertEqual(len(processes_running(self.install.launcher)), 1)
+        self.assertEqual(listing(self.install.folder), [harness.LAUNCHER_NAME])
+
+        server.close_connection()
+        wait_until(lambda: not processes_running(self.install.launcher), "the new launcher to end")
+        self.assertEqual(len(server.hellos), 2, "a launcher started a third time")
+
+    def lose_connection_during_the_launcher_download(self):
+        server = self.start_server({"on_hello": [{"send": "accept", "text": "false"}],
+                                    "http": {"throttle": {"chunk_bytes": 65536, "chunk_delay_ms": 30000}}})
+        launcher = self.start_launcher()
+        server.wait_for_http(self.PUBLISHED, timeout=LIMIT)
+        partial = self.install.path(harness.LAUNCHER_NAME + ".part")
+        wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) > 0, "the download to begin writing")
+        server.close_connection()
+        self.assertEqual(launcher.wait(LIMIT), 0)
+        self.assertFalse(processes_running(self.install.launcher), "a launcher was started")
+
+    def test_connection_lost_while_the_new_launcher_downloads_leaves_no_partial_launcher(self):
+        self.lose_connection_during_the_launcher_download()
+        names = (harness.LAUNCHER_NAME, os.path.basename(self.old_copy))
+        present = [n for n in names if self.install.exists(n)]
+        for name in present:
+            self.assertIn(self.install.read(name), (self.original, self.published), name)
+        self.assertIn(self.original, [self.install.read(n) for n in present], "the running launcher was lost")
+
+    @unittest.expectedFailure
+    def test_connection_lost_while_the_new_launcher_downloads_keeps_the_launcher_under_its_name(self):
+        # Known fault: the lost connection ends the process between the move aside and the move
+        # back, so the player's launcher is left only as OstrevanLauncher_OLDVersion.
+        self.lose_connection_during_the_launcher_download()
+        self.assertEqual(listing(self.install.folder), [harness.LAUNCHER_NAME])
+        self.assertEqual(self.install.read(harness.LAUNCHER_NAME), self.original)
+
+
+# ---------------------------------------------------------------------------------------------
+
+class LostConnection(EndToEndCase):
+    def test_connection_lost_during_the_second_patch_and_the_next_start_finishes(self):
+        demo_content.publish(self.served)
+        demo_content.prepare_installation(self.install.folder)
+        interrupted = {"on_hello": accept_then({"send": "patch", "versions": demo_content.PATCH_VERSIONS})}
+        server = self.start_server({"connections": [interrupted, demo_content.script()],
+                                    "http": {"throttle": {"chunk_bytes": 8192, "chunk_delay_ms": 40}}})
+        launcher = self.start_launcher()
+        server.wait_for_http("patches/1002.zip", timeout=LIMIT)
+        time.sleep(0.4)
+        server.close_connection()
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
+        # The first patch is whole, the second left nothing under any target's name.
+        self.assertEqual(self.install.read("version.dat"), b"1001")
+        for relative, content in demo_content.PATCH_1001.items():
+            if relative != "version.dat":
+                self.assertEqual(self.install.read(relative), content, relative)
+        self.assertFalse(self.install.exists("data/music/moor.ogg"))
+        self.assertFalse(self.install.exists("Downloads/1002.zip"))
+        self.assertEqual(self.install.read("data/text/strings.txt"), demo_content.PATCH_1001["data/text/strings.txt"])
+
+        # The next start fetches only what is still missing and becomes ready.
+        launcher = self.start_launcher()
+        window = self.open_window(launcher)
+        self.wait_for_ready(window)
+        second = [(m, p, s) for m, p, s in self.requested(server)[2:]]
+        self.assertEqual([p for _, p, _ in second][0], "/patches/1002.zip")
+        self.assertNotIn("/patches/1001.zip", [p for _, p, _ in second])
+        self.assert_demo_files_installed()
+        server.close_connection()
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
+
+# ---------------------------------------------------------------------------------------------
+
+class GameRunningDuringPatch(EndToEndCase):
+    """The game stand-in is a copy of `sleep` named Halcyra.exe, as the process list shows it."""
+
+    WARNING = "Warning"
+    CANCELLED = "Cancelled"
+
+    def setUp(self):
+        super().setUp()
+        self.install.write("version.dat", "1000")
+        demo_content.python_zip(os.path.join(self.served, "patches", "1001.zip"), demo_content.PATCH_1001)
+        game_path = self.install.path("Halcyra.exe")
+        shutil.copy(shutil.which("sleep"), game_path)
+        self.game = subprocess.Popen([game_path, "120"], cwd=self.install.folder, start_new_session=True,
+                                     preexec_fn=harness._die_with_parent)
+        self.addCleanup(self.stop_game)
+        wait_until(lambda: self.game.pid in harness.running_game_processes(), "the game stand-in to run", 5)
+
+    def stop_game(self):
+        if self.game.poll() is None:
+            self.game.kill()
+        self.game.wait(timeout=10)
+
+    def start_patching(self):
+        server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": ["1001"]})})
+        launcher = self.start_launcher()
+        box = harness.wait_for_window(self.WARNING, timeout=LIMIT)
+        self.assertEqual(server.http_log, [], "a download began while the game ran")
+        return server, launcher, box
+
+    def test_yes_closes_the_game_and_the_patch_is_applied(self):
+        server, launcher, box = self.start_patching()
+        time.sleep(0.3)
+        harness.key("Return", box)
+        self.assertEqual(self.game.wait(timeout=LIMIT), -9)
+        self.assertEqual(server.wait_for_http("patches/1001.zip", timeout=LIMIT)["status"], 200)
+        server.wait_for_integrity_requests(1, timeout=LIMIT)
+        self.assertEqual(self.install.read("version.dat"), b"1001")
+        self.assertEqual(self.install.read("data/maps/quietmoor.map"), demo_content.PATCH_1001["data/maps/quietmoor.map"])
+        self.assertEqual(harness.find_windows(self.CANCELLED), [])
+        self.assertTrue(launcher.running())
+
+    def test_no_keeps_the_game_and_downloads_nothing(self):
+        server, launcher, box = self.start_patching()
+        harness.answer_message_box(self.WARNING, "Escape")
+        harness.answer_message_box(self.CANCELLED, "Return")
+        server.wait_for_integrity_requests(1, timeout=LIMIT)
+        self.assertEqual(server.http_log, [])
+        self.assertIsNone(self.game.poll(), "the game was ended")
+        self.assertIn("Cannot proceed with update. Game is still running.\n", launcher.stderr)
+        self.assertEqual(self.install.read("version.dat"), b"1000")
+        self.assertEqual(os.listdir(self.install.path("Downloads")), [])
+        self.assertFalse(self.install.exists("data"))
+        window = harness.wait_for_window(TITLE, timeout=LIMIT)
+        self.wait_for_picture(window, lambda p: status_line.shows_status(p, "Updated, There is no new patches."),
+                              "the end of the patch run in the status line", "game_kept")
+        self.assertTrue(launcher.running())
+
+
+# ---------------------------------------------------------------------------------------------
+
+class FailingIntegrityCheck(EndToEndCase):
+    def test_files_that_stay_wrong_are_reported_in_the_status_line_and_on_stderr(self):
+        self.serve_file("patches/Launcher/data/served.bin", b"what the server has")
+        self.install.write("data/kept.bin", b"in order")
+        entries = [
+            {"name": "data/kept.bin", "downloadPath": "data/kept.bin", "acceptedDigests": dev_server.md5_hex(b"in order")},
+            {"name": "data/served.bin", "downloadPath": "data/served.bin",
+             "acceptedDigests": dev_server.md5_hex(b"what the list expects")},
+            {"name": "data/absent.bin", "downloadPath": "data/absent.bin", "acceptedDigests": dev_server.md5_hex(b"x")},
+        ]
+        server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": []}),
+                                    "on_integrity_request": [{"send": "integrity", "entries": entries}]})
+        self.install_client_stand_in()
+        launcher = self.start_launcher()
+        window = self.open_window(launcher)
+        report = "Missing/corrupted files (2): data/served.bin, data/absent.bin. Please restart launcher."
+        picture = self.wait_for_picture(window, lambda p: status_line.shows_status(p, report),
+                                        "the failure report in the status line", "integrity_failed")
+        self.assertFalse(start_button_shown(picture), "START GAME offered after a failed check")
+        self.assertTrue(progress_track_shown(picture), "the progress bar left the screen")
+        self.assertFalse(status_line.shows_status(picture, READY))
+
+        errors = launcher.stderr
+        self.assertIn("MD5 mismatch for: data/served.bin\n", errors)
+        self.assertIn("MD5 mismatch for: data/absent.bin\n", errors)
+        self.assertNotIn("MD5 mismatch for: data/kept.bin", errors)
+        self.assertEqual([p for _, p, _ in self.requested(server)],
+                         ["/patches/Launcher/data/served.bin", "/patches/Launcher/data/absent.bin"])
+        self.assertEqual(self.install.read("data/served.bin"), b"what the server has")
+        self.assertFalse(self.install.exists("data/absent.bin"))
+
+        # Nothing starts the game from here: a click where START GAME would be does nothing.
+        harness.click(window, *START_BUTTON)
+        self.assertTrue(launcher.stays_running(1.0))
+        self.assertFalse(os.path.exists(os.path.join(self.records, "arguments")))
+        server.close_connection()
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()

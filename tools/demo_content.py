@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Demo content for the development server: what a small live deployment would publish.
+
+- news for the news panel;
+- two patch archives made here and now: patches/1001.zip by Python's zipfile (deflated, with a
+  subfolder) and patches/1002.zip by Info-ZIP `zip` (stored and deflated entries, one replacing a
+  file of 1001); each carries version.dat at its root;
+- a file list for the integrity check: one file the patches install (in order), one file the
+  installation lacks and one it holds with other content; both are repaired from
+  patches/Launcher/;
+- the game server's script: accept the launcher, send the news, list both patches, and answer
+  every integrity request with the file list.
+
+The end-to-end tests run the same content and check what it leaves behind (EXPECTED_FILES), so
+the demo shows what the tests prove.
+
+Command line (used by scripts/demo.sh):
+
+    python3 tools/demo_content.py --served FOLDER --install FOLDER --script FILE.json [--slow]
+
+writes the update server's folder, the pieces of the installation that exist before the first
+start (not the launcher and not the game client), and the script for tools/dev_server.py. With
+--slow the update server sends file bodies slowly and the game server pauses between steps, so
+that each phase stays on screen for a while.
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import zipfile
+
+NEWS = [
+    "Season of the Quiet Moor begins: new quests in the northern marshes.",
+    "Server maintenance every Tuesday, 06:00 to 08:00.",
+    "Double experience weekend!",
+]
+INSTALLED_VERSION = "1000"
+PATCH_VERSIONS = ["1001", "1002"]
+
+
+def _content(seed, size):
+    """Deterministic bytes that do not compress to nothing."""
+    out = bytearray()
+    block = seed.encode()
+    while len(out) < size:
+        block = hashlib.sha256(block).digest()
+        out += block
+    return bytes(out[:size])
+
+
+# The patch contents; later archives write over earlier ones.
+PATCH_1001 = {
+    "version.dat": b"1001",
+    "data/maps/quietmoor.map": _content("quietmoor map", 300_000),
+    "data/text/strings.txt": b"greeting=Welcome to Ostrevan\r\n",
+}
+PATCH_1002 = {
+    "version.dat": b"1002",
+    "data/text/strings.txt": b"greeting=Welcome back to Ostrevan\r\nfarewell=Safe travels\r\n",
+    "data/music/moor.ogg": _content("moor music", 250_000),
+}
+# Files the integrity check verifies: (name, served content, what the installation holds first).
+REPAIRED_MISSING = ("data/textures/moor.tex", _content("moor texture", 120_000), None)
+REPAIRED_CHANGED = ("data/sounds/bell.wav", _content("bell sound", 60_000), b"damaged by a crash")
+VERIFIED = [
+    ("data/maps/quietmoor.map", PATCH_1001["data/maps/quietmoor.map"], None),
+    REPAIRED_MISSING,
+    REPAIRED_CHANGED,
+]
+
+# What the installation holds after a normal start (besides the launcher and the game client).
+EXPECTED_FILES = dict(PATCH_1001)
+EXPECTED_FILES.update(PATCH_1002)
+EXPECTED_FILES.update({name: content for name, content, _ in VERIFIED})
+
+
+def md5_hex(data):
+    return hashlib.md5(data).hexdigest()
+
+
+def write_file(path, content):
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(content)
+    return path
+
+
+def python_zip(path, files):
+    """An archive written by Python's zipfile, deflated."""
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, content in files.items():
+            archive.writestr(name, content)
+    return path
+
+
+def infozip_zip(path, files):
+    """An archive written by Info-ZIP `zip` from a folder holding `files` (folder entries
+    included, extra fields stripped with -X, as a release tool would make it)."""
+    os.makedirs(os.path.dirname(path) or ".", exist_ok=True)
+    if os.path.exists(path):
+        os.remove(path)
+    staging = tempfile.mkdtemp(prefix="ostrevan-zip-")
+    try:
+        for name, content in files.items():
+            write_file(os.path.join(staging, *name.split("/")), content)
+        subprocess.run(["zip", "-q", "-r", "-X", os.path.abspath(path), "."], cwd=staging, check=True)
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+    return path
+
+
+def publish(served):
+    """Fills the update server's folder."""
+    python_zip(os.path.join(served, "patches", "1001.zip"), PATCH_1001)
+    infozip_zip(os.path.join(served, "patches", "1002.zip"), PATCH_1002)
+    for name, content, _ in VERIFIED:
+        write_file(os.path.join(served, "patches", "Launcher", *name.split("/")), content)
+
+
+def prepare_installation(install):
+    """What the installation holds before its first start: an old version and a damaged file."""
+    write_file(os.path.join(install, "version.dat"), INSTALLED_VERSION.encode())
+    for name, _, before in VERIFIED:
+        if before is not None:
+            write_file(os.path.join(install, *name.split("/")), before)
+
+
+def integrity_entries():
+    return [{"name": name, "downloadPath": name, "acceptedDigests": md5_hex(content)}
+            for name, content, _ in VERIFIED]
+
+
+def script(slow=False):
+    """The game server's script for a normal start."""
+    pause = [{"wait_ms": 1500}] if slow else [{"wait_ms": 300}]
+    result = {
+        "on_hello": [{"send": "accept", "text": "true"}, {"wait_ms": 200},
+                     {"send": "news", "items": NEWS}, *pause,
+                     {"send": "patch", "versions": PATCH_VERSIONS}],
+        "on_integrity_request": [{"send": "integrity", "entries": integrity_entries()}],
+    }
+    if slow:
+        result["http"] = {"throttle": {"chunk_bytes": 16384, "chunk_delay_ms": 60}}
+    return result
+
+
+def main(argv=None):
+    parser = argparse.ArgumentParser(description="Writes the demo content of the development server.")
+    parser.add_argument("--served", required=True, help="folder the update server serves")
+    parser.add_argument("--install", required=True, help="installation folder to prepare")
+    parser.add_argument("--script", required=True, help="game server script to write (JSON)")
+    parser.add_argument("--slow", action="store_true", help="slow transfers, pauses between steps")
+    args = parser.parse_args(argv)
+    publish(args.served)
+    prepare_installation(args.install)
+    with open(args.script, "w", encoding="utf-8") as f:
+        json.dump(script(args.slow), f, indent=1)
+    return 0
+
+
+if __name__ == "__main__":
+    raise SystemExit(main())
