@@ -392,5 +392,56 @@ class FailingIntegrityCheck(EndToEndCase):
         self.assertEqual(launcher.wait(LIMIT), 0)
 
 
+# ---------------------------------------------------------------------------------------------
+
+class ReleasePackage(EndToEndCase):
+    """The release archive is the launcher alone: pictures and fonts live inside the program."""
+
+    ICONS = [(10, 200), (10, 250), (10, 300), (10, 350)]
+    MOON = (300, 130, 80, 70)
+
+    def build_archive(self):
+        build = os.environ.get("LAUNCHER_BUILD_DIR", "")
+        if not os.path.isfile(os.path.join(build, "CPackConfig.cmake")) or not shutil.which("cpack"):
+            self.skipTest("no CPack configuration in LAUNCHER_BUILD_DIR=%r" % build)
+        if os.path.realpath(os.path.dirname(harness.launcher_binary())) != os.path.realpath(build):
+            self.skipTest("the launcher under test is not the one of LAUNCHER_BUILD_DIR")
+        packages = tempfile.mkdtemp(prefix="ostrevan-package-")
+        self.addCleanup(shutil.rmtree, packages, True)
+        subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", packages],
+                       check=True, capture_output=True, timeout=300)
+        archives = [n for n in os.listdir(packages) if n.endswith(".tar.gz")]
+        self.assertEqual(len(archives), 1, os.listdir(packages))
+        return os.path.join(packages, archives[0])
+
+    def test_archive_holds_only_the_launcher_which_runs_alone_with_its_pictures(self):
+        archive = self.build_archive()
+        listed = subprocess.run(["tar", "tzf", archive], capture_output=True, text=True, check=True).stdout.split()
+        self.assertEqual([n.lstrip("./") for n in listed if not n.endswith("/")], [harness.LAUNCHER_NAME])
+
+        unpacked = tempfile.mkdtemp(prefix="ostrevan-unpacked-")
+        self.addCleanup(shutil.rmtree, unpacked, True)
+        subprocess.run(["tar", "xzf", archive, "-C", unpacked], check=True)
+        binary = os.path.join(unpacked, harness.LAUNCHER_NAME)
+        self.assertTrue(os.access(binary, os.X_OK))
+
+        # An empty installation folder holding only the unpacked launcher.
+        self.install.remove()
+        self.install = harness.Installation(binary)
+        self.addCleanup(self.install.remove)
+        server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": []}),
+                                    "on_integrity_request": [{"send": "integrity", "entries": []}]})
+        launcher = self.start_launcher()
+        window = self.open_window(launcher)
+        picture = self.wait_for_ready(window, "release_ready")
+        self.assertGreater(sum(picture.crop(*self.MOON).mean_color()) / 3, 150, "no background picture (moon)")
+        for x, y in self.ICONS:
+            self.assertGreater(picture.crop(x, y, 32, 32).fraction_near((255, 200, 40), 60), 0.05,
+                               "no icon picture at (%d, %d)" % (x, y))
+        self.assertNotIn("loadPicture", launcher.stderr)
+        self.assertNotIn("setupFontsAndStyle", launcher.stderr)
+        server.close_connection()
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
 if __name__ == "__main__":
     unittest.main()
