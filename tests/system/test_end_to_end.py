@@ -229,7 +229,7 @@ class SelfUpdate(EndToEndCase):
 
     def lose_connection_during_the_launcher_download(self):
         server = self.start_server({"on_hello": [{"send": "accept", "text": "false"}],
-                                    "http": {"throttle": {"chunk_bytes": 65536, "chunk_delay_ms": 30000}}})
+                                    "http": {"throttle": {"chunk_bytes": 300000, "chunk_delay_ms": 30000}}})
         launcher = self.start_launcher()
         server.wait_for_http(self.PUBLISHED, timeout=LIMIT)
         partial = self.install.path(harness.LAUNCHER_NAME + ".part")
