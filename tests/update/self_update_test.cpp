@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "platform/files.h"
 #include "update_test_support.h"
 
 namespace {
@@ -140,6 +141,29 @@ TEST_F(SelfUpdateTest, old_copies_are_removed_and_named_on_standard_output) {
     for (const auto* kept : {"OstrevanLauncher", "Halcyra.exe", "notes_OLDVersion.txt", "Launcher_oldversion",
                              "Folder_OLDVersion", "sub/Deep_OLDVersion"})
         EXPECT_TRUE(fs::exists(install + kept)) << kept;
+}
+
+// Run only inside a copy of this program (see the next test): cleans up the copy's own folder.
+TEST(SelfUpdateChild, DISABLED_removes_old_launchers_beside_itself) {
+    removeOldLaunchers();
+}
+
+TEST_F(SelfUpdateTest, clean_up_never_removes_the_running_launcher_even_under_the_old_name) {
+    // A launcher that has just moved itself aside runs under the old-copy name while start-up
+    // cleans the folder.
+    const std::string running = install + "Moved_OLDVersion";
+    fs::copy_file(platform::executablePath(), running);
+    writeProgram(install + "Stale_OLDVersion", "stale");
+    const std::string printed = install + "printed.txt";
+    ASSERT_EQ(runShell(quoted(running) +
+                       " --gtest_also_run_disabled_tests"
+                       " --gtest_filter=SelfUpdateChild.DISABLED_removes_old_launchers_beside_itself > " +
+                       quoted(printed)),
+              0);
+    EXPECT_TRUE(fs::exists(running));
+    EXPECT_FALSE(fs::exists(install + "Stale_OLDVersion"));
+    EXPECT_NE(readText(printed).find(install + "Stale_OLDVersion\n"), std::string::npos);
+    EXPECT_EQ(readText(printed).find(running + "\n"), std::string::npos);
 }
 
 TEST_F(SelfUpdateTest, answers_other_than_false_leave_the_launcher_alone) {
