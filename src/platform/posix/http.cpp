@@ -4,7 +4,8 @@
 // [X] https with peer and host certificate checks on
 // [X] an HTTP error status is a failure, reported as -status; the error page is never written
 // [X] "Cache-Control: no-cache" instead of DeleteUrlCacheEntry: caches on the way revalidate
-// [X] a transfer that moves no byte for the stall time fails; connecting has the same limit
+// [X] a transfer that moves no byte for the stall time fails (curl averages the speed over a few
+//     seconds, so a stall right after a burst is noticed a little later); connecting has the same limit
 // [X] progress reports carry bytes received and the expected total (0 while unknown)
 // [X] the body goes to the file in pieces of 64 KiB and more: small network reads are gathered,
 //     large ones are written as they come (copying them again costs more than it saves)
