@@ -9,7 +9,7 @@ packages=(
   libfontconfig-dev fonts-liberation fonts-font-awesome
   googletest libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils xfonts-base imagemagick
-  python3 zip unzip
+  python3 zip unzip openssl
 )
 # The machine may already carry its own Node.js; Debian's is only needed where there is none.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
