@@ -112,6 +112,14 @@ class Handler(BaseHTTPRequestHandler):
             self.server.log.flush()
 
 
+def exit_with_parent():
+    """A test killed mid-run must not leave its server behind."""
+    parent = os.getppid()
+    while os.getppid() == parent:
+        never.wait(1)
+    os._exit(0)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--root", required=True)
@@ -131,6 +139,7 @@ def main():
     server.faults = dict(item.split("=", 1) for item in args.fault)
     server.log = open(args.log, "a", encoding="utf-8") if args.log else None
     server.log_lock = threading.Lock()
+    threading.Thread(target=exit_with_parent, daemon=True).start()
     print(server.server_address[1], flush=True)
     try:
         server.serve_forever()
