@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr int acceptancePollMilliseconds = 100;
 constexpr int receivePauseMilliseconds = 100;
 // How long the rest of a message that arrived only in part is waited for.
 constexpr int joinWindowMilliseconds = 200;
@@ -156,7 +155,8 @@ bool connectToServer(const std::string& address, std::uint16_t port) {
     }
     sendHello();
     std::thread(receiveLoop).detach();
-    while (launcherState.serverAccepted.load() != 1) platform::sleepMilliseconds(acceptancePollMilliseconds);
+    // Woken by the acceptance itself rather than by polling, so the window follows it at once.
+    while (launcherState.serverAccepted.load() != 1) launcherState.serverAccepted.wait(0);
     return true;
 }
 
@@ -191,6 +191,7 @@ void dispatchMessage(std::string message) {
         // Test and set in one step: of two acceptances that arrive close together, one runs.
         std::int32_t expected = 0;
         if (launcherState.serverAccepted.compare_exchange_strong(expected, 1)) {
+            launcherState.serverAccepted.notify_all();
             queueUpdateJob(
                 [run = handlers.launcherSelfUpdate, message = std::move(message)] { run(message); });
         }

@@ -46,7 +46,12 @@ int reportCannotConnect() {
 
 int runLauncher() {
     std::set_terminate(endOnUncaughtFailure);
-    launcherState.launcherDigest = fileDigest(platform::executablePath());
+    {
+        // The window is made, hidden, before the server is asked, so that it can show the moment
+        // the server accepts; the digest is read meanwhile.
+        std::jthread digest([] { launcherState.launcherDigest = fileDigest(platform::executablePath()); });
+        prepareLauncherWindow();
+    }
     if (!platform::startNetworking()) return reportCannotConnect();
     launcherState.serverSocket = platform::createTcpSocket();
     if (launcherState.serverSocket == platform::invalidSocket) {

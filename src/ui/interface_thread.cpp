@@ -75,7 +75,7 @@ void runInterfaceThread() {
     ImGuiIO& io = ImGui::GetIO();
     InputFeed feed;
     setupInputFeed(io, feed, static_cast<int>(windowWidth), static_cast<int>(windowHeight));
-    ImGui_ImplOpenGL3_Init(launcherGlslVersion());
+    // The renderer's back end was bound, and warmed up, while the window was prepared.
 
     loadGameSettings();
 

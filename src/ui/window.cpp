@@ -7,15 +7,19 @@
 #include "ui/window.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include <SDL.h>
+#include <SDL_opengl.h>
 #include <imgui.h>
+#include <imgui_impl_opengl3.h>
 #include <stb/stb_image.h>
 
 #include "core/launcher_state.h"
@@ -47,10 +51,12 @@ struct SurfaceFree {
     void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
 };
 
-[[noreturn]] void failWindow(const char* what) {
-    std::fprintf(stderr, "window: %s: %s\n", what, SDL_GetError());
-    std::fflush(stderr);
-    platform::endProcess(1);
+// Why the window cannot be had, found while preparing it; reported once the server has accepted.
+std::string preparationFailure;
+bool prepared = false;
+
+void failPreparation(const char* what) {
+    preparationFailure = std::string(what) + ": " + SDL_GetError();
 }
 
 void setWindowIcon() {
@@ -83,6 +89,31 @@ bool createGlContext() {
     glContext = SDL_GL_CreateContext(window);
     glslVersion = "#version 150";
     return glContext != nullptr;
+}
+
+// Mesa's software renderer compiles its shaders on the first draw, and the first swap of a window
+// costs as much again. One hidden frame here keeps both out of the time between the server's
+// acceptance and the first frame the player sees.
+void warmUpRenderer() {
+    ImGui_ImplOpenGL3_Init(glslVersion);
+    ImGuiIO& io = ImGui::GetIO();
+    ImGui_ImplOpenGL3_NewFrame();
+    io.DisplaySize = ImVec2(windowWidth, windowHeight);
+    io.DeltaTime = 1.0f / 60.0f;
+    ImGui::NewFrame();
+    ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+    ImGui::Begin("##warm-up", nullptr, ImGuiWindowFlags_NoDecoration | ImGuiWindowFlags_NoInputs);
+    ImGui::TextUnformatted(brandName);
+    if (backgroundPicture)
+        ImGui::Image(reinterpret_cast<ImTextureID>(static_cast<std::uintptr_t>(backgroundPicture.texture)),
+                     ImVec2(64.0f, 64.0f));
+    ImGui::End();
+    ImGui::Render();
+    glViewport(0, 0, static_cast<GLsizei>(windowWidth), static_cast<GLsizei>(windowHeight));
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    SDL_GL_SwapWindow(window);
 }
 
 bool isHeadlessDriver(const char* driver) {
@@ -142,13 +173,15 @@ const char* launcherGlslVersion() {
     return glslVersion;
 }
 
-bool createLauncherWindow() {
+void prepareLauncherWindow() {
+    if (prepared) return;
+    prepared = true;
     // Signals keep their usual meaning instead of turning into a quit event (exit code 0).
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) failWindow("no video");
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return failPreparation("no video");
     // Without a display SDL quietly picks an off-screen driver; an invisible launcher is a failure.
-    if (isHeadlessDriver(SDL_GetCurrentVideoDriver())) failWindow("no display");
+    if (isHeadlessDriver(SDL_GetCurrentVideoDriver())) return failPreparation("no display");
 
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
@@ -157,7 +190,7 @@ bool createLauncherWindow() {
     // Finding the system font and rasterising the atlas is pure processor work; it runs beside the
     // loading of the OpenGL driver, the slowest step here. Nothing else touches the interface
     // context until the join below.
-    std::thread fontBuilder([] {
+    std::jthread fontBuilder([] {
         setupFontsAndStyle();
         unsigned char* pixels = nullptr;
         int width = 0;
@@ -168,17 +201,12 @@ bool createLauncherWindow() {
     window =
         SDL_CreateWindow(brandName, 100, 100, static_cast<int>(windowWidth), static_cast<int>(windowHeight),
                          SDL_WINDOW_OPENGL | SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
-    if (window == nullptr) failWindow("no window");
+    if (window == nullptr) return failPreparation("no window");
     setWindowIcon();
-    if (!createGlContext()) failWindow("no OpenGL context");
+    if (!createGlContext()) return failPreparation("no OpenGL context");
     SDL_GL_MakeCurrent(window, glContext);
     // The 10 ms tick paces the frames; presenting does not wait for the display.
     SDL_GL_SetSwapInterval(0);
-
-    const platform::ScreenSize screen = platform::screenSize();
-    const WindowPosition position = centredWindowPosition(screen.width, screen.height);
-    SDL_SetWindowPosition(window, position.x, position.y);
-    SDL_ShowWindow(window);
 
     loadPicture(backgroundResource, backgroundPicture);
     loadPicture(communityResource, communityButtonPicture);
@@ -187,10 +215,24 @@ bool createLauncherWindow() {
     loadPicture(supportResource, supportButtonPicture);
 
     fontBuilder.join();
+    warmUpRenderer();
+    // Navigation needs the key map, which the interface thread's input feed sets up.
     io.ConfigFlags |= ImGuiConfigFlags_NavEnableKeyboard | ImGuiConfigFlags_NavEnableGamepad;
-
     // The interface thread takes the context over; a context is current on one thread at a time.
     SDL_GL_MakeCurrent(window, nullptr);
+}
+
+bool createLauncherWindow() {
+    prepareLauncherWindow();
+    if (!preparationFailure.empty()) {
+        std::fprintf(stderr, "window: %s\n", preparationFailure.c_str());
+        std::fflush(stderr);
+        platform::endProcess(1);
+    }
+    const platform::ScreenSize screen = platform::screenSize();
+    const WindowPosition position = centredWindowPosition(screen.width, screen.height);
+    SDL_SetWindowPosition(window, position.x, position.y);
+    SDL_ShowWindow(window);
     launcherState.mainWindow = window;
     return true;
 }

@@ -560,5 +560,7 @@ class LauncherTestCase(unittest.TestCase):
                 self.fail("sanitizer report from the launcher:\n%s" % output[max(0, at - 200):at + 3000])
 
     def assertNoWindow(self, title=BRAND_NAME):
-        self.assertEqual(find_windows(title, visible_only=False), [],
-                         "a window titled %r exists; windows: %s" % (title, window_titles()))
+        # The launcher prepares its window unmapped while the server decides; the player must
+        # not see it before acceptance.
+        self.assertEqual(find_windows(title, visible_only=True), [],
+                         "a window titled %r is shown; windows: %s" % (title, window_titles()))
