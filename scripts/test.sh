@@ -12,7 +12,9 @@ jobs=$(nproc)
 build() { # folder, extra cmake arguments...
   local dir=$1
   shift
-  cmake -S "$root" -B "$dir" -G Ninja -DLAUNCHER_WERROR=ON "$@" >/dev/null
+  # LAUNCHER_CMAKE_ARGS: extra settings, e.g. other ports where the default ones are taken.
+  # shellcheck disable=SC2086
+  cmake -S "$root" -B "$dir" -G Ninja -DLAUNCHER_WERROR=ON ${LAUNCHER_CMAKE_ARGS:-} "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
