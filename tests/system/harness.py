@@ -547,9 +547,16 @@ class LauncherTestCase(unittest.TestCase):
         launcher = LauncherProcess(self.install, extra_env)
         # Run last to first: kill, then look for sanitizer reports, then remove the output.
         self.addCleanup(launcher.remove_output)
+        self.addCleanup(self.printLauncherOutput, launcher)
         self.addCleanup(self.assertNoSanitizerReport, launcher)
         self.addCleanup(launcher.kill)
         return launcher
+
+    def printLauncherOutput(self, launcher):
+        """The launcher's diagnostics, for the log of a test that fails (ctest shows only those)."""
+        output = launcher.stderr
+        if output:
+            sys.stderr.write("--- launcher stderr (%s) ---\n%s\n" % (self.id(), output[-4000:]))
 
     def assertNoSanitizerReport(self, launcher):
         """A launcher from a sanitizer build must not report anything, whatever else was checked."""
