@@ -22,6 +22,8 @@ STATUS_CENTRE = 565
 ITEM_SPACING = 8
 LABEL = "STATUS:"
 VERSION_ROWS = (633, 653)
+VERSION_LEFT = 25
+VERSION_LABEL = "GAME VERSION:"
 
 
 @functools.lru_cache(maxsize=None)
@@ -111,3 +113,15 @@ def shows_status(picture, status, tolerance=2):
     # Ink starts a pixel or so right of the pen (left side bearing) and ends before the last
     # advance does (right side bearing).
     return abs(found[0] - (left + 0.5)) <= tolerance and abs(found[1] - (right - 2)) <= tolerance
+
+
+def shows_version(picture, version, tolerance=2):
+    """Whether the version line ("GAME VERSION:" in gold, then the version in white, from x = 25)
+    ends where it would with `version`."""
+    found = ink_extent(picture, VERSION_ROWS, 0, 400)
+    if found is None:
+        return False
+    right = VERSION_LEFT + text_width(VERSION_LABEL)
+    if version:
+        right += ITEM_SPACING + text_width(version)
+    return abs(found[0] - (VERSION_LEFT + 1)) <= tolerance and abs(found[1] - (right - 2)) <= tolerance

@@ -112,6 +112,7 @@ class EndToEndCase(LauncherTestCase):
     def setUp(self):
         super().setUp()
         self.require_no_game_running()
+        self.problems_before = self.problems_so_far()
         self.records = tempfile.mkdtemp(prefix="ostrevan-client-")
         self.addCleanup(shutil.rmtree, self.records, True)
 
@@ -119,7 +120,21 @@ class EndToEndCase(LauncherTestCase):
         # ThreadSanitizer pauses a second in the exit call while the other threads run on; an
         # ended launcher must not go on writing files.
         options = (os.environ.get("TSAN_OPTIONS", "") + " atexit_sleep_ms=0").strip()
-        return super().start_launcher(dict(extra_env or {}, TSAN_OPTIONS=options))
+        launcher = super().start_launcher(dict(extra_env or {}, TSAN_OPTIONS=options))
+        self.addCleanup(self.describe_on_failure, launcher)  # runs before the launcher is killed
+        return launcher
+
+    def problems_so_far(self):
+        result = getattr(getattr(self, "_outcome", None), "result", None)
+        return len(getattr(result, "failures", [])) + len(getattr(result, "errors", []))
+
+    def describe_on_failure(self, launcher):
+        """What the launcher wrote, for a test that failed while it ran."""
+        if self.problems_so_far() == self.problems_before:
+            return
+        print("\n--- launcher %d (running: %s), windows %s, game processes %s\n%s---" % (
+            launcher.pid, launcher.running(), harness.window_titles(), harness.running_game_processes(),
+            launcher.stderr[-3000:]), file=sys.stderr, flush=True)
 
     def install_client_stand_in(self):
         """Halcyra.exe as a script that records its arguments and working folder."""
@@ -133,9 +148,14 @@ class EndToEndCase(LauncherTestCase):
         with open(path, encoding="utf-8") as f:
             return f.read()
 
-    def open_window(self, launcher):
-        window = harness.wait_for_window(TITLE, timeout=LIMIT)
-        wait_until(lambda: "first frame presented" in launcher.stderr, "the first frame")
+    def open_window(self, launcher, server):
+        try:
+            window = harness.wait_for_window(TITLE, timeout=LIMIT)
+            wait_until(lambda: "first frame presented" in launcher.stderr, "the first frame")
+        except (TimeoutError, AssertionError) as error:
+            self.fail("%s\nlauncher (running: %s): %s\nserver: %s" % (
+                error, launcher.running(), launcher.stderr[-1500:],
+                [{k: v for k, v in e.items() if k != "raw"} for e in server.events[-12:]]))
         return window
 
     def wait_for_picture(self, window, condition, what, name=None):
@@ -182,8 +202,12 @@ class NormalStart(EndToEndCase):
         launcher = self.start_launcher()
 
         self.assertEqual(server.wait_for_hello(timeout=LIMIT)["digest"], harness.md5_of(self.install.launcher))
-        window = self.open_window(launcher)
-        self.wait_for_ready(window, "ready")
+        window = self.open_window(launcher, server)
+        picture = self.wait_for_ready(window, "ready")
+        self.assertTrue(status_line.shows_version(picture, "1002"), "the version line does not show 1002")
+        self.assertFalse(progress_track_shown(picture), "the progress bar stays in the ready phase")
+        sent = [int.from_bytes(e["raw"][:4], "little") for e in server.events if e["kind"] == "sent"]
+        self.assertEqual(sent, [1001, 1000, 1002, 1003])
 
         verified = [name for name, _, _ in demo_content.VERIFIED]
         self.assertEqual(self.requested(server), [
@@ -309,7 +333,7 @@ class LostConnection(EndToEndCase):
 
         # The next start fetches only what is still missing and becomes ready.
         launcher = self.start_launcher()
-        window = self.open_window(launcher)
+        window = self.open_window(launcher, server)
         self.wait_for_ready(window)
         second = [(m, p, s) for m, p, s in self.requested(server)[2:]]
         self.assertEqual([p for _, p, _ in second][0], "/patches/1002.zip")
@@ -398,7 +422,7 @@ class FailingIntegrityCheck(EndToEndCase):
                                     "on_integrity_request": [{"send": "integrity", "entries": entries}]})
         self.install_client_stand_in()
         launcher = self.start_launcher()
-        window = self.open_window(launcher)
+        window = self.open_window(launcher, server)
         report = "Missing/corrupted files (2): data/served.bin, data/absent.bin. Please restart launcher."
         picture = self.wait_for_picture(window, lambda p: status_line.shows_status(p, report),
                                         "the failure report in the status line", "integrity_failed")
@@ -463,7 +487,7 @@ class ReleasePackage(EndToEndCase):
         server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": []}),
                                     "on_integrity_request": [{"send": "integrity", "entries": []}]})
         launcher = self.start_launcher()
-        window = self.open_window(launcher)
+        window = self.open_window(launcher, server)
         picture = self.wait_for_ready(window, "release_ready")
         self.assertGreater(sum(picture.crop(*self.MOON).mean_color()) / 3, 150, "no background picture (moon)")
         for x, y in self.ICONS:
