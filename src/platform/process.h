@@ -46,6 +46,20 @@ bool startGameClient(const std::string& launcherFolder, const std::string& clien
 void openAddress(const std::string& url);
 
 [[noreturn]] void endProcess(int exitCode);
+
+// Work that must still be done when some thread ends the process while another is half-way
+// (a launcher moved aside to be put back, a partial download to remove). While an EndStep lives,
+// endProcess runs its step, newest first, before the process ends.
+class EndStep {
+  public:
+    explicit EndStep(std::function<void()> step);
+    ~EndStep();
+    EndStep(const EndStep&) = delete;
+    EndStep& operator=(const EndStep&) = delete;
+
+  private:
+    unsigned long id_;
+};
 void sleepMilliseconds(int milliseconds);
 
 } // namespace platform

@@ -109,6 +109,9 @@ void downloadFile(const std::string& url, const std::string& path, Downloader& s
     const TemporaryName temporary(path);
     // A leftover of a launcher that ended mid-download.
     platform::deleteFile(temporary.path());
+    // Should the process end mid-transfer (a lost connection, the close button), nothing partial
+    // stays behind.
+    const platform::EndStep removePartial([partial = temporary.path()] { platform::deleteFile(partial); });
     int result =
         platform::downloadToFile(url, temporary.path(), [&sink](std::uint64_t received, std::uint64_t total) {
             sink.onProgress(received, total);

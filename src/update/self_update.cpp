@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "core/launcher_state.h"
 #include "core/protocol.h"
@@ -107,7 +108,13 @@ void replaceLauncherIn(const std::string& folder, const std::string& url) {
         movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
     }
 
-    downloadFile(url, launcherPath, downloader);
+    {
+        // The process may end from another thread during the download (the server closes the
+        // connection): the running launcher then goes back under its name all the same.
+        std::optional<platform::EndStep> moveBack;
+        if (movedAside) moveBack.emplace([=] { platform::moveFileNoReplace(oldCopyPath, launcherPath); });
+        downloadFile(url, launcherPath, downloader);
+    }
 
     if (!platform::pathExists(launcherPath)) {
         if (movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <thread>
@@ -87,6 +88,20 @@ TEST(ProcessDeathTest, ending_the_process_flushes_buffered_output_and_keeps_the_
             platform::endProcess(7);
         },
         ::testing::ExitedWithCode(7), "last words");
+}
+
+TEST(ProcessDeathTest, end_steps_still_registered_run_newest_first_before_the_end) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const platform::EndStep first([] { std::fputs("first;", stderr); });
+            { const platform::EndStep withdrawn([] { std::fputs("withdrawn;", stderr); }); }
+            // Registered on another thread and still alive when this one ends the process.
+            std::optional<platform::EndStep> second;
+            std::thread([&] { second.emplace([] { std::fputs("second;", stderr); }); }).join();
+            platform::endProcess(3);
+        },
+        ::testing::ExitedWithCode(3), "^second;first;$");
 }
 
 } // namespace

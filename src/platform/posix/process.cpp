@@ -15,14 +15,52 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace platform {
+namespace {
+
+struct EndSteps {
+    std::mutex lock;
+    std::map<unsigned long, std::function<void()>> steps; // by registration order
+    unsigned long nextId = 0;
+};
+
+EndSteps& endSteps() {
+    // Never destroyed: endProcess may run while static destructors would.
+    static auto* steps = new EndSteps;
+    return *steps;
+}
+
+} // namespace
+
+EndStep::EndStep(std::function<void()> step) {
+    EndSteps& all = endSteps();
+    std::lock_guard guard(all.lock);
+    id_ = all.nextId++;
+    all.steps.emplace(id_, std::move(step));
+}
+
+EndStep::~EndStep() {
+    EndSteps& all = endSteps();
+    std::lock_guard guard(all.lock);
+    all.steps.erase(id_);
+}
 
 void endProcess(int exitCode) {
+    std::vector<std::function<void()>> steps;
+    {
+        EndSteps& all = endSteps();
+        std::lock_guard guard(all.lock);
+        for (auto it = all.steps.rbegin(); it != all.steps.rend(); ++it) steps.push_back(it->second);
+    }
+    for (const auto& step : steps) step();
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(exitCode);
