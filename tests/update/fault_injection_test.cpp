@@ -148,7 +148,8 @@ class FaultInjectionTest : public UpdateTest {
         {"/patches/1001.zip=drop", "/patches/1002.zip=short", "/patches/1003.zip=404",
          "/patches/1004.zip=500", "/patches/1005.zip=stall", "/patches/Launcher/data/drop.bin=drop",
          "/patches/Launcher/data/short.bin=short", "/patches/Launcher/data/error.bin=500",
-         "/patches/Launcher/data/stall.bin=stall", "/patches/Launcher/data/silent.bin=stall-headers"}};
+         "/patches/Launcher/data/stall.bin=stall", "/patches/Launcher/data/silent.bin=stall-headers",
+         "/loop/patches/1007.zip=redirect"}};
 };
 
 // --- the update server -------------------------------------------------------------------------
@@ -204,6 +205,33 @@ TEST_F(FaultInjectionTest, repair_that_never_arrives_whole_leaves_no_truncated_f
             << diagnostics;
         EXPECT_NE(diagnostics.find("MD5 mismatch for: " + relative + "\n"), std::string::npos);
     }
+}
+
+TEST_F(FaultInjectionTest, patch_behind_a_redirect_is_applied_and_a_redirect_loop_is_given_up) {
+    servePatch();
+    // The list's token ends up in the query, so the server sends the client on to patches/1006.zip.
+    const std::string redirecting = server.url("moved?fault=redirect&to=/patches/1006.zip&token=");
+    std::string diagnostics = [&] {
+        ::testing::internal::CaptureStderr();
+        runPatchUpdateIn(patchList("1006"), install, redirecting);
+        return ::testing::internal::GetCapturedStderr();
+    }();
+    EXPECT_EQ(readText(install + "version.dat"), "1006") << diagnostics;
+    EXPECT_EQ(readText(install + "data/a.txt"), "new a");
+    EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
+
+    // A server that sends the client back to the same address for ever.
+    const std::string looping = server.url("loop/");
+    ::testing::internal::CaptureStderr();
+    runPatchUpdateIn(patchList("1007"), install, looping);
+    diagnostics = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readText(install + "version.dat"), "1006");
+    EXPECT_FALSE(fs::exists(install + "Downloads/1007.zip"));
+    EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
+    EXPECT_NE(diagnostics.find("Download failed for: " + looping + "patches/1007.zip HRESULT: -1047\n"),
+              std::string::npos)
+        << diagnostics;
+    EXPECT_EQ(statusText(), finishedStatus);
 }
 
 // --- a full disk -------------------------------------------------------------------------------
