@@ -70,7 +70,7 @@ for target in "${targets[@]}"; do
   status=$?
   set -e
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  [ -n "$runs" ] || runs=$(grep -o "Done [0-9]* runs" "$log" | tail -1 || true)
+  [ -n "$runs" ] || runs=$(sed -n 's/^Done \([0-9]*\) runs.*/\1/p' "$log" | tail -1)
   if [ $status -eq 0 ]; then
     passed=$((passed + 1))
     echo "$target: no finding (${runs:-?} executions; log $log)"
