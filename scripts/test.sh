@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the launcher and runs every test: unit tests, then the tests of the real launcher
 # against the development server under a virtual X display. Then the unit tests again under
-# AddressSanitizer + UndefinedBehaviorSanitizer (set LAUNCHER_SKIP_SANITIZERS=1 to leave that out).
+# AddressSanitizer + UndefinedBehaviorSanitizer (LAUNCHER_SKIP_SANITIZERS=1 leaves that out), and
+# the fuzz targets for a minute each (LAUNCHER_SKIP_FUZZ=1 leaves them out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -39,4 +40,10 @@ build build
 if [ "${LAUNCHER_SKIP_SANITIZERS:-0}" != 1 ]; then
   build build-asan -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_SANITIZE=address
   (cd build-asan && ASAN_OPTIONS=detect_leaks=0 ctest --output-on-failure -L unit --timeout 600)
+fi
+
+# Fuzz targets (clang, ASan + UBSan): each runs LAUNCHER_FUZZ_SECONDS (default 60); 0 replays the
+# committed inputs only.
+if [ "${LAUNCHER_SKIP_FUZZ:-0}" != 1 ]; then
+  bash scripts/fuzz.sh "${LAUNCHER_FUZZ_SECONDS:-60}"
 fi
