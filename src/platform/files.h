@@ -50,6 +50,8 @@ bool setModificationTime(const std::string& path, std::time_t time);
 
 // The running executable's full path; empty when it cannot be had.
 std::string executablePath();
+// True when `path` names the running executable's file, under whatever name it has now.
+bool isRunningExecutable(const std::string& path);
 // Names of the entries of `folder` (no "." or ".."), in the order the system gives them.
 std::vector<std::string> listFolder(const std::string& folder);
 

@@ -80,12 +80,11 @@ std::vector<std::string> listExecutables(const std::string& folder) {
 }
 
 void removeOldLaunchersIn(const std::string& folder) {
-    const std::string running = platform::executablePath();
     for (const auto& path : listExecutables(folder)) {
         if (fileNameOf(path).find(oldCopyMarker) == std::string::npos) continue;
-        // A launcher that has just moved itself aside still needs its file until its
-        // replacement has arrived.
-        if (path == running) continue;
+        // A launcher that has just moved itself aside (the self-update runs beside start-up)
+        // still needs its file until its replacement has arrived.
+        if (platform::isRunningExecutable(path)) continue;
         std::cout << path << std::endl;
         platform::deleteFile(path);
     }
@@ -101,7 +100,7 @@ void replaceLauncherIn(const std::string& folder, const std::string& url) {
 
     bool movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
     if (!movedAside && platform::pathExists(launcherPath) && platform::pathExists(oldCopyPath) &&
-        oldCopyPath != platform::executablePath()) {
+        !platform::isRunningExecutable(oldCopyPath)) {
         // A stale old copy holds the name; without the move the download below would delete the
         // running launcher, and a failed download would leave none.
         platform::deleteFile(oldCopyPath);

@@ -98,6 +98,14 @@ TEST_F(FilesTest, names_from_the_server_take_the_spelling_of_existing_entries) {
     EXPECT_EQ(platform::resolveCaseInsensitive(folder, "data/"), folder + "Data/");
 }
 
+TEST_F(FilesTest, the_running_executable_is_known_under_any_name) {
+    fs::create_symlink(platform::executablePath(), root / "other-name");
+    EXPECT_TRUE(platform::isRunningExecutable(path("other-name")));
+    write("copy");
+    EXPECT_FALSE(platform::isRunningExecutable(path("copy")));
+    EXPECT_FALSE(platform::isRunningExecutable(path("absent")));
+}
+
 TEST(ContainedPath, rejects_names_that_leave_the_folder) {
     EXPECT_TRUE(platform::isContainedRelativePath("data/a.dat"));
     EXPECT_TRUE(platform::isContainedRelativePath("data\\..x\\a"));

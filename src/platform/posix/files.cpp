@@ -164,6 +164,15 @@ std::string executablePath() {
     return path;
 }
 
+bool isRunningExecutable(const std::string& path) {
+    // Compared by file identity: the launcher may be renamed at any moment (the self-update moves
+    // it aside), so a name read earlier proves nothing.
+    struct stat running {};
+    struct stat candidate {};
+    return stat("/proc/self/exe", &running) == 0 && stat(path.c_str(), &candidate) == 0 &&
+           running.st_dev == candidate.st_dev && running.st_ino == candidate.st_ino;
+}
+
 std::vector<std::string> listFolder(const std::string& folder) {
     std::vector<std::string> names;
     std::unique_ptr<DIR, DirCloser> dir(opendir(folder.empty() ? "." : folder.c_str()));
