@@ -128,6 +128,12 @@ def prepare_installation(install):
     for name, _, before in VERIFIED:
         if before is not None:
             write_file(os.path.join(install, *name.split("/")), before)
+    # The game client's own settings (newer layout), so the settings panel has values to show.
+    write_file(os.path.join(install, "config.ini"),
+               b"[Screen]\r\nWidth=1280\r\nHeight=720\r\nFullScreen=0\r\n"
+               b"[Config]\r\nFPS=144\r\n[Character]\r\nShiftJump=1\r\nHpBar=1\r\nHideEffect=0\r\n")
+    write_file(os.path.join(install, "ini", "GameSetup.ini"),
+               b"[GameMode]\r\nGameModeRecord=1\r\nHighTimes=3\r\nLowTimes=5\r\n")
 
 
 def integrity_entries():
