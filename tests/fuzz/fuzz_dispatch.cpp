@@ -86,10 +86,7 @@ void receive(std::string bytes) {
 }
 
 std::map<std::string, std::string> outsideGameFolder() {
-    auto entries = fuzz::listTree(sandboxFolder);
-    const std::string prefix = gameFolder.substr(0, gameFolder.size() - 1);
-    std::erase_if(entries, [&](const auto& entry) { return entry.first.starts_with(prefix); });
-    return entries;
+    return fuzz::treeOutside(sandboxFolder, gameFolder);
 }
 
 } // namespace
@@ -97,7 +94,7 @@ std::map<std::string, std::string> outsideGameFolder() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quietDiagnostics();
     const std::string install = fuzz::requireScratchInstall();
-    sandboxFolder = install.substr(0, install.find_last_of('/', install.size() - 2) + 1);
+    sandboxFolder = fuzz::sandboxOf(install);
     gameFolder = install + "game/";
     // A canary beside the install folder: deleting or changing it is a write outside.
     std::FILE* canary = std::fopen((sandboxFolder + "canary.txt").c_str(), "w");

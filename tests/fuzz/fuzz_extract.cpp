@@ -43,12 +43,7 @@ void layInstallation(std::uint8_t flags) {
 }
 
 std::map<std::string, std::string> outsideTarget() {
-    auto entries = fuzz::listTree(sandboxFolder);
-    const std::string prefix = targetFolder.substr(0, targetFolder.size() - 1);
-    std::erase_if(entries, [&](const auto& entry) {
-        return entry.first.starts_with(prefix) && entry.first != archivePath;
-    });
-    return entries;
+    return fuzz::treeOutside(sandboxFolder, targetFolder);
 }
 
 } // namespace
@@ -56,7 +51,7 @@ std::map<std::string, std::string> outsideTarget() {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzz::quietDiagnostics();
     const std::string install = fuzz::requireScratchInstall();
-    sandboxFolder = install.substr(0, install.find_last_of('/', install.size() - 2) + 1);
+    sandboxFolder = fuzz::sandboxOf(install);
     targetFolder = install + "game/";
     archivePath = install + "patch.zip";
     writeFile(sandboxFolder + "canary.txt", "keep me\n");

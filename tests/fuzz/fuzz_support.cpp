@@ -34,6 +34,17 @@ std::string requireScratchInstall() {
     return folder;
 }
 
+std::map<std::string, std::string> treeOutside(const std::string& sandbox, const std::string& folder) {
+    auto entries = listTree(sandbox);
+    const std::string inside = folder.substr(0, folder.size() - 1);
+    std::erase_if(entries, [&](const auto& entry) { return entry.first.starts_with(inside); });
+    return entries;
+}
+
+std::string sandboxOf(const std::string& install) {
+    return install.substr(0, install.find_last_of('/', install.size() - 2) + 1);
+}
+
 std::map<std::string, std::string> listTree(const std::string& folder) {
     std::map<std::string, std::string> entries;
     std::error_code error;

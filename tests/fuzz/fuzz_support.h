@@ -20,6 +20,11 @@ std::string requireScratchInstall();
 
 // Every entry under `folder` (recursively, symbolic links not followed) with its kind and size.
 std::map<std::string, std::string> listTree(const std::string& folder);
+// listTree of `sandbox` without what lies in `folder` (a path ending with '/'): the part of the
+// sandbox that a run must leave as it was.
+std::map<std::string, std::string> treeOutside(const std::string& sandbox, const std::string& folder);
+// The sandbox around a scratch install folder: the folder that holds it, ending with '/'.
+std::string sandboxOf(const std::string& install);
 // Aborts with both listings on standard error when they differ.
 void requireSameTree(const std::map<std::string, std::string>& before,
                      const std::map<std::string, std::string>& after, const char* what);
