@@ -35,7 +35,7 @@ class ScreenSizeTest : public ::testing::Test {
                 !std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
                 display = ":" + std::to_string(number);
         ASSERT_FALSE(display.empty());
-        const char* arguments[] = {"Xvfb", display.c_str(), "-nolisten", "tcp", "-screen",
+        const char* arguments[] = {"Xvfb", display.c_str(), "-nolisten", "tcp", "-noreset", "-screen",
                                    "0",    "1366x768x24",   nullptr};
         ASSERT_EQ(
             ::posix_spawn(&server, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(arguments), environ),

@@ -96,7 +96,7 @@ class XvfbDialogTest : public ::testing::Test {
             break;
         }
         ASSERT_FALSE(display.empty());
-        const char* arguments[] = {"Xvfb", display.c_str(), "-nolisten", "tcp", "-screen",
+        const char* arguments[] = {"Xvfb", display.c_str(), "-nolisten", "tcp", "-noreset", "-screen",
                                    "0",    "1024x768x24",   nullptr};
         ASSERT_EQ(
             ::posix_spawn(&server, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(arguments), environ),

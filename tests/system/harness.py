@@ -103,7 +103,10 @@ def ensure_display():
         if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
             continue
         display = ":%d" % number
-        process = subprocess.Popen(["Xvfb", display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp"],
+        # -noreset: otherwise the server resets each time its last client leaves (xdpyinfo below,
+        # a finished launcher), and a launcher connecting during the reset finds no display.
+        process = subprocess.Popen(["Xvfb", display, "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
+                                    "-noreset"],
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    start_new_session=True, preexec_fn=_die_with_parent)
         deadline = time.monotonic() + 15

@@ -145,7 +145,7 @@ def screen_of_size(width, height):
             continue
         display = ":%d" % number
         server = subprocess.Popen(["Xvfb", display, "-screen", "0", "%dx%dx24" % (width, height),
-                                   "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                   "-nolisten", "tcp", "-noreset"], stdout=subprocess.DEVNULL,
                                   stderr=subprocess.DEVNULL, start_new_session=True,
                                   preexec_fn=harness._die_with_parent)
         deadline = time.monotonic() + 15
