@@ -112,6 +112,9 @@ def seeds_extract():
     data[data.index(b"checksum")] ^= 1
     write("fuzz_extract", "bad_crc", b"\x00" + bytes(data))
     write("fuzz_extract", "not_zip", b"\x00PK\x03\x04garbage")
+    # Names an extraction's own temporaries could have: the archive's files all the same.
+    write("fuzz_extract", "named_like_temporary", b"\x00" + zip_bytes([(".extracting-1.tmp", "t"),
+                                                                        ("Sub/.EXTRACTING-2.TMP/inner", "i")]))
 
 
 def seeds_profile():
