@@ -1,5 +1,7 @@
 #include "core/file_digest.h"
 
+#include "../support/test_processes.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -11,21 +13,12 @@ namespace {
 
 class FileDigestTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("file_digest_test_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
     std::string write(const std::string& name, const std::string& content) const {
         std::ofstream(root / name, std::ios::binary) << content;
         return (root / name).string();
     }
-    fs::path root;
+    dltest::TestFolder scratch;
+    fs::path root{scratch.path()};
 };
 
 TEST_F(FileDigestTest, matches_the_rfc_1321_test_suite) {

@@ -5,6 +5,8 @@
 #include "platform/display.h"
 #include "platform/profile.h"
 
+#include "../support/test_processes.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -19,19 +21,13 @@ namespace fs = std::filesystem;
 class GameSettingsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "settings-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern + "/";
         // As at program start, but in this folder.
         screenConfig =
             game::makeScreenConfigIn(folder, "ScreenMode", "ScrWidth", "ScrHeight", "ini\\GameSetup.ini");
         gameSettings = GameSettings{};
         platform::setScreenSizeHook([] { return platform::ScreenSize{1920, 1080}; });
     }
-    void TearDown() override {
-        platform::setScreenSizeHook(nullptr);
-        fs::remove_all(folder);
-    }
+    void TearDown() override { platform::setScreenSizeHook(nullptr); }
 
     void put(const std::string& relative, const std::string& bytes) {
         fs::create_directories(fs::path(folder + relative).parent_path());
@@ -57,7 +53,8 @@ class GameSettingsTest : public ::testing::Test {
         ASSERT_FALSE(screenConfig.usesConfigIni);
     }
 
-    std::string folder;
+    dltest::TestFolder scratch;
+    std::string folder = scratch.path() + "/";
 };
 
 // Layout detection

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "../support/test_processes.h"
+
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -11,23 +13,13 @@ namespace {
 
 class FilesTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("files_test_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(root, fs::perms::all, ignored);
-        fs::remove_all(root, ignored);
-    }
     std::string path(const std::string& name) const { return (root / name).string(); }
     void write(const std::string& name, const std::string& content = "x") const {
         fs::create_directories((root / name).parent_path());
         std::ofstream(root / name) << content;
     }
-    fs::path root;
+    dltest::TestFolder scratch;
+    fs::path root{scratch.path()};
 };
 
 TEST_F(FilesTest, missing_path_has_no_attributes_and_plain_file_reads_normal) {

@@ -1,12 +1,14 @@
 #include "platform/process.h"
 
+#include "../support/test_processes.h"
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <unistd.h>
@@ -17,16 +19,6 @@ namespace {
 
 class ProcessTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        root = fs::temp_directory_path() / ("process_test_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
     std::string script(const std::string& name, const std::string& body) const {
         const fs::path path = root / name;
         std::ofstream(path) << "#!/bin/sh\n" << body;
@@ -42,7 +34,8 @@ class ProcessTest : public ::testing::Test {
         text << in.rdbuf();
         return text.str();
     }
-    fs::path root;
+    dltest::TestFolder scratch;
+    fs::path root{scratch.path()};
 };
 
 TEST_F(ProcessTest, a_detached_program_runs_in_a_session_of_its_own) {
@@ -95,7 +88,9 @@ TEST(ProcessDeathTest, end_steps_still_registered_run_newest_first_before_the_en
     EXPECT_EXIT(
         {
             const platform::EndStep first([] { std::fputs("first;", stderr); });
-            { const platform::EndStep withdrawn([] { std::fputs("withdrawn;", stderr); }); }
+            {
+                const platform::EndStep withdrawn([] { std::fputs("withdrawn;", stderr); });
+            }
             // Registered on another thread and still alive when this one ends the process.
             std::optional<platform::EndStep> second;
             std::thread([&] { second.emplace([] { std::fputs("second;", stderr); }); }).join();

@@ -3,6 +3,8 @@
 
 #include "platform/files.h"
 
+#include "../support/test_processes.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -21,13 +23,6 @@ using platform::writeProfileString;
 
 class ProfileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "profile-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        folder = pattern + "/";
-    }
-    void TearDown() override { fs::remove_all(folder); }
-
     std::string put(const std::string& name, const std::string& bytes) {
         std::ofstream(folder + name, std::ios::binary) << bytes;
         return folder + name;
@@ -43,7 +38,8 @@ class ProfileTest : public ::testing::Test {
         return readProfileString(section, key, "default", bufferSize, file);
     }
 
-    std::string folder;
+    dltest::TestFolder scratch;
+    std::string folder = scratch.path() + "/";
 };
 
 const std::string untidy = "; written by hand\r\n"
