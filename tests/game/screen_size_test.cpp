@@ -6,15 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
-#include <filesystem>
-#include <spawn.h>
+#include <optional>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+
+#include "../support/virtual_display.h"
 
 namespace {
 
@@ -29,33 +26,16 @@ class ScreenSizeTest : public ::testing::Test {
             display = shared;
             return;
         }
-        if (!std::filesystem::exists("/usr/bin/Xvfb")) GTEST_SKIP() << "Xvfb is needed";
-        for (int number = 250 + ::getpid() % 40; number < 350 && display.empty(); ++number)
-            if (!std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) &&
-                !std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
-                display = ":" + std::to_string(number);
-        ASSERT_FALSE(display.empty());
-        const char* arguments[] = {"Xvfb", display.c_str(), "-nolisten", "tcp", "-noreset", "-screen",
-                                   "0",    "1366x768x24",   nullptr};
-        ASSERT_EQ(
-            ::posix_spawn(&server, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(arguments), environ),
-            0);
-        const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-        for (int i = 0; i < 500 && !std::filesystem::exists(socket); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_TRUE(std::filesystem::exists(socket)) << "Xvfb did not start";
+        if (!dltest::VirtualDisplay::available()) GTEST_SKIP() << "Xvfb is needed";
+        server.emplace("1366x768x24", 250 + ::getpid() % 40);
+        ASSERT_TRUE(server->running()) << "Xvfb did not start";
+        display = server->name();
         ::setenv(sharedDisplayVariable, display.c_str(), 1);
     }
-    void TearDown() override {
-        ::unsetenv(sharedDisplayVariable);
-        if (server > 0) {
-            ::kill(server, SIGTERM);
-            ::waitpid(server, nullptr, 0);
-        }
-    }
+    void TearDown() override { ::unsetenv(sharedDisplayVariable); }
 
+    std::optional<dltest::VirtualDisplay> server;
     std::string display;
-    pid_t server = 0;
 };
 
 int exitCodeFor(platform::ScreenSize size, int width, int height) {

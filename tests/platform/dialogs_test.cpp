@@ -1,20 +1,17 @@
 #include "platform/dialogs.h"
 
+#include "../support/virtual_display.h"
+
 #include <SDL2/SDL.h>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
 #include <optional>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -86,31 +83,10 @@ TEST(Dialogs, a_box_without_any_display_fails_instead_of_crashing) {
 class XvfbDialogTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!std::filesystem::exists("/usr/bin/Xvfb") || !std::filesystem::exists("/usr/bin/xdotool"))
+        if (!dltest::VirtualDisplay::available() || !std::filesystem::exists("/usr/bin/xdotool"))
             GTEST_SKIP() << "Xvfb and xdotool are needed";
-        for (int number = 150 + ::getpid() % 40; number < 250; ++number) {
-            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
-                std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
-                continue;
-            display = ":" + std::to_string(number);
-            break;
-        }
-        ASSERT_FALSE(display.empty());
-        const char* arguments[] = {"Xvfb", display.c_str(), "-nolisten", "tcp", "-noreset", "-screen",
-                                   "0",    "1024x768x24",   nullptr};
-        ASSERT_EQ(
-            ::posix_spawn(&server, "/usr/bin/Xvfb", nullptr, nullptr, const_cast<char**>(arguments), environ),
-            0);
-        const std::string socket = "/tmp/.X11-unix/X" + display.substr(1);
-        for (int i = 0; i < 500 && !std::filesystem::exists(socket); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_TRUE(std::filesystem::exists(socket)) << "Xvfb did not start";
-    }
-    void TearDown() override {
-        if (server > 0) {
-            ::kill(server, SIGTERM);
-            ::waitpid(server, nullptr, 0);
-        }
+        ASSERT_TRUE(server.running()) << "Xvfb did not start";
+        display = server.name();
     }
     // Shows a box on the private display and presses `key` on it until it answers.
     DialogAnswer answerWithKey(DialogButtons buttons, const std::string& key) {
@@ -135,14 +111,12 @@ class XvfbDialogTest : public ::testing::Test {
         }
         if (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
             // Taking the display away ends the box, so a broken answer fails instead of hanging.
-            ::kill(server, SIGTERM);
-            ::waitpid(server, nullptr, 0);
-            server = 0;
+            server.stop();
         }
         return answer.get();
     }
+    dltest::VirtualDisplay server{"1024x768x24", 150 + ::getpid() % 40};
     std::string display;
-    pid_t server = 0;
 };
 
 TEST_F(XvfbDialogTest, return_answers_yes_and_escape_answers_no) {
