@@ -18,13 +18,6 @@ using Events = std::vector<std::string>;
 
 namespace {
 
-std::string message(std::int32_t code, const std::string& payload) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((static_cast<std::uint32_t>(code) >> (8 * i)) & 0xFF);
-    return bytes + payload;
-}
-
 std::string printable(const Events& events) {
     std::string text;
     for (const auto& event : events) {

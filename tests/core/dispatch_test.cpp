@@ -11,13 +11,6 @@ using Events = std::vector<std::string>;
 
 namespace {
 
-std::string message(std::int32_t code, const std::string& payload) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((static_cast<std::uint32_t>(code) >> (8 * i)) & 0xFF);
-    return bytes + payload;
-}
-
 const std::string acceptance = message(1001, "\x04true");
 const std::string news = message(1000, "\x01\x04news");
 const std::string patchList = message(1002, "\x04"

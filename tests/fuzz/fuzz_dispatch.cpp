@@ -13,8 +13,6 @@
 #include "core/launcher_state.h"
 #include "core/protocol.h"
 #include "fuzz_support.h"
-#include "platform/dialogs.h"
-#include "platform/process.h"
 #include "update/integrity_check.h"
 #include "update/patch_update.h"
 #include "update/self_update.h"
@@ -23,8 +21,7 @@ namespace {
 
 constexpr const char* refusedBaseUrl = "http://127.0.0.1:1/";
 
-std::string sandboxFolder; // the parent of the install folder: nothing in it may change
-std::string gameFolder;    // where the handlers may write
+fuzz::Scratch scratch;
 std::atomic<int> integrityRequests{0};
 std::atomic<int> outOfDateAnswers{0};
 
@@ -85,31 +82,18 @@ void receive(std::string bytes) {
     }
 }
 
-std::map<std::string, std::string> outsideGameFolder() {
-    return fuzz::treeOutside(sandboxFolder, gameFolder);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::quietDiagnostics();
-    const std::string install = fuzz::requireScratchInstall();
-    sandboxFolder = fuzz::sandboxOf(install);
-    gameFolder = install + "game/";
-    // A canary beside the install folder: deleting or changing it is a write outside.
-    std::FILE* canary = std::fopen((sandboxFolder + "canary.txt").c_str(), "w");
-    if (canary) {
-        std::fputs("keep me\n", canary);
-        std::fclose(canary);
-    }
-    platform::setProcessTable(
-        {[] { return std::vector<platform::ProcessEntry>{}; }, [](int) { return false; }});
-    platform::setDialogHook([](const platform::DialogRequest&) { return platform::DialogAnswer::no; });
+    scratch = fuzz::prepareScratch();
+    fuzz::standInForProcessesAndDialogs();
     MessageHandlers handlers;
     handlers.storeNews = storeNewsList;
     handlers.launcherSelfUpdate = selfUpdateWithoutReplacing;
-    handlers.patchUpdate = [](std::string_view m) { runPatchUpdateIn(m, gameFolder, refusedBaseUrl); };
-    handlers.integrityCheck = [](std::string_view m) { runIntegrityCheckIn(m, gameFolder, refusedBaseUrl); };
+    handlers.patchUpdate = [](std::string_view m) { runPatchUpdateIn(m, scratch.game, refusedBaseUrl); };
+    handlers.integrityCheck = [](std::string_view m) {
+        runIntegrityCheckIn(m, scratch.game, refusedBaseUrl);
+    };
     handlers.integrityRequest = [] { ++integrityRequests; };
     setMessageHandlers(std::move(handlers));
     return 0;
@@ -121,14 +105,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool accepted = (data[0] & 1) != 0;
     const std::string bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-    fuzz::emptyFolder(gameFolder);
+    fuzz::emptyFolder(scratch.game);
     launcherState.serverAccepted = accepted ? 1 : 0;
     {
         std::lock_guard lock(launcherState.textLock);
         launcherState.newsItems.clear();
     }
     integrityRequests = 0;
-    const auto before = outsideGameFolder();
+    const auto before = scratch.outsideGame();
 
     receive(bytes);
     waitForUpdateWorker();
@@ -137,6 +121,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "one integrity request after each handled patch list");
     const auto phase = launcherState.updatePhase.load();
     require(phase >= 0 && phase <= 5, "the update phase stays 0-5");
-    fuzz::requireSameTree(before, outsideGameFolder(), "outside the game folder");
+    fuzz::requireSameTree(before, scratch.outsideGame(), "outside the game folder");
     return 0;
 }

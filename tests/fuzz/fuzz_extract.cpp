@@ -19,8 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string sandboxFolder;
-std::string targetFolder; // ends with '/'
+fuzz::Scratch scratch;
 std::string archivePath;
 
 void require(bool condition, const char* what) {
@@ -36,17 +35,13 @@ void writeFile(const std::string& path, std::string_view content) {
 
 // The installation the archive lands on; `flags` varies its marks.
 void layInstallation(std::uint8_t flags) {
-    fuzz::emptyFolder(targetFolder);
-    fs::create_directories(targetFolder + "Data/Maps");
-    writeFile(targetFolder + "version.dat", "1000");
-    writeFile(targetFolder + "Data/Maps/a.map", "old map");
-    writeFile(targetFolder + "Halcyra.exe", "old client");
-    if (flags & 1) platform::setFileAttributes(targetFolder + "version.dat", platform::attributeReadOnly);
-    if (flags & 2) platform::setFileAttributes(targetFolder + "Data/Maps/a.map", platform::attributeReadOnly);
-}
-
-std::map<std::string, std::string> outsideTarget() {
-    return fuzz::treeOutside(sandboxFolder, targetFolder);
+    fuzz::emptyFolder(scratch.game);
+    fs::create_directories(scratch.game + "Data/Maps");
+    writeFile(scratch.game + "version.dat", "1000");
+    writeFile(scratch.game + "Data/Maps/a.map", "old map");
+    writeFile(scratch.game + "Halcyra.exe", "old client");
+    if (flags & 1) platform::setFileAttributes(scratch.game + "version.dat", platform::attributeReadOnly);
+    if (flags & 2) platform::setFileAttributes(scratch.game + "Data/Maps/a.map", platform::attributeReadOnly);
 }
 
 std::string comparable(std::string path) {
@@ -89,12 +84,8 @@ std::set<std::string> namedByArchive(std::string_view archive) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::quietDiagnostics();
-    const std::string install = fuzz::requireScratchInstall();
-    sandboxFolder = fuzz::sandboxOf(install);
-    targetFolder = install + "game/";
-    archivePath = install + "patch.zip";
-    writeFile(sandboxFolder + "canary.txt", "keep me\n");
+    scratch = fuzz::prepareScratch();
+    archivePath = scratch.install + "patch.zip";
     return 0;
 }
 
@@ -105,23 +96,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     layInstallation(flags);
     writeFile(archivePath, archive);
-    const auto before = outsideTarget();
+    const auto before = scratch.outsideGame();
 
     // Half the inputs name the folder without its final separator.
-    const std::string target = (flags & 4) ? targetFolder.substr(0, targetFolder.size() - 1) : targetFolder;
+    const std::string target = (flags & 4) ? scratch.game.substr(0, scratch.game.size() - 1) : scratch.game;
     const bool extracted = extractArchive(archivePath, target);
 
-    fuzz::requireSameTree(before, outsideTarget(), "outside the target folder");
+    fuzz::requireSameTree(before, scratch.outsideGame(), "outside the target folder");
     const auto named = namedByArchive(archive);
     std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(targetFolder, error);
+    for (auto it = fs::recursive_directory_iterator(scratch.game, error);
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
         if (!name.starts_with(".extracting-")) continue;
-        const std::string relative = comparable(it->path().lexically_relative(targetFolder).string());
+        const std::string relative = comparable(it->path().lexically_relative(scratch.game).string());
         require(named.contains(relative), "no temporary file of the extraction is left behind");
     }
     if (extracted)
-        require(fs::exists(targetFolder + "Halcyra.exe", error), "a successful extraction deletes nothing");
+        require(fs::exists(scratch.game + "Halcyra.exe", error), "a successful extraction deletes nothing");
     return 0;
 }

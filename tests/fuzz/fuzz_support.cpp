@@ -2,10 +2,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <streambuf>
 #include <system_error>
 
+#include "platform/dialogs.h"
+#include "platform/process.h"
 #include "update/download.h"
 
 namespace fuzz {
@@ -89,6 +92,23 @@ void quietDiagnostics() {
     static NullBuffer nothing;
     std::cerr.rdbuf(&nothing);
     std::wcerr.rdbuf(nullptr);
+}
+
+Scratch prepareScratch() {
+    quietDiagnostics();
+    Scratch scratch;
+    scratch.install = requireScratchInstall();
+    scratch.sandbox = sandboxOf(scratch.install);
+    scratch.game = scratch.install + "game/";
+    // Changing or deleting it is a write outside the install folder.
+    std::ofstream(scratch.sandbox + "canary.txt") << "keep me\n";
+    return scratch;
+}
+
+void standInForProcessesAndDialogs() {
+    platform::setProcessTable(
+        {[] { return std::vector<platform::ProcessEntry>{}; }, [](int) { return false; }});
+    platform::setDialogHook([](const platform::DialogRequest&) { return platform::DialogAnswer::no; });
 }
 
 } // namespace fuzz

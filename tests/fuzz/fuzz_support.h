@@ -29,6 +29,22 @@ std::string sandboxOf(const std::string& install);
 void requireSameTree(const std::map<std::string, std::string>& before,
                      const std::map<std::string, std::string>& after, const char* what);
 
+// The folders of a target whose handlers write files.
+struct Scratch {
+    std::string install; // the scratch install folder, ending with '/'
+    std::string sandbox; // the folder that holds it, with a canary file: nothing in it may change
+    std::string game;    // install + "game/": where the handlers may write
+    // The sandbox's tree outside the game folder, for requireSameTree.
+    std::map<std::string, std::string> outsideGame() const { return treeOutside(sandbox, game); }
+};
+// What such a target does first: quiet diagnostics, the scratch install folder checked, the
+// canary laid beside it.
+Scratch prepareScratch();
+
+// Keeps the handlers away from the machine's processes and from the screen: no game is running
+// and every message box is answered No.
+void standInForProcessesAndDialogs();
+
 // Removes everything inside `folder` and leaves it empty (creating it when missing).
 void emptyFolder(const std::string& folder);
 

@@ -16,16 +16,13 @@ using namespace std::string_literals;
 #include "core/launcher_state.h"
 #include "core/text_conversion.h"
 #include "fuzz_support.h"
-#include "platform/dialogs.h"
-#include "platform/process.h"
 #include "update/patch_update.h"
 
 namespace {
 
 constexpr const char* refusedBaseUrl = "http://127.0.0.1:1/";
 
-std::string sandboxFolder;
-std::string gameFolder;
+fuzz::Scratch scratch;
 
 void require(bool condition, const char* what) {
     if (condition) return;
@@ -75,21 +72,11 @@ std::string expectedGameVersion(const std::string& installed, const std::string&
     return shown;
 }
 
-std::map<std::string, std::string> outsideGameFolder() {
-    return fuzz::treeOutside(sandboxFolder, gameFolder);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::quietDiagnostics();
-    const std::string install = fuzz::requireScratchInstall();
-    sandboxFolder = fuzz::sandboxOf(install);
-    gameFolder = install + "game/";
-    std::ofstream(sandboxFolder + "canary.txt") << "keep me\n";
-    platform::setProcessTable(
-        {[] { return std::vector<platform::ProcessEntry>{}; }, [](int) { return false; }});
-    platform::setDialogHook([](const platform::DialogRequest&) { return platform::DialogAnswer::no; });
+    scratch = fuzz::prepareScratch();
+    fuzz::standInForProcessesAndDialogs();
     return 0;
 }
 
@@ -103,21 +90,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkSplit<std::string, std::string_view>(list, delimiter);
     checkSplit<std::u16string, std::u16string_view>(toWide(list), toWide(delimiter));
 
-    fuzz::emptyFolder(gameFolder);
+    fuzz::emptyFolder(scratch.game);
     const bool hasVersionFile = (flags & 1) != 0;
     if (hasVersionFile) {
-        std::ofstream file(gameFolder + "version.dat", std::ios::binary);
+        std::ofstream file(scratch.game + "version.dat", std::ios::binary);
         file.write(versionFile.data(), static_cast<std::streamsize>(versionFile.size()));
     }
-    const auto before = outsideGameFolder();
+    const auto before = scratch.outsideGame();
 
     std::string message = "\xea\x03\x00\x00"s;
     message += static_cast<char>(list.size());
     message += list;
     if (flags & 2) message.resize(message.size() - std::min<std::size_t>(message.size() - 4, flags >> 4));
-    runPatchUpdateIn(message, gameFolder, refusedBaseUrl);
+    runPatchUpdateIn(message, scratch.game, refusedBaseUrl);
 
-    fuzz::requireSameTree(before, outsideGameFolder(), "outside the game folder");
+    fuzz::requireSameTree(before, scratch.outsideGame(), "outside the game folder");
     const std::size_t length = message.size() > 4 ? static_cast<unsigned char>(message[4]) : 0;
     if (length != 0) {
         const std::string installed = hasVersionFile ? firstLine(versionFile) : "1000";
