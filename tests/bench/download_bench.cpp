@@ -14,20 +14,16 @@
 #include <sys/resource.h>
 
 #include "../support/http_test_server.h"
+#include "bench_support.h"
 #include "update/download.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
-long statusKib(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
-    return -1;
-}
+using bench::Clock;
+using bench::median;
+using bench::processorSeconds;
+using bench::seconds;
+using bench::statusKib;
 
 bool writeSource(const std::string& path, long mebibytes) {
     std::vector<char> block(1 << 20);
@@ -38,25 +34,6 @@ bool writeSource(const std::string& path, long mebibytes) {
         out.write(block.data(), static_cast<std::streamsize>(block.size()));
     }
     return static_cast<bool>(out);
-}
-
-double seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// User plus system processor time of this process or of its waited-for children.
-double processorSeconds(int who) {
-    rusage usage{};
-    getrusage(who, &usage);
-    const auto toSeconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

@@ -17,6 +17,7 @@
 #include <sys/resource.h>
 
 #include "../support/test_processes.h"
+#include "bench_support.h"
 #include "core/launcher_state.h"
 #include "platform/files.h"
 #include "update/extract_archive.h"
@@ -25,40 +26,19 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::median;
+using bench::processorSeconds;
+using bench::seconds;
+using bench::statusKib;
 constexpr int fileCount = 200;
 constexpr int runs = 3;
-
-long statusKib(const std::string& field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field + ":", 0) == 0) return std::strtol(line.c_str() + field.size() + 1, nullptr, 10);
-    return -1;
-}
-
-double seconds(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// CPU seconds (user and system) of the children that have ended so far.
-double childrenCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 // Wall and CPU time of one run; on a busy machine the CPU time is the steadier comparison.
 struct Timing {
     double wall = 0;
     double cpu = 0;
 };
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Bytes that deflate to about half their size, like typical game data.
 void writeData(const std::string& path, std::size_t bytes, unsigned seed) {
@@ -87,22 +67,22 @@ std::string quoted(const std::string& text) {
 // Runs a child operation of this program; it prints "seconds peakKiB". The whole child's CPU
 // time counts, as it does for the command it is compared with.
 std::pair<Timing, long> runChild(const std::string& self, const std::string& arguments) {
-    const double cpuBefore = childrenCpuSeconds();
+    const double cpuBefore = processorSeconds(RUSAGE_CHILDREN);
     std::FILE* pipe = popen((quoted(self) + " " + arguments).c_str(), "r");
     if (!pipe) return {{}, 0};
     Timing timing;
     long peak = 0;
     if (std::fscanf(pipe, "%lf %ld", &timing.wall, &peak) != 2) timing.wall = 0;
     pclose(pipe);
-    timing.cpu = childrenCpuSeconds() - cpuBefore;
+    timing.cpu = processorSeconds(RUSAGE_CHILDREN) - cpuBefore;
     return {timing, peak};
 }
 
 Timing timeCommand(const std::string& command) {
-    const double cpuBefore = childrenCpuSeconds();
+    const double cpuBefore = processorSeconds(RUSAGE_CHILDREN);
     const auto start = Clock::now();
     if (std::system(command.c_str()) != 0) std::fprintf(stderr, "failed: %s\n", command.c_str());
-    return {seconds(start), childrenCpuSeconds() - cpuBefore};
+    return {seconds(start), processorSeconds(RUSAGE_CHILDREN) - cpuBefore};
 }
 
 void printComparison(const std::string& what, const char* other, const std::vector<Timing>& ours,
