@@ -15,6 +15,7 @@ base URL it was built with are read from $LAUNCHER_BUILD_DIR/CMakeCache.txt when
 import atexit
 import ctypes
 import hashlib
+import io
 import os
 import re
 import shutil
@@ -25,6 +26,7 @@ import sys
 import tempfile
 import time
 import unittest
+import zipfile
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -358,6 +360,15 @@ def stable_screenshot(window="root", timeout=10.0, pause=0.15):
 def md5_of(path):
     with open(path, "rb") as f:
         return hashlib.md5(f.read()).hexdigest()
+
+
+def zip_bytes(files, compression=zipfile.ZIP_DEFLATED):
+    """A ZIP archive, made by Python's zipfile, of {name: content}."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", compression) as archive:
+        for name, content in files.items():
+            archive.writestr(name, content)
+    return buffer.getvalue()
 
 
 class Installation:

@@ -1,12 +1,9 @@
 """The real launcher against the development server: reaching the server, the hello, waiting for
 acceptance, the end of the connection, and messages that share or split a network write."""
 
-import io
 import os
-import subprocess
 import time
 import unittest
-import zipfile
 
 import harness
 from harness import LauncherTestCase, dev_server
@@ -14,18 +11,6 @@ from harness import LauncherTestCase, dev_server
 CANNOT_CONNECT_CAPTION = "Confirmation"
 CANNOT_CONNECT_TEXT = "Cannot connect to the server."
 EXIT_LIMIT = 20.0
-
-
-def zip_bytes(files):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as archive:
-        for name, content in files.items():
-            archive.writestr(name, content)
-    return buffer.getvalue()
-
-
-def md5sum(path):
-    return subprocess.run(["md5sum", path], capture_output=True, text=True, check=True).stdout.split()[0]
 
 
 class UnreachableServer(LauncherTestCase):
@@ -63,7 +48,7 @@ class ConnectionAndHello(LauncherTestCase):
         server = self.start_server({})
         launcher = self.start_launcher()
         hello = server.wait_for_hello(timeout=EXIT_LIMIT)
-        digest = md5sum(self.install.launcher)
+        digest = harness.md5_of(self.install.launcher)
         self.assertEqual(hello["digest"], digest)
         self.assertEqual(hello["raw"], dev_server.encode_hello(digest))
         self.assertEqual(hello["raw"][:5], bytes.fromhex("e9030000 20"))
@@ -75,7 +60,7 @@ class ConnectionAndHello(LauncherTestCase):
         self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
 
     def test_without_acceptance_no_window_other_messages_ignored_and_close_ends_with_0(self):
-        self.serve_file("patches/1001.zip", zip_bytes({"version.dat": "1001"}))
+        self.serve_file("patches/1001.zip", harness.zip_bytes({"version.dat": "1001"}))
         server = self.start_server({"on_hello": [
             {"send": "news", "items": ["early"]}, {"wait_ms": 300},
             {"send": "patch", "versions": ["1001"]}, {"wait_ms": 300},
@@ -102,7 +87,7 @@ class MessageFraming(LauncherTestCase):
         self.require_no_game_running()
 
     def test_acceptance_and_patch_list_in_one_write_are_both_handled(self):
-        self.serve_file("patches/1001.zip", zip_bytes({"version.dat": "1001", "data/readme.txt": "patched"}))
+        self.serve_file("patches/1001.zip", harness.zip_bytes({"version.dat": "1001", "data/readme.txt": "patched"}))
         server = self.start_server({"on_hello": [{"together": [
             {"send": "accept", "text": "true"}, {"send": "patch", "versions": ["1001"]}]}]})
         self.start_launcher()
@@ -168,7 +153,7 @@ class MessageFraming(LauncherTestCase):
 class ConnectionEnd(LauncherTestCase):
     def test_server_closing_during_download_ends_launcher_with_0(self):
         self.require_no_game_running()
-        self.serve_file("patches/1001.zip", zip_bytes({"big.bin": os.urandom(400000)}))
+        self.serve_file("patches/1001.zip", harness.zip_bytes({"big.bin": os.urandom(400000)}))
         server = self.start_server({
             "on_hello": [{"send": "accept", "text": "true"}, {"wait_ms": 300},
                          {"send": "patch", "versions": ["1001"]}],

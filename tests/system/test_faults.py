@@ -8,7 +8,6 @@ unit tests of extraction and the integrity check.) The full disk is a small tmpf
 a read-only bind mount; both need root, and those tests are skipped without it.
 """
 
-import io
 import os
 import subprocess
 import time
@@ -19,14 +18,6 @@ import harness
 from harness import LauncherTestCase, dev_server
 
 EXIT_LIMIT = 20.0
-
-
-def zip_bytes(files, compression=zipfile.ZIP_DEFLATED):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", compression) as archive:
-        for name, content in files.items():
-            archive.writestr(name, content)
-    return buffer.getvalue()
 
 
 def accept_then(*steps):
@@ -102,7 +93,7 @@ class GameServerCloses(FaultTestCase):
     def test_close_while_the_patch_archive_is_extracted_ends_with_0_and_leaves_no_partial_file(self):
         # Many entries, so the extraction takes a while after the archive has arrived.
         files = {"data/file%03d.bin" % i: os.urandom(20000) for i in range(600)}
-        self.serve_file("patches/1001.zip", zip_bytes(files, zipfile.ZIP_STORED))
+        self.serve_file("patches/1001.zip", harness.zip_bytes(files, zipfile.ZIP_STORED))
         server = self.start_server(accept_then({"send": "patch", "versions": ["1001"]}))
         launcher = self.start_launcher()
         server.wait_for_http("patches/1001.zip", timeout=EXIT_LIMIT)
@@ -150,7 +141,7 @@ class FullDiskAndReadOnlyFolder(FaultTestCase):
         os.makedirs(self.install.path("Downloads"))
         point = self.install.path("Downloads")
         Mount(self, point, ["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", point])
-        self.serve_file("patches/1001.zip", zip_bytes({"big.bin": os.urandom(400000)}, zipfile.ZIP_STORED))
+        self.serve_file("patches/1001.zip", harness.zip_bytes({"big.bin": os.urandom(400000)}, zipfile.ZIP_STORED))
         server = self.start_server(accept_then({"send": "patch", "versions": ["1001"]}))
         launcher = self.start_launcher()
         server.wait_for_integrity_requests(1, timeout=EXIT_LIMIT)
@@ -168,7 +159,7 @@ class FullDiskAndReadOnlyFolder(FaultTestCase):
         Mount(self, folder, ["mount", "--bind", folder, folder],
               ["mount", "-o", "remount,bind,ro", folder, folder])
         before = listing(folder)
-        self.serve_file("patches/1001.zip", zip_bytes({"version.dat": "1001", "data/a.bin": "new"}))
+        self.serve_file("patches/1001.zip", harness.zip_bytes({"version.dat": "1001", "data/a.bin": "new"}))
         self.serve_file("patches/Launcher/data/a.bin", b"new")
         entry = {"name": "data/a.bin", "downloadPath": "data/a.bin", "acceptedDigests": dev_server.md5_hex(b"new")}
         server = self.start_server(dict(

@@ -8,7 +8,6 @@ the 1140 x 670 window. Screenshots of failed checks are kept in $LAUNCHER_SCREEN
 import configparser
 import contextlib
 import ctypes
-import io
 import os
 import subprocess
 import threading
@@ -38,14 +37,6 @@ READY_SCRIPT = {
                  {"send": "patch", "versions": []}],
     "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}],
 }
-
-
-def zip_bytes(files):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_STORED) as archive:
-        for name, content in files.items():
-            archive.writestr(name, content)
-    return buffer.getvalue()
 
 
 # ---------------------------------------------------------------------------------------------
@@ -270,7 +261,7 @@ class ProgressBar(WindowTestCase):
     def test_finished_download_fills_the_bar_to_its_end(self):
         if game_client_running():
             self.skipTest("a game client runs on this machine; the patch would wait for it to close")
-        self.serve_file(self.PATCH, zip_bytes({"data/a.txt": b"x" * 200000}))
+        self.serve_file(self.PATCH, harness.zip_bytes({"data/a.txt": b"x" * 200000}, zipfile.ZIP_STORED))
         # No answer to the file list: the launcher stays in the patch phase with its last progress.
         script = {"on_hello": [{"send": "accept", "text": "true"}, {"send": "patch", "versions": ["1001"]}]}
         _, _, window = self.open_window(script)
