@@ -44,11 +44,13 @@ void layInstallation(std::uint8_t flags) {
     if (flags & 2) platform::setFileAttributes(scratch.game + "Data/Maps/a.map", platform::attributeReadOnly);
 }
 
+// Lower case, '/' only, and "./" or "//" folded away, as the extraction reads a name.
 std::string comparable(std::string path) {
     for (char& c : path) {
         if (c == '\\') c = '/';
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
+    path = fs::path(path).lexically_normal().generic_string();
     while (!path.empty() && path.back() == '/') path.pop_back();
     return path;
 }

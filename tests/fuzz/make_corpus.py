@@ -114,7 +114,8 @@ def seeds_extract():
     write("fuzz_extract", "not_zip", b"\x00PK\x03\x04garbage")
     # Names an extraction's own temporaries could have: the archive's files all the same.
     write("fuzz_extract", "named_like_temporary", b"\x00" + zip_bytes([(".extracting-1.tmp", "t"),
-                                                                        ("Sub/.EXTRACTING-2.TMP/inner", "i")]))
+                                                                        ("Sub/.EXTRACTING-2.TMP/inner", "i"),
+                                                                        ("./x//.extracting-3.tmp", "x")]))
 
 
 def seeds_profile():
