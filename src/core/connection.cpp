@@ -5,7 +5,6 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -77,7 +76,7 @@ void runUpdateWorker() {
         try {
             job();
         } catch (const std::exception& failure) {
-            std::fprintf(stderr, "Message handler failed: %s\n", failure.what());
+            platform::diagnose(std::string("Message handler failed: ") + failure.what());
             platform::endProcess(uncaughtFailureExitCode);
         }
         {
@@ -105,9 +104,9 @@ void sendMessage(const std::string& message) {
     const long sent = platform::sendBytes(launcherState.serverSocket, message.data(), message.size());
     if (sent == static_cast<long>(message.size())) return;
     const std::int32_t failures = launcherState.sendFailures.fetch_add(1) + 1;
-    std::fprintf(stderr, "Send of %zu bytes failed (%ld sent), failure %d of %d\n", message.size(), sent,
-                 failures, maxSendFailures);
-    std::fflush(stderr);
+    platform::diagnose("Send of " + std::to_string(message.size()) + " bytes failed (" +
+                       std::to_string(sent) + " sent), failure " + std::to_string(failures) + " of " +
+                       std::to_string(maxSendFailures));
     if (failures >= maxSendFailures) endOnLostConnection();
 }
 
@@ -142,12 +141,10 @@ bool connectToServer(const std::string& address, std::uint16_t port) {
     case platform::ConnectResult::connected:
         break;
     case platform::ConnectResult::badAddress:
-        std::fprintf(stderr, "Server address %s is not a dotted IPv4 address\n", address.c_str());
-        std::fflush(stderr);
+        platform::diagnose("Server address " + address + " is not a dotted IPv4 address");
         return false;
     case platform::ConnectResult::failed:
-        std::fprintf(stderr, "Cannot connect to %s port %u\n", address.c_str(), unsigned{port});
-        std::fflush(stderr);
+        platform::diagnose("Cannot connect to " + address + " port " + std::to_string(unsigned{port}));
         platform::closeSocket(launcherState.serverSocket);
         launcherState.serverSocket = platform::invalidSocket;
         platform::stopNetworking();
@@ -221,7 +218,7 @@ void endOnLostConnection() {
     static std::atomic<bool> closing{false};
     // Only the first thread to get here closes the socket; a second must not close a reused number.
     if (!closing.exchange(true)) {
-        std::fprintf(stderr, "Connection to the server lost\n");
+        platform::diagnose("Connection to the server lost");
         platform::closeSocket(launcherState.serverSocket);
         platform::stopNetworking();
     }

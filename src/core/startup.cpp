@@ -2,7 +2,6 @@
 // the window, the interface thread, and then the window's message pump for good.
 #include "core/startup.h"
 
-#include <cstdio>
 #include <exception>
 #include <thread>
 
@@ -30,13 +29,12 @@ constexpr const char* cannotConnectCaption = "Confirmation";
         what = failure.what();
     } catch (...) {
     }
-    std::fprintf(stderr, "Uncaught failure, ending the launcher: %s\n", what);
+    platform::diagnose(std::string("Uncaught failure, ending the launcher: ") + what);
     platform::endProcess(uncaughtFailureExitCode);
 }
 
 int reportCannotConnect() {
-    std::fprintf(stderr, "%s\n", cannotConnectText);
-    std::fflush(stderr);
+    platform::diagnose(cannotConnectText);
     platform::showMessageBox(cannotConnectCaption, cannotConnectText, platform::DialogButtons::ok,
                              platform::DialogIcon::question);
     return 0;

@@ -4,11 +4,11 @@
 #include "game/game_folder.h"
 #include "platform/display.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "update/download.h"
 
 #include <array>
-#include <cstdio>
 #include <fstream>
 
 namespace {
@@ -39,8 +39,7 @@ std::string onDisk(const std::string& folder, const std::string& path) {
 void writeKey(const std::string& section, const std::string& key, const std::string& value,
               const std::string& file) {
     if (platform::writeProfileString(section, key, value, file)) return;
-    std::fprintf(stderr, "Cannot write [%s] %s to %s\n", section.c_str(), key.c_str(), file.c_str());
-    std::fflush(stderr);
+    platform::diagnose("Cannot write [" + section + "] " + key + " to " + file);
 }
 
 // Windows would not create the missing "ini" folder and the quality would be lost; an installation

@@ -36,6 +36,9 @@ struct DeleteOutcome {
     int errorCode; // errno; 0 when deleted
 };
 DeleteOutcome deleteFile(const std::string& path);
+// deleteFile, tried again while the file is busy: at most `attempts` tries, with a pause of
+// `pauseMs` after each busy one. The outcome of the last try.
+DeleteOutcome deleteFileRetrying(const std::string& path, int attempts, int pauseMs);
 
 bool pathExists(const std::string& path);
 bool isFolder(const std::string& path);

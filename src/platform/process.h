@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -44,6 +45,10 @@ bool startGameClient(const std::string& launcherFolder, const std::string& clien
                      const std::string& argument);
 // Opens an address in the player's browser (ShellExecute "open" of a URL).
 void openAddress(const std::string& url);
+
+// One diagnostic line on standard error, written whole and flushed, so that lines from different
+// threads never mix and none is lost when the process ends.
+void diagnose(std::string_view line);
 
 [[noreturn]] void endProcess(int exitCode);
 

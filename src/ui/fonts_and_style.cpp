@@ -2,11 +2,10 @@
 // face and icon code points from the two embedded icon fonts.
 #include "ui/fonts_and_style.h"
 
-#include <cstdio>
-
 #include <imgui.h>
 
 #include "embedded_files.h"
+#include "platform/process.h"
 #include "ui/resources.h"
 #include "ui/system_font.h"
 
@@ -38,8 +37,7 @@ bool addLauncherFonts(ImFontAtlas& atlas, const SystemFontFile& textFont) {
     }
     if (base == nullptr) {
         // Without the bold face the icons still need a font to merge into.
-        std::fprintf(stderr, "setupFontsAndStyle: no bold Arial match, using the built-in font\n");
-        std::fflush(stderr);
+        platform::diagnose("setupFontsAndStyle: no bold Arial match, using the built-in font");
         base = atlas.AddFontDefault();
     }
 
@@ -103,8 +101,7 @@ void applyLauncherStyle(ImGuiStyle& style) {
 void setupFontsAndStyle() {
     ImGuiIO& io = ImGui::GetIO();
     if (!addLauncherFonts(*io.Fonts, boldTextFont())) {
-        std::fprintf(stderr, "setupFontsAndStyle: an icon font could not be added\n");
-        std::fflush(stderr);
+        platform::diagnose("setupFontsAndStyle: an icon font could not be added");
     }
     applyLauncherStyle(ImGui::GetStyle());
     io.IniFilename = nullptr;

@@ -63,8 +63,9 @@ bool drawFrame(const LauncherSnapshot& snapshot, InputFeed& feed, float deltaSec
 void reportFirstFrame() {
     const double milliseconds =
         std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
-    std::fprintf(stderr, "interface: first frame presented at monotonic %.3f ms\n", milliseconds);
-    std::fflush(stderr);
+    char line[96];
+    std::snprintf(line, sizeof line, "interface: first frame presented at monotonic %.3f ms", milliseconds);
+    platform::diagnose(line);
 }
 
 } // namespace

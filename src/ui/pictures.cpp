@@ -1,10 +1,10 @@
 // The five pictures of the main screen as OpenGL textures, made from the PNG files compiled into
 // the launcher (resources/).
-#include <cstdio>
 
 #include <GL/gl.h>
 
 #include "embedded_files.h"
+#include "platform/process.h"
 #include "ui/picture_data.h"
 #include "ui/resources.h"
 
@@ -36,15 +36,14 @@ EmbeddedData embeddedPicture(int resourceId) {
 void loadPicture(int resourceId, Picture& picture) {
     const std::optional<PixelImage> image = decodePicture(embeddedPicture(resourceId));
     if (!image) {
-        std::fprintf(stderr, "loadPicture: picture %d is missing or not an image\n", resourceId);
-        std::fflush(stderr);
+        platform::diagnose("loadPicture: picture " + std::to_string(resourceId) +
+                           " is missing or not an image");
         return;
     }
     GLuint texture = 0;
     glGenTextures(1, &texture);
     if (texture == 0) {
-        std::fprintf(stderr, "loadPicture: no texture for picture %d\n", resourceId);
-        std::fflush(stderr);
+        platform::diagnose("loadPicture: no texture for picture " + std::to_string(resourceId));
         return;
     }
     GLint previous = 0;

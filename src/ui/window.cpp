@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -225,8 +224,7 @@ void prepareLauncherWindow() {
 bool createLauncherWindow() {
     prepareLauncherWindow();
     if (!preparationFailure.empty()) {
-        std::fprintf(stderr, "window: %s\n", preparationFailure.c_str());
-        std::fflush(stderr);
+        platform::diagnose("window: " + preparationFailure);
         platform::endProcess(1);
     }
     const platform::ScreenSize screen = platform::screenSize();

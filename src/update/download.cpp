@@ -1,7 +1,6 @@
 // Downloads from the update server: making room for the target, fetching, and the progress sink.
 #include "update/download.h"
 
-#include <iostream>
 #include <mutex>
 #include <set>
 
@@ -25,10 +24,6 @@ constexpr std::uint32_t blockingAttributes =
     platform::attributeReadOnly | platform::attributeHidden | platform::attributeSystem;
 // Where rename cannot put a completed download in place, the file cannot be written.
 constexpr int unwritableCode = -1;
-
-void diagnose(const std::string& line) {
-    std::cerr << line + '\n' << std::flush;
-}
 
 // A download goes to a file beside its target and replaces the target only when complete, so an
 // interrupted transfer never leaves a truncated file under the target's name. Two downloads of
@@ -79,31 +74,29 @@ bool prepareFileForDownload(const std::string& path) {
     if (!attributes) return true;
     if ((*attributes & blockingAttributes) != 0 &&
         !platform::setFileAttributes(path, platform::attributeNormal)) {
-        diagnose(attributesFailedText + path);
+        platform::diagnose(attributesFailedText + path);
         return false;
     }
-    for (int attempt = 0; attempt < deleteAttempts; ++attempt) {
-        const platform::DeleteOutcome outcome = platform::deleteFile(path);
-        switch (outcome.result) {
-        case platform::DeleteResult::deleted:
-        case platform::DeleteResult::notFound:
-            return true;
-        case platform::DeleteResult::busy:
-            platform::sleepMilliseconds(deleteRetryPauseMs);
-            break;
-        case platform::DeleteResult::failed:
-            diagnose(deleteFailedText + path + deleteErrorText +
-                     std::to_string(static_cast<unsigned>(outcome.errorCode)));
-            return false;
-        }
+    const platform::DeleteOutcome outcome =
+        platform::deleteFileRetrying(path, deleteAttempts, deleteRetryPauseMs);
+    switch (outcome.result) {
+    case platform::DeleteResult::deleted:
+    case platform::DeleteResult::notFound:
+        return true;
+    case platform::DeleteResult::busy:
+        platform::diagnose(deleteRetriesText + path);
+        return false;
+    case platform::DeleteResult::failed:
+        break;
     }
-    diagnose(deleteRetriesText + path);
+    platform::diagnose(deleteFailedText + path + deleteErrorText +
+                       std::to_string(static_cast<unsigned>(outcome.errorCode)));
     return false;
 }
 
 void downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
     if (!prepareFileForDownload(path)) {
-        diagnose(prepareFailedText + path);
+        platform::diagnose(prepareFailedText + path);
         return;
     }
     const TemporaryName temporary(path);
@@ -119,7 +112,7 @@ void downloadFile(const std::string& url, const std::string& path, Downloader& s
     if (result == 0 && !platform::replaceFile(temporary.path(), path)) result = unwritableCode;
     if (result != 0) {
         platform::deleteFile(temporary.path());
-        diagnose(downloadFailedText + url + downloadCodeText + std::to_string(result));
+        platform::diagnose(downloadFailedText + url + downloadCodeText + std::to_string(result));
     }
 }
 

@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,10 +37,6 @@ constexpr int deleteRetryPauseMs = 100;
 constexpr std::size_t copyBufferSize = 1 << 20;
 constexpr std::uint32_t dosDirectoryBit = 0x10;
 constexpr std::uint32_t unixExecuteBits = 0111;
-
-void diagnose(const std::string& line) {
-    std::cerr << line << std::endl;
-}
 
 struct ArchiveCloser {
     void operator()(zip_t* archive) const { zip_discard(archive); }
@@ -99,19 +94,15 @@ std::optional<std::uint32_t> clearWayFor(const std::string& path) {
     if (!attributes) return 0u;
     const std::uint32_t remembered = *attributes & rememberedBits;
     if (remembered != 0 && !platform::setFileAttributes(path, platform::attributeNormal)) {
-        diagnose(attributesFailedText + path);
+        platform::diagnose(attributesFailedText + path);
         return std::nullopt;
     }
-    platform::DeleteOutcome outcome{platform::DeleteResult::deleted, 0};
-    for (int attempt = 0; attempt < deleteAttempts; ++attempt) {
-        outcome = platform::deleteFile(path);
-        if (outcome.result != platform::DeleteResult::busy) break;
-        platform::sleepMilliseconds(deleteRetryPauseMs);
-    }
+    const platform::DeleteOutcome outcome =
+        platform::deleteFileRetrying(path, deleteAttempts, deleteRetryPauseMs);
     if (outcome.result == platform::DeleteResult::deleted ||
         outcome.result == platform::DeleteResult::notFound)
         return remembered;
-    diagnose(deleteFailedText + path + " Error: " + std::to_string(outcome.errorCode));
+    platform::diagnose(deleteFailedText + path + " Error: " + std::to_string(outcome.errorCode));
     return std::nullopt;
 }
 
@@ -169,7 +160,7 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder) {
     int openError = 0;
     ArchiveHandle archive(zip_open(archivePath.c_str(), ZIP_RDONLY, &openError));
     if (!archive) {
-        diagnose(openFailedText + archivePath);
+        platform::diagnose(openFailedText + archivePath);
         return false;
     }
 
@@ -181,13 +172,13 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder) {
         zip_stat_t stat;
         zip_stat_init(&stat);
         if (zip_stat_index(archive.get(), index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
-            diagnose(statFailedText + std::to_string(i));
+            platform::diagnose(statFailedText + std::to_string(i));
             hadErrors = true;
             continue;
         }
         const std::string name = stat.name;
         if (!platform::isContainedRelativePath(name)) {
-            diagnose(extractFailedText + name);
+            platform::diagnose(extractFailedText + name);
             hadErrors = true;
             continue;
         }
@@ -208,7 +199,7 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder) {
             continue;
         }
         if (!writeEntry(archive.get(), index, stat, facts, fullPath, buffer)) {
-            diagnose(extractFailedText + fullPath);
+            platform::diagnose(extractFailedText + fullPath);
             hadErrors = true;
             continue;
         }
@@ -216,7 +207,7 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder) {
     }
 
     if (hadErrors) {
-        diagnose(completedWithErrorsText);
+        platform::diagnose(completedWithErrorsText);
         return false;
     }
     return true;

@@ -1,8 +1,6 @@
 // The game process guard: no game file is downloaded while the game runs.
 #include "update/game_guard.h"
 
-#include <iostream>
-
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "update/download.h"
@@ -78,5 +76,5 @@ void guardedDownload(const std::string& url, const std::string& path, Downloader
         platform::showMessageBox(cancelledCaption, cancelledText, platform::DialogButtons::ok,
                                  platform::DialogIcon::information);
     }
-    std::cerr << std::string(stillRunningDiagnostic) + '\n' << std::flush;
+    platform::diagnose(stillRunningDiagnostic);
 }

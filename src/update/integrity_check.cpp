@@ -9,7 +9,6 @@
 #include "update/integrity_check.h"
 
 #include <cstdint>
-#include <iostream>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "core/protocol.h"
 #include "launcher_config.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "update/download.h"
 #include "update/game_guard.h"
 
@@ -38,10 +38,6 @@ constexpr std::size_t skippedOffset = 6;
 constexpr std::size_t namesInReport = 3;
 
 std::mutex runLock;
-
-void diagnose(const std::string& line) {
-    std::cerr << line << std::endl;
-}
 
 struct IntegrityEntry {
     std::string name;
@@ -151,7 +147,7 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
     std::vector<std::string> failedNames;
     for (const auto& entry : list.entries) {
         if (!isSafeEntry(entry)) {
-            diagnose(refusedText + entry.name);
+            platform::diagnose(refusedText + entry.name);
             failedNames.push_back(entry.name);
             continue;
         }
@@ -167,12 +163,12 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
             ++okCount;
             continue;
         }
-        diagnose(mismatchText + entry.name);
+        platform::diagnose(mismatchText + entry.name);
         failedNames.push_back(entry.name);
     }
     if (!list.complete)
-        diagnose(truncatedText + std::to_string(list.entries.size()) + " of " +
-                 std::to_string(list.announced));
+        platform::diagnose(truncatedText + std::to_string(list.entries.size()) + " of " +
+                           std::to_string(list.announced));
 
     if (list.complete && okCount == list.announced) {
         setUpdatePhase(readyPhase);

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <iostream>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -19,6 +18,7 @@
 #include "core/text_conversion.h"
 #include "launcher_config.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "update/download.h"
 #include "update/extract_archive.h"
 #include "update/game_guard.h"
@@ -41,10 +41,6 @@ constexpr const char* leavesFolderText = "Skipping patch version that names a pa
 constexpr const char* installedNotANumberText = "Installed version is not a number, using 1000: ";
 
 std::mutex runLock;
-
-void diagnose(const std::string& line) {
-    std::cerr << line << std::endl;
-}
 
 template <typename Text> std::vector<Text> splitAny(const Text& text, const Text& delimiter) {
     std::vector<Text> pieces;
@@ -131,7 +127,7 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
 
     std::string installed = readInstalledVersionIn(folder);
     if (!versionNumber(installed)) {
-        diagnose(installedNotANumberText + installed);
+        platform::diagnose(installedNotANumberText + installed);
         installed = defaultVersion;
     }
     setGameVersion(installed);
@@ -143,12 +139,12 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
     for (const auto& token : tokens) {
         const auto version = versionNumber(token);
         if (!version) {
-            diagnose(notANumberText + token);
+            platform::diagnose(notANumberText + token);
             continue;
         }
         if (*version <= reached) continue;
         if (!isPlainFileName(token)) {
-            diagnose(leavesFolderText + token);
+            platform::diagnose(leavesFolderText + token);
             continue;
         }
 

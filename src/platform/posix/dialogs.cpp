@@ -8,9 +8,9 @@
 //     "failed", never a crash
 // [X] a seam for tests: a hook answers instead of the screen
 #include "platform/dialogs.h"
+#include "platform/process.h"
 
 #include <SDL2/SDL.h>
-#include <cstdio>
 #include <mutex>
 
 namespace platform {
@@ -58,9 +58,7 @@ DialogAnswer showWithSdl(const DialogRequest& request) {
     int pressed = -1;
     std::lock_guard lock(screenLock);
     if (SDL_ShowMessageBox(&data, &pressed) != 0) {
-        std::fprintf(stderr, "Message box \"%s\" could not be shown: %s\n", request.caption.c_str(),
-                     SDL_GetError());
-        std::fflush(stderr);
+        diagnose("Message box \"" + request.caption + "\" could not be shown: " + SDL_GetError());
         return DialogAnswer::failed;
     }
     switch (pressed) {

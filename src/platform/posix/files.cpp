@@ -9,6 +9,8 @@
 // [X] CreateDirectory: one level; an existing folder is success, an existing file is not
 #include "platform/files.h"
 
+#include "platform/process.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -108,6 +110,15 @@ DeleteOutcome deleteFile(const std::string& path) {
     default:
         return {DeleteResult::failed, error};
     }
+}
+
+DeleteOutcome deleteFileRetrying(const std::string& path, int attempts, int pauseMs) {
+    DeleteOutcome outcome{DeleteResult::busy, 0};
+    for (int attempt = 0; attempt < attempts && outcome.result == DeleteResult::busy; ++attempt) {
+        outcome = deleteFile(path);
+        if (outcome.result == DeleteResult::busy) sleepMilliseconds(pauseMs);
+    }
+    return outcome;
 }
 
 bool pathExists(const std::string& path) {

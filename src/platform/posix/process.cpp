@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -64,6 +65,12 @@ void endProcess(int exitCode) {
     std::fflush(stdout);
     std::fflush(stderr);
     ::_exit(exitCode);
+}
+
+void diagnose(std::string_view line) {
+    std::string text(line);
+    text += '\n';
+    std::cerr << text << std::flush;
 }
 
 void sleepMilliseconds(int milliseconds) {
@@ -126,8 +133,7 @@ bool startDetached(const std::string& program) {
         got = ::read(readEnd, &error, sizeof error);
     } while (got < 0 && errno == EINTR);
     if (got == 0) return true;
-    std::fprintf(stderr, "Cannot start %s: error %d\n", program.c_str(), got > 0 ? error : errno);
-    std::fflush(stderr);
+    diagnose("Cannot start " + program + ": error " + std::to_string(got > 0 ? error : errno));
     return false;
 }
 

@@ -18,7 +18,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -41,8 +40,7 @@ struct AttributesDeleter {
 };
 
 void reportFailure(const std::string& program, int error) {
-    std::fprintf(stderr, "Cannot start %s: %s\n", program.c_str(), std::strerror(error));
-    std::fflush(stderr);
+    diagnose("Cannot start " + program + ": " + std::strerror(error));
 }
 
 void reapLater(pid_t child) {
@@ -168,9 +166,7 @@ bool startGameClient(const std::string& launcherFolder, const std::string& clien
     auto client = findClient(launcherFolder, clientName);
     if (!client) client = findClient(workingFolderPath(), clientName);
     if (!client) {
-        std::fprintf(stderr, "Cannot find %s in %s or in the working folder\n", clientName.c_str(),
-                     launcherFolder.c_str());
-        std::fflush(stderr);
+        diagnose("Cannot find " + clientName + " in " + launcherFolder + " or in the working folder");
         return false;
     }
     const std::vector<std::string> environment = clientEnvironment(*client);
@@ -185,9 +181,7 @@ bool startGameClient(const std::string& launcherFolder, const std::string& clien
     }
     const auto wine = findInPath("wine");
     if (!wine) {
-        std::fprintf(stderr, "Cannot start %s: it is not executable and wine is not installed\n",
-                     client->c_str());
-        std::fflush(stderr);
+        diagnose("Cannot start " + *client + ": it is not executable and wine is not installed");
         return false;
     }
     const int error = spawn(*wine, {"wine", *client, argument}, ".", environment, false);
