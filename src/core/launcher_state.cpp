@@ -5,7 +5,9 @@
 
 LauncherState launcherState;
 
-void markStateChanged() { launcherState.revision.fetch_add(1, std::memory_order_release); }
+void markStateChanged() {
+    launcherState.revision.fetch_add(1, std::memory_order_release);
+}
 
 bool refreshSnapshot(LauncherSnapshot& snapshot) {
     // The progress lives in the Downloader; it moves without a lock, so compare it separately.
@@ -64,12 +66,8 @@ void storeNewsList(std::string_view message) {
     std::vector<std::string> items;
     for (unsigned i = 0; i < count; ++i) {
         // A message that claims more items than it holds keeps the items read so far.
-        if (position >= message.size()) break;
-        const auto length = static_cast<unsigned char>(message[position]);
-        ++position;
-        auto item = readField(message, position, length);
+        auto item = readTextAt(message, position);
         if (!item) break;
-        position += item->size();
         items.push_back(std::move(*item));
     }
     // One append, so the interface never shows half of one message's items.

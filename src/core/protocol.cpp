@@ -44,6 +44,15 @@ std::optional<std::string> readField(std::string_view message, std::size_t offse
     return std::string(text);
 }
 
+std::optional<std::string> readTextAt(std::string_view message, std::size_t& position) {
+    if (position >= message.size()) return std::nullopt;
+    const auto length = static_cast<unsigned char>(message[position]);
+    auto text = readField(message, position + 1, length);
+    if (!text) return std::nullopt;
+    position += 1 + text->size();
+    return text;
+}
+
 void writeField(std::string& message, std::size_t& offset, std::string_view text) {
     // A text that does not fit is cut rather than written past the end of the message.
     if (offset < message.size()) {

@@ -25,6 +25,9 @@ bool isKnownCode(std::int32_t code);
 // zero byte. A field that starts exactly at the end is empty; one that starts beyond it is an
 // error of the message, given as nothing.
 std::optional<std::string> readField(std::string_view message, std::size_t offset, std::size_t length);
+// The field announced by the length byte at `position`; `position` moves past the text as read.
+// Nothing when the length byte lies at or past the message's end.
+std::optional<std::string> readTextAt(std::string_view message, std::size_t& position);
 // Writes the text's length (low 8 bits) and its bytes at `offset`, and moves `offset` past them.
 // The message must already be long enough.
 void writeField(std::string& message, std::size_t& offset, std::string_view text);

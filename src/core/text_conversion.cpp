@@ -4,6 +4,7 @@
 #include "core/text_conversion.h"
 
 #include <cstdint>
+#include <limits>
 
 namespace {
 
@@ -110,4 +111,22 @@ std::string toNarrow(std::u16string_view text) {
         }
     }
     return out;
+}
+
+std::optional<std::int32_t> toInt32(std::string_view text) {
+    std::size_t i = 0;
+    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    while (i < text.size() && isSpace(text[i])) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    const std::int64_t limit = negative ? std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1
+                                        : std::int64_t{std::numeric_limits<std::int32_t>::max()};
+    std::int64_t value = 0;
+    std::size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
+        value = value * 10 + (text[i] - '0');
+        if (value > limit) return std::nullopt;
+    }
+    if (digits == 0) return std::nullopt;
+    return static_cast<std::int32_t>(negative ? -value : value);
 }

@@ -1,6 +1,8 @@
 // The game client's settings files: the two layouts, loading, and the write rules of each control.
 #include "game/game_settings.h"
 
+#include "core/text_conversion.h"
+
 #include "game/game_folder.h"
 #include "platform/display.h"
 #include "platform/files.h"
@@ -49,27 +51,6 @@ void writeGameSetupKey(const std::string& folder, const std::string& section, co
     const std::string iniFolder = platform::resolveCaseInsensitive(folder, gameSetupFolderName);
     if (!platform::pathExists(iniFolder)) platform::createFolder(iniFolder);
     writeKey(section, key, value, onDisk(folder, screenConfig.gameSetupPath));
-}
-
-// The standard string-to-integer conversion, with 0 where it would raise an error (no digits, or
-// a number outside 32 bits).
-std::int32_t toInt32(const std::string& text) {
-    std::size_t position = 0;
-    while (position < text.size() &&
-           (text[position] == ' ' || (text[position] >= '\t' && text[position] <= '\r')))
-        ++position;
-    bool negative = false;
-    if (position < text.size() && (text[position] == '+' || text[position] == '-'))
-        negative = text[position++] == '-';
-    if (position == text.size() || text[position] < '0' || text[position] > '9') return 0;
-    std::int64_t magnitude = 0;
-    for (; position < text.size() && text[position] >= '0' && text[position] <= '9'; ++position) {
-        magnitude = magnitude * 10 + (text[position] - '0');
-        if (magnitude > 2147483648LL) return 0;
-    }
-    const std::int64_t value = negative ? -magnitude : magnitude;
-    if (value > INT32_MAX) return 0;
-    return static_cast<std::int32_t>(value);
 }
 
 struct QualityRule {
@@ -142,7 +123,8 @@ void writeResolutionIn(const std::string& folder) {
     writeKey(screenConfig.screenSection, screenConfig.heightKey, heightText, settings);
     if (screenConfig.usesConfigIni) {
         const platform::ScreenSize screen = platform::screenSize();
-        const bool fullScreen = toInt32(widthText) == screen.width && toInt32(heightText) == screen.height;
+        const bool fullScreen =
+            gameSettings.resolutionWidth == screen.width && gameSettings.resolutionHeight == screen.height;
         writeKey(screenConfig.screenSection, "FullScreen", fullScreen ? "1" : "0", settings);
     } else {
         writeGameSetupKey(folder, screenConfig.screenSection, "FullScrType", "1");
@@ -193,7 +175,8 @@ ScreenConfig makeScreenConfig(const std::string& section, const std::string& wid
 
 std::int32_t readIniInt(const std::string& section, const std::string& key, const std::string& file) {
     const std::string text = platform::readProfileString(section, key, "", iniIntBufferSize, file);
-    return text.empty() ? 0 : toInt32(text);
+    // A value that is not a number, or lies outside 32 bits, reads as 0.
+    return toInt32(text).value_or(0);
 }
 
 bool detectSettingsLayout() {

@@ -14,6 +14,7 @@
 #include <ctime>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace platform {
@@ -57,6 +58,9 @@ std::string executablePath();
 bool isRunningExecutable(const std::string& path);
 // Names of the entries of `folder` (no "." or ".."), in the order the system gives them.
 std::vector<std::string> listFolder(const std::string& folder);
+
+// Names on Windows match without regard to ASCII case; so do the game's file and process names.
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // `folder` (ending with '/') joined with `relative`, where '\' becomes '/' and each component
 // that matches an existing entry without regard to ASCII case takes that entry's spelling.

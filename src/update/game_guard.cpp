@@ -2,6 +2,7 @@
 #include "update/game_guard.h"
 
 #include "platform/dialogs.h"
+#include "platform/files.h"
 #include "platform/process.h"
 #include "update/download.h"
 
@@ -18,17 +19,6 @@ constexpr const char* stillRunningDiagnostic = "Cannot proceed with update. Game
 
 constexpr int closePauseMs = 1000;
 
-char lowerAscii(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
-}
-
 // A game run under Wine carries a Windows path in argv[0], so both separators end a folder.
 std::string lastPathComponent(const std::string& path) {
     const auto separator = path.find_last_of("/\\");
@@ -36,8 +26,8 @@ std::string lastPathComponent(const std::string& path) {
 }
 
 bool isGameProcess(const platform::ProcessEntry& entry) {
-    return equalsIgnoringAsciiCase(entry.name, gameExecutableName) ||
-           equalsIgnoringAsciiCase(lastPathComponent(entry.argv0), gameExecutableName);
+    return platform::equalsIgnoringAsciiCase(entry.name, gameExecutableName) ||
+           platform::equalsIgnoringAsciiCase(lastPathComponent(entry.argv0), gameExecutableName);
 }
 
 } // namespace

@@ -45,17 +45,6 @@ struct IntegrityEntry {
     std::string acceptedDigests;
 };
 
-// One length-prefixed text at `position`, which moves past the text as read. Nothing when the
-// length byte lies at or past the message's end.
-std::optional<std::string> readTextAt(std::string_view message, std::size_t& position) {
-    if (position >= message.size()) return std::nullopt;
-    const auto length = static_cast<unsigned char>(message[position]);
-    auto text = readField(message, position + 1, length);
-    if (!text) return std::nullopt;
-    position += 1 + text->size();
-    return text;
-}
-
 // The entries the message holds, in order, and whether it held all it announced.
 struct EntryList {
     std::size_t announced = 0;

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <limits>
 #include <mutex>
 #include <optional>
 
@@ -55,27 +54,6 @@ template <typename Text> std::vector<Text> splitAny(const Text& text, const Text
     }
     pieces.push_back(text.substr(start));
     return pieces;
-}
-
-// The standard decimal conversion: leading white space and one sign, then at least one digit;
-// whatever follows the digits is ignored. Nothing when there is no digit or the value leaves
-// the signed 32-bit range.
-std::optional<std::int32_t> versionNumber(std::string_view text) {
-    std::size_t i = 0;
-    auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    while (i < text.size() && isSpace(text[i])) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    const std::int64_t limit = negative ? std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1
-                                        : std::int64_t{std::numeric_limits<std::int32_t>::max()};
-    std::int64_t value = 0;
-    std::size_t digits = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits) {
-        value = value * 10 + (text[i] - '0');
-        if (value > limit) return std::nullopt;
-    }
-    if (digits == 0) return std::nullopt;
-    return static_cast<std::int32_t>(negative ? -value : value);
 }
 
 // The token becomes a file name in "Downloads"; it must not name a path anywhere else.
@@ -126,18 +104,18 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
     const std::string lastToken = tokens.back();
 
     std::string installed = readInstalledVersionIn(folder);
-    if (!versionNumber(installed)) {
+    if (!toInt32(installed)) {
         platform::diagnose(installedNotANumberText + installed);
         installed = defaultVersion;
     }
     setGameVersion(installed);
     // The version reached so far; only numbers are ever stored in it.
-    std::int32_t reached = *versionNumber(installed);
+    std::int32_t reached = *toInt32(installed);
 
     platform::createFolder(folder + downloadsFolderName);
 
     for (const auto& token : tokens) {
-        const auto version = versionNumber(token);
+        const auto version = toInt32(token);
         if (!version) {
             platform::diagnose(notANumberText + token);
             continue;

@@ -33,7 +33,6 @@ constexpr const char* publishedLauncherPath = "patches/Launcher/";
 constexpr const char* oldCopyMarker = "OLDVersion";
 constexpr std::int32_t launcherDownloadPhase = 2;
 constexpr std::size_t answerLengthOffset = 4;
-constexpr std::size_t answerOffset = 5;
 
 std::string withSeparator(std::string folder) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -129,9 +128,8 @@ void replaceLauncher(const std::string& url) {
 
 void runLauncherSelfUpdate(std::string_view message) {
     // Too short to hold the answer: not an instruction to replace anything.
-    if (message.size() <= answerLengthOffset) return;
-    const auto length = static_cast<unsigned char>(message[answerLengthOffset]);
-    const auto answer = readField(message, answerOffset, length);
+    std::size_t position = answerLengthOffset;
+    const auto answer = readTextAt(message, position);
     if (!answer || *answer != outOfDateAnswer) return;
 
     setUpdatePhase(launcherDownloadPhase);

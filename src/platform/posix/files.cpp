@@ -45,15 +45,6 @@ bool writeDosBits(const std::string& path, std::uint32_t bits) {
     return errno == ENOTSUP;
 }
 
-bool equalsIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 std::vector<std::string> splitComponents(const std::string& relative) {
     std::vector<std::string> parts;
     std::string current;
@@ -193,6 +184,14 @@ std::vector<std::string> listFolder(const std::string& folder) {
         if (name != "." && name != "..") names.push_back(name);
     }
     return names;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
 }
 
 std::string resolveCaseInsensitive(const std::string& folder, const std::string& relative) {

@@ -34,18 +34,6 @@ bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(const std::string& text, std::size_t begin, std::size_t end,
-                        const std::string& name) {
-    if (end - begin != name.size()) return false;
-    for (std::size_t i = 0; i < name.size(); ++i)
-        if (lowerAscii(text[begin + i]) != lowerAscii(name[i])) return false;
-    return true;
-}
-
 // Only spaces: Windows keeps tabs in the names it is given.
 std::string trimSpaces(const std::string& name) {
     std::size_t begin = 0;
@@ -134,9 +122,10 @@ Location locate(const std::string& text, const std::vector<Line>& lines, const s
     Location location;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         const Line& line = lines[i];
+        const std::string_view name =
+            std::string_view(text).substr(line.nameBegin, line.nameEnd - line.nameBegin);
         if (!location.header) {
-            if (line.kind == LineKind::header &&
-                equalsIgnoringCase(text, line.nameBegin, line.nameEnd, section)) {
+            if (line.kind == LineKind::header && equalsIgnoringAsciiCase(name, section)) {
                 location.header = i;
                 location.lastContent = i;
             }
@@ -144,8 +133,7 @@ Location locate(const std::string& text, const std::vector<Line>& lines, const s
         }
         if (line.kind == LineKind::header) break;
         if (line.kind != LineKind::blank) location.lastContent = i;
-        if (!location.key && line.kind == LineKind::key &&
-            equalsIgnoringCase(text, line.nameBegin, line.nameEnd, key))
+        if (!location.key && line.kind == LineKind::key && equalsIgnoringAsciiCase(name, key))
             location.key = i;
     }
     return location;
