@@ -5,10 +5,10 @@
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "update/download.h"
+#include "update/game_guard.h"
 
 namespace {
 
-constexpr const char* clientName = "Halcyra.exe";
 constexpr const char* startArgument = "quietmoor";
 constexpr const char* startFailedText = "Failed To Start Halcyra.exe";
 constexpr const char* startFailedCaption = "ERROR";
@@ -20,7 +20,7 @@ namespace game {
 
 void startGameIn(const std::string& folder, int clientCount) {
     for (int start = 0; start < clientCount; ++start) {
-        if (!platform::startGameClient(folder, clientName, startArgument)) {
+        if (!platform::startGameClient(folder, gameExecutableName, startArgument)) {
             // Clients already started keep running; the caller ends the interface thread.
             platform::showMessageBox(startFailedCaption, startFailedText, platform::DialogButtons::ok,
                                      platform::DialogIcon::error);

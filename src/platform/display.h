@@ -12,6 +12,9 @@ struct ScreenSize {
 
 // SDL_GetDesktopDisplayMode(0); zeros when there is no display.
 ScreenSize screenSize();
+// Whether SDL's started video subsystem drives a real display rather than one of the drivers it
+// falls back to without one (offscreen, dummy), which invent a screen.
+bool hasRealDisplay();
 // Tests fix the size through this hook; an empty function restores the real screen.
 void setScreenSizeHook(std::function<ScreenSize()> hook);
 

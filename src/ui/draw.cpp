@@ -54,3 +54,16 @@ void fillRect(float x, float y, float width, float height, const Colour& colour,
         target->AddRectFilled(ImVec2(x, y), ImVec2(x + width, y + height), packed, rounding,
                               ImDrawFlags_RoundCornersAll);
 }
+
+void drawSidePanel(float fillOpacity) {
+    fillRect(sidePanelLeft, 50.0f, 240.0f, 490.0f, Colour{0.0f, 0.0f, 0.0f, fillOpacity}, 5.0f);
+    strokeRect(sidePanelLeft, 50.0f, 240.0f, 490.0f, Colour{1.0f, 1.0f, 1.0f, 0.2f}, 3.0f, 0.0f);
+    ImGui::SetCursorPos(ImVec2(sidePanelLeft + 5.0f, 70.0f));
+}
+
+void drawHeading(const char* text) {
+    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(headingOrange.red, headingOrange.green, headingOrange.blue,
+                                                headingOrange.alpha));
+    ImGui::BulletText("%s", text);
+    ImGui::PopStyleColor();
+}

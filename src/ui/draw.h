@@ -46,3 +46,10 @@ void strokeRect(float x, float y, float width, float height, const Colour& colou
 // A colour whose alpha byte is 0 draws nothing; a rounding of 0 or less draws square corners.
 void fillRect(float x, float y, float width, float height, const Colour& colour, float rounding,
               ImDrawList* list = nullptr);
+
+// The panel at the right of the window that holds the news or the settings.
+inline constexpr float sidePanelLeft = windowWidth - 250.0f;
+// Its frame, filled black at `fillOpacity`, with the cursor put at its first line.
+void drawSidePanel(float fillOpacity);
+// An orange bullet heading at the cursor, as the panels head their parts.
+void drawHeading(const char* text);

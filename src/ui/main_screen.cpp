@@ -28,7 +28,6 @@ constexpr float H = windowHeight;
 constexpr const char* minimiseGlyph = "\xEF\x8B\x91"; // U+F2D1 window-minimise
 constexpr const char* closeGlyph = "\xEF\x80\x8D";    // U+F00D close cross
 constexpr std::size_t newsWrapWidth = 35;
-constexpr float panelLeft = W - 250.0f;
 
 ImVec4 toImVec4(const Colour& colour) {
     return ImVec4(colour.red, colour.green, colour.blue, colour.alpha);
@@ -63,13 +62,9 @@ void pictureButton(const Picture& picture, float y, void (*onClick)()) {
 }
 
 void drawNewsPanel(const std::vector<std::string>& newsItems) {
-    fillRect(panelLeft, 50.0f, 240.0f, 490.0f, Colour{0.0f, 0.0f, 0.0f, 0.2f}, 5.0f);
-    strokeRect(panelLeft, 50.0f, 240.0f, 490.0f, Colour{1.0f, 1.0f, 1.0f, 0.2f}, 3.0f, 0.0f);
-    ImGui::SetCursorPos(ImVec2(panelLeft + 5.0f, 70.0f));
+    drawSidePanel(0.2f);
     if (ImGui::BeginChild("##News", ImVec2(240.0f, H - 230.0f), false, ImGuiWindowFlags_NoScrollbar)) {
-        ImGui::PushStyleColor(ImGuiCol_Text, toImVec4(headingOrange));
-        ImGui::BulletText("Latest News");
-        ImGui::PopStyleColor();
+        drawHeading("Latest News");
         ImGui::SetCursorPosY(30.0f);
         for (std::size_t index = 0; index < newsItems.size(); ++index) {
             const std::string& item = newsItems[index];

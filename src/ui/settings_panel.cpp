@@ -8,19 +8,11 @@
 
 namespace {
 
-constexpr float panelLeft = windowWidth - 250.0f;
 constexpr const char* fpsTooltip = "A higher refresh rate means sharper turns and faster drops, while a "
                                    "lower one might feel more leisurely.";
 constexpr const char* shiftJumpTooltip = "You can use shift while you jump to change direction.";
 constexpr const char* newerQualityEntries[] = {"Normal", "High"};
 constexpr const char* olderQualityEntries[] = {"High", "Normal", "Low"};
-
-void heading(const char* text) {
-    ImGui::PushStyleColor(ImGuiCol_Text, ImVec4(headingOrange.red, headingOrange.green, headingOrange.blue,
-                                                headingOrange.alpha));
-    ImGui::BulletText("%s", text);
-    ImGui::PopStyleColor();
-}
 
 void cursorDown(float pixels) {
     ImGui::SetCursorPosY(ImGui::GetCursorPosY() + pixels);
@@ -54,11 +46,8 @@ void showTooltip(const char* text) {
 void drawSettingsPanel() {
     const bool newerLayout = screenConfig.usesConfigIni;
 
-    fillRect(panelLeft, 50.0f, 240.0f, 490.0f, Colour{0.0f, 0.0f, 0.0f, 0.3f}, 5.0f);
-    strokeRect(panelLeft, 50.0f, 240.0f, 490.0f, Colour{1.0f, 1.0f, 1.0f, 0.2f}, 3.0f, 0.0f);
-
-    ImGui::SetCursorPos(ImVec2(panelLeft + 5.0f, 70.0f));
-    heading("Screen Resolution");
+    drawSidePanel(0.3f);
+    drawHeading("Screen Resolution");
     // Taken every frame, as the screen may change while the launcher runs.
     const platform::ScreenSize screen = platform::screenSize();
     cursorDown(10.0f);
@@ -71,16 +60,16 @@ void drawSettingsPanel() {
     ImGui::NewLine();
 
     if (newerLayout) {
-        ImGui::SetCursorPosX(panelLeft + 5.0f);
-        heading("Refresh Rate..");
+        ImGui::SetCursorPosX(sidePanelLeft + 5.0f);
+        drawHeading("Refresh Rate..");
         cursorDown(10.0f);
         if (labelledSlider("FPS", "##FPS", &gameSettings.refreshRate, 60, 1000)) writeRefreshRate();
         showTooltip(fpsTooltip);
         ImGui::NewLine();
     }
 
-    ImGui::SetCursorPosX(panelLeft + 5.0f);
-    heading("EXTRA..");
+    ImGui::SetCursorPosX(sidePanelLeft + 5.0f);
+    drawHeading("EXTRA..");
     cursorDown(10.0f);
     if (checkbox("HideEffects", &gameSettings.hideEffects)) writeHideEffects();
     if (newerLayout) {
@@ -92,10 +81,10 @@ void drawSettingsPanel() {
     ImGui::NewLine();
     ImGui::NewLine();
 
-    ImGui::SetCursorPosX(panelLeft + 5.0f);
-    heading("GAME QUALITY..");
+    ImGui::SetCursorPosX(sidePanelLeft + 5.0f);
+    drawHeading("GAME QUALITY..");
     cursorDown(10.0f);
-    ImGui::SetCursorPosX(panelLeft + 15.0f);
+    ImGui::SetCursorPosX(sidePanelLeft + 15.0f);
     ImGui::SetNextItemWidth(200.0f);
     const char* const* entries = newerLayout ? newerQualityEntries : olderQualityEntries;
     const int entryCount =

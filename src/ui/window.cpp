@@ -8,7 +8,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -19,13 +18,13 @@
 #include <SDL_opengl.h>
 #include <imgui.h>
 #include <imgui_impl_opengl3.h>
-#include <stb/stb_image.h>
 
 #include "core/launcher_state.h"
 #include "launcher_config.h"
 #include "platform/display.h"
 #include "platform/process.h"
 #include "ui/draw.h"
+#include "ui/picture_data.h"
 #include "ui/resources.h"
 #include "ui/window_input.h"
 
@@ -43,9 +42,6 @@ std::mutex queueLock;
 std::vector<SDL_Event> queuedEvents; // guarded by queueLock
 std::atomic<bool> minimiseRequested{false};
 
-struct StbImageFree {
-    void operator()(unsigned char* pixels) const { stbi_image_free(pixels); }
-};
 struct SurfaceFree {
     void operator()(SDL_Surface* surface) const { SDL_FreeSurface(surface); }
 };
@@ -59,16 +55,10 @@ void failPreparation(const char* what) {
 }
 
 void setWindowIcon() {
-    const EmbeddedData png = embeddedPicture(iconResource);
-    if (png.data == nullptr || png.size == 0) return;
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    std::unique_ptr<unsigned char, StbImageFree> pixels(
-        stbi_load_from_memory(png.data, static_cast<int>(png.size), &width, &height, &channels, 4));
-    if (!pixels) return;
+    auto icon = decodePicture(embeddedPicture(iconResource));
+    if (!icon) return;
     std::unique_ptr<SDL_Surface, SurfaceFree> surface(SDL_CreateRGBSurfaceWithFormatFrom(
-        pixels.get(), width, height, 32, width * 4, SDL_PIXELFORMAT_RGBA32));
+        icon->rgba.data(), icon->width, icon->height, 32, icon->width * 4, SDL_PIXELFORMAT_RGBA32));
     if (surface) SDL_SetWindowIcon(window, surface.get());
 }
 
@@ -113,10 +103,6 @@ void warmUpRenderer() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
     SDL_GL_SwapWindow(window);
-}
-
-bool isHeadlessDriver(const char* driver) {
-    return driver == nullptr || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0;
 }
 
 // The system's close command. A window manager turns Alt+F4 into a close request itself; without
@@ -168,9 +154,6 @@ SDL_Window* launcherWindow() {
 SDL_GLContext launcherGlContext() {
     return glContext;
 }
-const char* launcherGlslVersion() {
-    return glslVersion;
-}
 
 void prepareLauncherWindow() {
     if (prepared) return;
@@ -180,7 +163,7 @@ void prepareLauncherWindow() {
     SDL_SetHint(SDL_HINT_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return failPreparation("no video");
     // Without a display SDL quietly picks an off-screen driver; an invisible launcher is a failure.
-    if (isHeadlessDriver(SDL_GetCurrentVideoDriver())) return failPreparation("no display");
+    if (!platform::hasRealDisplay()) return failPreparation("no display");
 
     ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();

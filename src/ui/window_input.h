@@ -18,5 +18,3 @@ bool isInterfaceEvent(const SDL_Event& event);
 // before the interface thread starts.
 SDL_Window* launcherWindow();
 SDL_GLContext launcherGlContext();
-// The shading-language version line the OpenGL3 back end needs for the context that was made.
-const char* launcherGlslVersion();

@@ -35,7 +35,6 @@ constexpr int deleteRetryPauseMs = 100;
 // Large enough that writing costs few system calls, small enough to stay far below the memory
 // a launcher may use.
 constexpr std::size_t copyBufferSize = 1 << 20;
-constexpr std::uint32_t dosDirectoryBit = 0x10;
 constexpr std::uint32_t unixExecuteBits = 0111;
 
 struct ArchiveCloser {
@@ -63,7 +62,8 @@ EntryFacts entryFacts(zip_t* archive, zip_uint64_t index, const std::string& nam
     zip_uint8_t system = 0;
     zip_uint32_t attributes = 0;
     if (zip_file_get_external_attributes(archive, index, 0, &system, &attributes) == 0) {
-        if (attributes & dosDirectoryBit) facts.isFolder = true;
+        // The low bits are the DOS attributes, which are the Windows file attributes.
+        if (attributes & platform::attributeDirectory) facts.isFolder = true;
         // Archives made on Unix carry the file mode; a native client must stay runnable.
         if (system == ZIP_OPSYS_UNIX && ((attributes >> 16) & unixExecuteBits)) facts.isExecutable = true;
     }

@@ -25,16 +25,18 @@ ScreenSize desktopSize() {
     if (SDL_WasInit(SDL_INIT_VIDEO) == 0)
         std::call_once(videoStart, [] { SDL_InitSubSystem(SDL_INIT_VIDEO); });
     if (SDL_WasInit(SDL_INIT_VIDEO) == 0) return {};
-    // Without a display SDL falls back to drivers that invent a screen.
-    const char* driver = SDL_GetCurrentVideoDriver();
-    if (driver == nullptr || std::strcmp(driver, "offscreen") == 0 || std::strcmp(driver, "dummy") == 0)
-        return {};
+    if (!hasRealDisplay()) return {};
     SDL_DisplayMode mode{};
     if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return {};
     return {mode.w, mode.h};
 }
 
 } // namespace
+
+bool hasRealDisplay() {
+    const char* driver = SDL_GetCurrentVideoDriver();
+    return driver != nullptr && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;
+}
 
 ScreenSize screenSize() {
     std::function<ScreenSize()> hook;
