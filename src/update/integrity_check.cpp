@@ -9,7 +9,6 @@
 #include "update/integrity_check.h"
 
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -36,8 +35,6 @@ constexpr std::size_t countOffset = 4;
 constexpr std::size_t skippedLengthOffset = 5;
 constexpr std::size_t skippedOffset = 6;
 constexpr std::size_t namesInReport = 3;
-
-std::mutex runLock;
 
 struct IntegrityEntry {
     std::string name;
@@ -127,7 +124,6 @@ std::string failureReport(std::size_t failCount, const std::vector<std::string>&
 } // namespace
 
 void runIntegrityCheckIn(std::string_view message, const std::string& folder, const std::string& baseUrl) {
-    const std::lock_guard lock(runLock);
     setStatusText(checkingStatusText);
     setUpdatePhase(verifyingPhase);
 

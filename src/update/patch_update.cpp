@@ -3,13 +3,12 @@
 // Versions that are not numbers (an empty version.dat, an empty line, the empty piece after a
 // final line feed) are never compared: such a token is skipped with a diagnostic, and such an
 // installed version counts as the default. A token that would name a file outside "Downloads"
-// is skipped as well. Runs are serialised: a second list waits for the first to finish, so two
-// runs never write the same archive or the same game files at once.
+// is skipped as well. Runs never overlap: the update worker runs one handler at a time, so a
+// second list waits for the first and two runs never write the same archive or game files.
 #include "update/patch_update.h"
 
 #include <cstdint>
 #include <fstream>
-#include <mutex>
 #include <optional>
 
 #include "core/launcher_state.h"
@@ -38,8 +37,6 @@ constexpr std::size_t listOffset = 5;
 constexpr const char* notANumberText = "Skipping patch version that is not a number: ";
 constexpr const char* leavesFolderText = "Skipping patch version that names a path outside Downloads: ";
 constexpr const char* installedNotANumberText = "Installed version is not a number, using 1000: ";
-
-std::mutex runLock;
 
 template <typename Text> std::vector<Text> splitAny(const Text& text, const Text& delimiter) {
     std::vector<Text> pieces;
@@ -96,8 +93,6 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
     if (message.size() <= listLengthOffset) return;
     const auto length = static_cast<unsigned char>(message[listLengthOffset]);
     if (length == 0) return;
-    const std::lock_guard lock(runLock);
-
     const std::string listText = readField(message, listOffset, length).value_or(std::string());
     std::vector<std::string> tokens;
     for (const auto& piece : splitText(toWide(listText), u"\n")) tokens.push_back(toNarrow(piece));
