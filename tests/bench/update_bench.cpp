@@ -16,6 +16,7 @@
 
 #include <sys/resource.h>
 
+#include "../support/server_messages.h"
 #include "../support/test_processes.h"
 #include "bench_support.h"
 #include "core/launcher_state.h"
@@ -54,10 +55,6 @@ void writeData(const std::string& path, std::size_t bytes, unsigned seed) {
         out.write(block.data(), static_cast<std::streamsize>(n));
         written += n;
     }
-}
-
-std::string field(const std::string& text) {
-    return static_cast<char>(text.size()) + text;
 }
 
 std::string quoted(const std::string& text) {
@@ -137,11 +134,10 @@ void benchIntegrity(const std::string& self, const std::string& folder, long meb
     // md5sum gives the accepted digests, and warms the cache for both sides.
     const std::string sums = folder + "/sums.txt";
     timeCommand("cd " + quoted(files) + " && md5sum *.dat > " + quoted(sums));
-    std::string message = {static_cast<char>(0xEB), 0x03, 0x00, 0x00, static_cast<char>(fileCount)};
-    message += field("");
+    std::vector<dltest::Listed> entries;
     std::ifstream in(sums);
-    for (std::string digest, name; in >> digest >> name;)
-        message += field(name) + field(name) + field(digest);
+    for (std::string digest, name; in >> digest >> name;) entries.push_back({name, name, digest});
+    const std::string message = dltest::fileList(entries, "");
     const std::string messagePath = folder + "/message.bin";
     std::ofstream(messagePath, std::ios::binary) << message;
 

@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "../support/server_messages.h"
 #include "update/download.h"
 
 using namespace std::string_literals;
 
 namespace {
 
-const std::string newsCode = "\xE8\x03\x00\x00"s;
+const std::string newsCode = dltest::codeBytes(1000);
 
 std::vector<std::string> newsAddedBy(const std::string& message) {
     std::size_t before;

@@ -4,21 +4,15 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "../support/server_messages.h"
 #include "core/connection.h"
 
-// A server message: the code as four little-endian bytes, then the payload.
-inline std::string message(std::int32_t code, const std::string& payload) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((static_cast<std::uint32_t>(code) >> (8 * i)) & 0xFF);
-    return bytes + payload;
-}
+using dltest::message;
 
 class MessageRecorder {
   public:

@@ -2,20 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/server_messages.h"
+
 using namespace std::string_literals;
 
 namespace {
 
-std::string code(std::int32_t value) {
-    std::string bytes(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
-    return bytes;
-}
-
-std::string field(const std::string& text) {
-    return static_cast<char>(text.size()) + text;
-}
+using dltest::codeBytes;
+using dltest::field;
 
 TEST(ReadField, cuts_at_the_end_of_the_message_and_at_the_first_zero_byte) {
     const std::string message = "abcdefghij"; // 10 bytes
@@ -94,51 +88,51 @@ TEST(MessageCode, reads_four_little_endian_bytes_and_nothing_from_fewer) {
 }
 
 TEST(DeclaredLength, news_is_count_then_length_prefixed_items) {
-    const std::string news = code(1000) + "\x02" + field("A") + field("BC");
+    const std::string news = codeBytes(1000) + "\x02" + field("A") + field("BC");
     EXPECT_EQ(declaredMessageLength(news), news.size());
     EXPECT_EQ(declaredMessageLength(news + "trailing"), news.size());
-    EXPECT_EQ(declaredMessageLength(code(1000) + "\x00"s), 5u);
+    EXPECT_EQ(declaredMessageLength(codeBytes(1000) + "\x00"s), 5u);
     // Cut inside the second item, inside its length byte, and before the count.
     EXPECT_FALSE(declaredMessageLength(news.substr(0, news.size() - 1)).has_value());
     EXPECT_FALSE(declaredMessageLength(news.substr(0, 7)).has_value());
-    EXPECT_FALSE(declaredMessageLength(code(1000)).has_value());
+    EXPECT_FALSE(declaredMessageLength(codeBytes(1000)).has_value());
 }
 
 TEST(DeclaredLength, acceptance_and_patch_list_are_one_field) {
     for (const std::int32_t value : {1001, 1002}) {
-        const std::string message = code(value) + field("1001\n1002");
+        const std::string message = codeBytes(value) + field("1001\n1002");
         EXPECT_EQ(declaredMessageLength(message), 14u);
-        EXPECT_EQ(declaredMessageLength(message + code(1000)), 14u);
+        EXPECT_EQ(declaredMessageLength(message + codeBytes(1000)), 14u);
         EXPECT_FALSE(declaredMessageLength(message.substr(0, 13)).has_value());
         // Only the code: the length byte may still come.
-        EXPECT_FALSE(declaredMessageLength(code(value)).has_value());
-        EXPECT_EQ(declaredMessageLength(code(value) + "\x00"s), 5u);
+        EXPECT_FALSE(declaredMessageLength(codeBytes(value)).has_value());
+        EXPECT_EQ(declaredMessageLength(codeBytes(value) + "\x00"s), 5u);
     }
 }
 
 TEST(DeclaredLength, integrity_list_is_skipped_text_then_three_fields_per_entry) {
     const std::string entry = field("data/a.bin") + field("data/a.bin") + field("0123");
-    const std::string message = code(1003) + "\x02" + field("xyz") + entry + entry;
+    const std::string message = codeBytes(1003) + "\x02" + field("xyz") + entry + entry;
     EXPECT_EQ(declaredMessageLength(message), message.size());
     EXPECT_EQ(declaredMessageLength(message + "\0\0\0"s), message.size());
     EXPECT_FALSE(declaredMessageLength(message.substr(0, message.size() - 2)).has_value());
-    EXPECT_FALSE(declaredMessageLength(code(1003) + "\x01"s).has_value());
-    EXPECT_EQ(declaredMessageLength(code(1003) + "\x00\x00"s), 6u);
-    EXPECT_EQ(declaredMessageLength(code(1003) + "\x00\x03xyz"s), 9u);
+    EXPECT_FALSE(declaredMessageLength(codeBytes(1003) + "\x01"s).has_value());
+    EXPECT_EQ(declaredMessageLength(codeBytes(1003) + "\x00\x00"s), 6u);
+    EXPECT_EQ(declaredMessageLength(codeBytes(1003) + "\x00\x03xyz"s), 9u);
 }
 
 TEST(DeclaredLength, unknown_codes_take_every_byte_and_code_prefixes_wait) {
-    EXPECT_EQ(declaredMessageLength(code(1004) + "whatever"), 12u);
+    EXPECT_EQ(declaredMessageLength(codeBytes(1004) + "whatever"), 12u);
     EXPECT_EQ(declaredMessageLength("\x01\x02"s), 2u);
     EXPECT_FALSE(declaredMessageLength("\xE9\x03"s).has_value());
     EXPECT_FALSE(declaredMessageLength("\xEA"s).has_value());
 }
 
 TEST(BeginsKnownMessage, accepts_known_codes_and_their_prefixes_only) {
-    EXPECT_TRUE(beginsKnownMessage(code(1002) + "x"));
+    EXPECT_TRUE(beginsKnownMessage(codeBytes(1002) + "x"));
     EXPECT_TRUE(beginsKnownMessage("\xEB\x03\x00"s));
     EXPECT_TRUE(beginsKnownMessage("\xE8"s));
-    EXPECT_FALSE(beginsKnownMessage(code(1004)));
+    EXPECT_FALSE(beginsKnownMessage(codeBytes(1004)));
     EXPECT_FALSE(beginsKnownMessage("\xE8\x04"s));
     EXPECT_FALSE(beginsKnownMessage(std::string(8, '\0')));
     EXPECT_FALSE(beginsKnownMessage(""));

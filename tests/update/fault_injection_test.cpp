@@ -24,19 +24,9 @@ using namespace updtest;
 constexpr const char* finishedStatus = "Updated, There is no new patches.";
 constexpr std::size_t bigFileSize = 300 * 1024;
 
-std::string patchList(const std::string& text) {
-    std::string message = {static_cast<char>(0xEA), 0x03, 0x00, 0x00};
-    message += static_cast<char>(text.size());
-    return message + text;
-}
-
-std::string field(const std::string& text) {
-    return static_cast<char>(text.size()) + text;
-}
-
-std::string fileList(const std::string& name, const std::string& digest) {
-    std::string message = {static_cast<char>(0xEB), 0x03, 0x00, 0x00, 0x01};
-    return message + field("") + field(name) + field(name) + field(digest);
+// One file, fetched from its own name.
+std::string oneFileList(const std::string& name, const std::string& digest) {
+    return fileList({{name, name, digest}}, "");
 }
 
 // Bytes that do not compress, so an archive holding them is as large as they are.
@@ -193,7 +183,7 @@ TEST_F(FaultInjectionTest, repair_that_never_arrives_whole_leaves_no_truncated_f
         SCOPED_TRACE(name);
         const std::string relative = std::string("data/") + name + ".bin";
         writeText(install + relative, "damaged");
-        const std::string diagnostics = check(fileList(relative, digest));
+        const std::string diagnostics = check(oneFileList(relative, digest));
 
         EXPECT_FALSE(fs::exists(install + relative))
             << "a file that did not arrive whole is not left in place";
@@ -284,7 +274,7 @@ TEST_F(FaultInjectionTest, disk_full_during_a_repair_download_leaves_no_truncate
     const auto disk = smallDisk(install + "data", "64k");
     if (!disk->mounted()) GTEST_SKIP() << "needs root to mount a small tmpfs";
 
-    const std::string diagnostics = check(fileList("data/big.bin", md5Of(noise(bigFileSize))));
+    const std::string diagnostics = check(oneFileList("data/big.bin", md5Of(noise(bigFileSize))));
 
     EXPECT_FALSE(fs::exists(install + "data/big.bin"));
     EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
@@ -318,7 +308,7 @@ TEST_F(FaultInjectionTest, read_only_installation_keeps_a_damaged_file_and_repor
     const auto mount = readOnly(install);
     if (!mount->mounted()) GTEST_SKIP() << "needs root for a read-only bind mount";
 
-    const std::string diagnostics = check(fileList("data/a.txt", md5Of("new a")));
+    const std::string diagnostics = check(oneFileList("data/a.txt", md5Of("new a")));
 
     EXPECT_EQ(readText(install + "data/a.txt"), "old a");
     EXPECT_EQ(statusText(), "Missing/corrupted files (1): data/a.txt. Please restart launcher.");

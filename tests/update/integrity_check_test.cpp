@@ -9,25 +9,6 @@ namespace {
 using namespace updtest;
 using Pieces = std::vector<std::string>;
 
-struct Listed {
-    std::string name;
-    std::string downloadPath;
-    std::string acceptedDigests;
-};
-
-std::string field(const std::string& text) {
-    return static_cast<char>(text.size()) + text;
-}
-
-std::string fileList(const std::vector<Listed>& entries, const std::string& skipped = "ignored") {
-    std::string message = {static_cast<char>(0xEB), 0x03, 0x00, 0x00};
-    message += static_cast<char>(entries.size());
-    message += field(skipped);
-    for (const auto& entry : entries)
-        message += field(entry.name) + field(entry.downloadPath) + field(entry.acceptedDigests);
-    return message;
-}
-
 class IntegrityCheckTest : public UpdateTest {
   protected:
     void SetUp() override {

@@ -9,12 +9,6 @@ namespace {
 using namespace updtest;
 using Pieces = std::vector<std::string>;
 
-std::string patchList(const std::string& text) {
-    std::string message = {static_cast<char>(0xEA), 0x03, 0x00, 0x00};
-    message += static_cast<char>(text.size());
-    return message + text;
-}
-
 TEST(SplitText, keeps_empty_pieces_and_always_the_piece_after_the_last_delimiter) {
     EXPECT_EQ(splitText(std::string_view("a\nb"), "\n"), (Pieces{"a", "b"}));
     EXPECT_EQ(splitText(std::string_view("a\nb\n"), "\n"), (Pieces{"a", "b", ""}));

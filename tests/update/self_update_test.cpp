@@ -33,8 +33,7 @@ bool appears(const std::string& path) {
 }
 
 std::string serverAnswer(const std::string& text) {
-    std::string message = {static_cast<char>(0xE9), 0x03, 0x00, 0x00};
-    return message + static_cast<char>(text.size()) + text;
+    return dltest::message(1001, dltest::field(text));
 }
 
 TEST(LauncherNames, carry_the_brand_and_no_suffix_on_this_system) {

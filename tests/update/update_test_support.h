@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../support/http_test_server.h"
+#include "../support/server_messages.h"
 #include "../support/test_processes.h"
 #include "core/launcher_state.h"
 #include "platform/process.h"
@@ -20,6 +21,10 @@
 namespace updtest {
 
 namespace fs = std::filesystem;
+using dltest::field;
+using dltest::fileList;
+using dltest::Listed;
+using dltest::patchList;
 using dltest::readText;
 using dltest::writeText;
 
