@@ -25,12 +25,6 @@ fuzz::Scratch scratch;
 std::atomic<int> integrityRequests{0};
 std::atomic<int> outOfDateAnswers{0};
 
-void require(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
-
 void selfUpdateWithoutReplacing(std::string_view message) {
     if (message.size() > 4) {
         const auto answer = readField(message, 5, static_cast<unsigned char>(message[4]));
@@ -75,7 +69,7 @@ void receive(std::string bytes) {
             dispatchMessage(std::move(bytes));
             return;
         }
-        require(*length > 0 && *length <= bytes.size(), "a framed message lies inside the read");
+        fuzz::require(*length > 0 && *length <= bytes.size(), "a framed message lies inside the read");
         dispatchMessage(bytes.substr(0, *length));
         bytes.erase(0, *length);
         if (!beginsKnownMessage(bytes)) return;
@@ -117,10 +111,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     receive(bytes);
     waitForUpdateWorker();
 
-    require(integrityRequests == expectedIntegrityRequests(bytes, accepted),
-            "one integrity request after each handled patch list");
+    fuzz::require(integrityRequests == expectedIntegrityRequests(bytes, accepted),
+                  "one integrity request after each handled patch list");
     const auto phase = launcherState.updatePhase.load();
-    require(phase >= 0 && phase <= 5, "the update phase stays 0-5");
+    fuzz::require(phase >= 0 && phase <= 5, "the update phase stays 0-5");
     fuzz::requireSameTree(before, scratch.outsideGame(), "outside the game folder");
     return 0;
 }

@@ -22,12 +22,6 @@ namespace fs = std::filesystem;
 fuzz::Scratch scratch;
 std::string archivePath;
 
-void require(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
-
 void writeFile(const std::string& path, std::string_view content) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -112,9 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string name = it->path().filename().string();
         if (!name.starts_with(".extracting-")) continue;
         const std::string relative = comparable(it->path().lexically_relative(scratch.game).string());
-        require(named.contains(relative), "no temporary file of the extraction is left behind");
+        fuzz::require(named.contains(relative), "no temporary file of the extraction is left behind");
     }
     if (extracted)
-        require(fs::exists(scratch.game + "Halcyra.exe", error), "a successful extraction deletes nothing");
+        fuzz::require(fs::exists(scratch.game + "Halcyra.exe", error),
+                      "a successful extraction deletes nothing");
     return 0;
 }

@@ -23,12 +23,6 @@ namespace fs = std::filesystem;
 std::string folder;
 constexpr std::size_t wideBuffer = 4096;
 
-void require(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
-
 std::string readAll(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;
@@ -153,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Reads of any size never overrun and respect the buffer.
     const std::string small = platform::readProfileString(section, key, "default", bufferSize, path);
-    require(small.size() <= 4 * (bufferSize - 1), "a read fits its buffer");
+    fuzz::require(small.size() <= 4 * (bufferSize - 1), "a read fits its buffer");
 
     const std::vector<Probe> probes = probesOf(original);
     std::vector<std::string> valuesBefore;
@@ -161,16 +155,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         valuesBefore.push_back(platform::readProfileString(probe.section, probe.key, "", wideBuffer, path));
 
     const bool written = platform::writeProfileString(section, key, value, path);
-    require(written, "a writable file takes the write");
+    fuzz::require(written, "a writable file takes the write");
     const std::string after = readAll(path);
 
-    require(platform::readProfileString(section, key, "", wideBuffer, path) == readBack(value),
-            "a written value reads back");
+    fuzz::require(platform::readProfileString(section, key, "", wideBuffer, path) == readBack(value),
+                  "a written value reads back");
     for (std::size_t i = 0; i < probes.size(); ++i) {
         if (sameName(probes[i].section, section) && sameName(probes[i].key, key)) continue;
-        require(platform::readProfileString(probes[i].section, probes[i].key, "", wideBuffer, path) ==
-                    valuesBefore[i],
-                "every other key reads as before");
+        fuzz::require(platform::readProfileString(probes[i].section, probes[i].key, "", wideBuffer, path) ==
+                          valuesBefore[i],
+                      "every other key reads as before");
     }
 
     // Untouched lines are kept: a write changes one line in place or inserts lines in one place,
@@ -184,11 +178,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (suffix < oldLines.size() - prefix && suffix < newLines.size() - prefix &&
            oldLines[oldLines.size() - 1 - suffix] == newLines[newLines.size() - 1 - suffix])
         ++suffix;
-    require(oldLines.size() - prefix - suffix <= 1, "untouched lines are kept");
+    fuzz::require(oldLines.size() - prefix - suffix <= 1, "untouched lines are kept");
 
     // A second identical write changes nothing.
-    require(platform::writeProfileString(section, key, value, path), "a repeated write succeeds");
-    require(readAll(path) == after, "a write that changes nothing leaves the file as it was");
+    fuzz::require(platform::writeProfileString(section, key, value, path), "a repeated write succeeds");
+    fuzz::require(readAll(path) == after, "a write that changes nothing leaves the file as it was");
 
     // The integer reader agrees with the text for plain decimal values.
     const std::string text = readBack(value);
@@ -197,8 +191,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         plain =
             plain && ((text[i] >= '0' && text[i] <= '9') || (i == 0 && text[i] == '-' && text.size() > 1));
     if (plain)
-        require(platform::readProfileInt(section, key, 7, path) == std::stoi(text), "integers read back");
+        fuzz::require(platform::readProfileInt(section, key, 7, path) == std::stoi(text),
+                      "integers read back");
     if (text.empty())
-        require(platform::readProfileInt(section, key, 7, path) == 7, "an empty value gives the default");
+        fuzz::require(platform::readProfileInt(section, key, 7, path) == 7,
+                      "an empty value gives the default");
     return 0;
 }

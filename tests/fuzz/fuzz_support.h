@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <string_view>
@@ -44,6 +46,13 @@ Scratch prepareScratch();
 // Keeps the handlers away from the machine's processes and from the screen: no game is running
 // and every message box is answered No.
 void standInForProcessesAndDialogs();
+
+// Aborts with "broken: <what>" when a property of the code under test does not hold.
+inline void require(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "broken: %s\n", what);
+    std::abort();
+}
 
 // Removes everything inside `folder` and leaves it empty (creating it when missing).
 void emptyFolder(const std::string& folder);

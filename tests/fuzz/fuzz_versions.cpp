@@ -24,23 +24,17 @@ constexpr const char* refusedBaseUrl = "http://127.0.0.1:1/";
 
 fuzz::Scratch scratch;
 
-void require(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "broken: %s\n", what);
-    std::abort();
-}
-
 template <typename Text, typename View> void checkSplit(const Text& text, const Text& delimiter) {
     const auto pieces = splitText(View(text), View(delimiter));
-    require(!pieces.empty(), "splitText always gives a piece");
+    fuzz::require(!pieces.empty(), "splitText always gives a piece");
     Text joined;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0) joined += delimiter;
         joined += pieces[i];
         if (!delimiter.empty())
-            require(pieces[i].find(delimiter) == Text::npos, "no piece holds the delimiter");
+            fuzz::require(pieces[i].find(delimiter) == Text::npos, "no piece holds the delimiter");
     }
-    require(joined == text, "the pieces join back to the text");
+    fuzz::require(joined == text, "the pieces join back to the text");
 }
 
 // std::stoi's reading, as the version rules are defined: nothing where it would throw.
@@ -110,8 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string installed = hasVersionFile ? firstLine(versionFile) : "1000";
         std::string listText = message.substr(5, length);
         listText = listText.substr(0, listText.find('\0'));
-        require(currentGameVersion() == expectedGameVersion(installed, listText),
-                "the version reached follows the rules");
+        fuzz::require(currentGameVersion() == expectedGameVersion(installed, listText),
+                      "the version reached follows the rules");
     }
     return 0;
 }

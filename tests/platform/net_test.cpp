@@ -8,10 +8,6 @@
 
 namespace {
 
-struct SocketCloser {
-    void operator()(const platform::SocketHandle* socket) const { platform::closeSocket(*socket); }
-};
-
 class NetTest : public ::testing::Test {
   protected:
     void SetUp() override {
