@@ -162,7 +162,7 @@ bool connectToServer() {
 }
 
 void sendHello() {
-    setUpdatePhase(1);
+    setUpdatePhase(helloSentPhase);
     sendMessage(buildHello(launcherState.launcherDigest));
 }
 

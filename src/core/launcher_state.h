@@ -16,6 +16,13 @@
 
 inline constexpr const char* initialStatusText = "Checking for new update..";
 
+// The values of updatePhase, in the order a normal start passes them (0: nothing sent yet).
+inline constexpr std::int32_t helloSentPhase = 1;
+inline constexpr std::int32_t launcherDownloadPhase = 2;
+inline constexpr std::int32_t patchingPhase = 3;
+inline constexpr std::int32_t verifyingPhase = 4;
+inline constexpr std::int32_t readyPhase = 5;
+
 struct LauncherState {
     std::mutex textLock; // guards statusText, gameVersion, newsItems
     std::string statusText = initialStatusText;

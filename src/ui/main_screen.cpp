@@ -185,12 +185,12 @@ bool drawMainScreen(const LauncherSnapshot& snapshot) {
     if (ImGui::Button(closeGlyph, ImVec2(40.0f, 20.0f))) platform::endProcess(1);
 
     switch (snapshot.updatePhase) {
-    case 2:
-    case 3:
-    case 4:
+    case launcherDownloadPhase:
+    case patchingPhase:
+    case verifyingPhase:
         drawProgressBar(snapshot.progressPercent);
         break;
-    case 5:
+    case readyPhase:
         if (!drawReadyControls(snapshot)) return false;
         break;
     default:

@@ -30,7 +30,6 @@ constexpr const char* patchesPath = "patches/";
 constexpr const char* archiveSuffix = ".zip";
 constexpr const char* downloadingStatusText = "Downloading version: ";
 constexpr const char* finishedStatusText = "Updated, There is no new patches.";
-constexpr std::int32_t patchingPhase = 3;
 constexpr std::size_t listLengthOffset = 4;
 constexpr std::size_t listOffset = 5;
 

@@ -31,7 +31,6 @@ constexpr const char* outOfDateAnswer = "false";
 constexpr const char* selfUpdateStatusText = "Download a new version of the Launcher.";
 constexpr const char* publishedLauncherPath = "patches/Launcher/";
 constexpr const char* oldCopyMarker = "OLDVersion";
-constexpr std::int32_t launcherDownloadPhase = 2;
 constexpr std::size_t answerLengthOffset = 4;
 
 std::string withSeparator(std::string folder) {

@@ -9,14 +9,14 @@
 // [X] a seam for tests: either function of the table can be replaced, an empty one restores the live one
 #include "platform/process.h"
 
-#include <dirent.h>
+#include "platform/files.h"
+
 #include <signal.h>
 
 #include <cctype>
 #include <charconv>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -24,18 +24,13 @@
 namespace platform {
 namespace {
 
-struct DirectoryDeleter {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-using DirectoryHandle = std::unique_ptr<DIR, DirectoryDeleter>;
-
 std::mutex tableLock;
 ProcessTable installedTable;
 
-bool isProcessNumber(const char* name) {
-    if (*name == '\0') return false;
-    for (; *name != '\0'; ++name)
-        if (!std::isdigit(static_cast<unsigned char>(*name))) return false;
+bool isProcessNumber(const std::string& name) {
+    if (name.empty()) return false;
+    for (const char c : name)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
     return true;
 }
 
@@ -73,11 +68,9 @@ std::optional<ProcessEntry> readProcess(const std::string& pidText) {
 
 std::vector<ProcessEntry> scanProcesses() {
     std::vector<ProcessEntry> entries;
-    DirectoryHandle proc(opendir("/proc"));
-    if (!proc) return entries;
-    while (const dirent* item = readdir(proc.get())) {
-        if (!isProcessNumber(item->d_name)) continue;
-        if (auto entry = readProcess(item->d_name)) entries.push_back(std::move(*entry));
+    for (const auto& name : listFolder("/proc")) {
+        if (!isProcessNumber(name)) continue;
+        if (auto entry = readProcess(name)) entries.push_back(std::move(*entry));
     }
     return entries;
 }
