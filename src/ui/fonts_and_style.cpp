@@ -23,6 +23,41 @@ ImVec4 rgba(int r, int g, int b, int a) {
                   static_cast<float>(b) / 255.0f, static_cast<float>(a) / 255.0f);
 }
 
+// The launcher's sizes and colours over the dark preset.
+void applyLauncherStyle(ImGuiStyle& style) {
+    ImGui::StyleColorsDark(&style);
+    style.Alpha = 1.0f;
+    style.WindowPadding = ImVec2(8, 8);
+    style.WindowRounding = 5.0f;
+    style.WindowTitleAlign = ImVec2(0.5f, 0.5f);
+    style.FramePadding = ImVec2(4, 3);
+    style.FrameRounding = 5.0f;
+    style.ItemSpacing = ImVec2(8, 4);
+    style.ItemInnerSpacing = ImVec2(4, 4);
+    style.ScrollbarSize = 13.0f;
+    style.ScrollbarRounding = 12.0f;
+    style.ButtonTextAlign = ImVec2(0.5f, 0.5f);
+
+    ImVec4* colours = style.Colors;
+    colours[ImGuiCol_Text] = ImVec4(1, 1, 1, 1);
+    colours[ImGuiCol_WindowBg] = ImVec4(1, 1, 1, 1);
+    colours[ImGuiCol_FrameBg] = rgba(255, 153, 0, 125);
+    colours[ImGuiCol_MenuBarBg] = ImVec4(0.14f, 0.14f, 0.14f, 1.0f);
+    colours[ImGuiCol_ScrollbarBg] = rgba(255, 215, 0, 100);
+    colours[ImGuiCol_ScrollbarGrab] = rgba(42, 152, 223, 255);
+    colours[ImGuiCol_ScrollbarGrabHovered] = rgba(255, 215, 0, 150);
+    colours[ImGuiCol_ScrollbarGrabActive] = rgba(255, 215, 0, 255);
+    colours[ImGuiCol_CheckMark] = ImVec4(0, 1, 0, 1);
+    colours[ImGuiCol_SliderGrab] = rgba(42, 152, 223, 255);
+    colours[ImGuiCol_SliderGrabActive] = rgba(255, 215, 0, 255);
+    colours[ImGuiCol_Button] = rgba(255, 215, 0, 100);
+    colours[ImGuiCol_ButtonHovered] = rgba(255, 215, 0, 150);
+    colours[ImGuiCol_ButtonActive] = rgba(255, 215, 0, 255);
+    colours[ImGuiCol_Tab] = rgba(255, 215, 0, 100);
+    colours[ImGuiCol_TabHovered] = rgba(255, 215, 0, 150);
+    colours[ImGuiCol_TabActive] = rgba(255, 215, 0, 255);
+}
+
 } // namespace
 
 bool addLauncherFonts(ImFontAtlas& atlas, const SystemFontFile& textFont) {
@@ -62,40 +97,6 @@ bool addLauncherFonts(ImFontAtlas& atlas, const SystemFontFile& textFont) {
                                              static_cast<int>(embeddedFontAwesome4CompressedSize),
                                              iconFontSize, &legacy, fontAwesome4Range) != nullptr;
     return base != nullptr && solidAdded && legacyAdded;
-}
-
-void applyLauncherStyle(ImGuiStyle& style) {
-    ImGui::StyleColorsDark(&style);
-    style.Alpha = 1.0f;
-    style.WindowPadding = ImVec2(8, 8);
-    style.WindowRounding = 5.0f;
-    style.WindowTitleAlign = ImVec2(0.5f, 0.5f);
-    style.FramePadding = ImVec2(4, 3);
-    style.FrameRounding = 5.0f;
-    style.ItemSpacing = ImVec2(8, 4);
-    style.ItemInnerSpacing = ImVec2(4, 4);
-    style.ScrollbarSize = 13.0f;
-    style.ScrollbarRounding = 12.0f;
-    style.ButtonTextAlign = ImVec2(0.5f, 0.5f);
-
-    ImVec4* colours = style.Colors;
-    colours[ImGuiCol_Text] = ImVec4(1, 1, 1, 1);
-    colours[ImGuiCol_WindowBg] = ImVec4(1, 1, 1, 1);
-    colours[ImGuiCol_FrameBg] = rgba(255, 153, 0, 125);
-    colours[ImGuiCol_MenuBarBg] = ImVec4(0.14f, 0.14f, 0.14f, 1.0f);
-    colours[ImGuiCol_ScrollbarBg] = rgba(255, 215, 0, 100);
-    colours[ImGuiCol_ScrollbarGrab] = rgba(42, 152, 223, 255);
-    colours[ImGuiCol_ScrollbarGrabHovered] = rgba(255, 215, 0, 150);
-    colours[ImGuiCol_ScrollbarGrabActive] = rgba(255, 215, 0, 255);
-    colours[ImGuiCol_CheckMark] = ImVec4(0, 1, 0, 1);
-    colours[ImGuiCol_SliderGrab] = rgba(42, 152, 223, 255);
-    colours[ImGuiCol_SliderGrabActive] = rgba(255, 215, 0, 255);
-    colours[ImGuiCol_Button] = rgba(255, 215, 0, 100);
-    colours[ImGuiCol_ButtonHovered] = rgba(255, 215, 0, 150);
-    colours[ImGuiCol_ButtonActive] = rgba(255, 215, 0, 255);
-    colours[ImGuiCol_Tab] = rgba(255, 215, 0, 100);
-    colours[ImGuiCol_TabHovered] = rgba(255, 215, 0, 150);
-    colours[ImGuiCol_TabActive] = rgba(255, 215, 0, 255);
 }
 
 void setupFontsAndStyle() {

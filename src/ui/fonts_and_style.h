@@ -1,4 +1,4 @@
-// The launcher's font atlas and interface style; setupFontsAndStyle (ui/resources.h) uses these.
+// The launcher's font atlas; setupFontsAndStyle (ui/resources.h) fills it and sets the style.
 #pragma once
 
 #include <string>
@@ -6,10 +6,7 @@
 #include "ui/system_font.h"
 
 struct ImFontAtlas;
-struct ImGuiStyle;
 
 // Adds the text font (textFont, or Dear ImGui's own font when its path is empty) and merges both
 // icon fonts into it. False when a font could not be added.
 bool addLauncherFonts(ImFontAtlas& atlas, const SystemFontFile& textFont);
-// The launcher's sizes and colours over the dark preset.
-void applyLauncherStyle(ImGuiStyle& style);

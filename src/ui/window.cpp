@@ -120,8 +120,7 @@ void queueEvents(std::vector<SDL_Event>& batch) {
     queuedEvents.insert(queuedEvents.end(), batch.begin(), batch.end());
 }
 
-} // namespace
-
+// Whether an event is one the interface uses; the pump queues only these.
 bool isInterfaceEvent(const SDL_Event& event) {
     switch (event.type) {
     case SDL_MOUSEMOTION:
@@ -137,6 +136,8 @@ bool isInterfaceEvent(const SDL_Event& event) {
         return false;
     }
 }
+
+} // namespace
 
 void takeWindowEvents(std::vector<SDL_Event>& events) {
     events.clear();

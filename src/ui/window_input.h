@@ -11,8 +11,6 @@
 void takeWindowEvents(std::vector<SDL_Event>& events);
 // Asks the main thread to minimise the window at its next tick (SDL wants that on its own thread).
 void requestWindowMinimise();
-// Whether an event is one the interface uses; the pump queues only these.
-bool isInterfaceEvent(const SDL_Event& event);
 
 // The window and its OpenGL context, made by createLauncherWindow; released from the main thread
 // before the interface thread starts.
