@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
+#include "../support/test_processes.h"
 #include "fuzz_support.h"
 #include "game/game_settings.h"
 #include "platform/profile.h"
@@ -22,13 +22,6 @@ namespace fs = std::filesystem;
 
 std::string folder;
 constexpr std::size_t wideBuffer = 4096;
-
-std::string readAll(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\v' || c == '\f';
@@ -156,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const bool written = platform::writeProfileString(section, key, value, path);
     fuzz::require(written, "a writable file takes the write");
-    const std::string after = readAll(path);
+    const std::string after = dltest::readText(path);
 
     fuzz::require(platform::readProfileString(section, key, "", wideBuffer, path) == readBack(value),
                   "a written value reads back");
@@ -182,7 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A second identical write changes nothing.
     fuzz::require(platform::writeProfileString(section, key, value, path), "a repeated write succeeds");
-    fuzz::require(readAll(path) == after, "a write that changes nothing leaves the file as it was");
+    fuzz::require(dltest::readText(path) == after, "a write that changes nothing leaves the file as it was");
 
     // The integer reader agrees with the text for plain decimal values.
     const std::string text = readBack(value);

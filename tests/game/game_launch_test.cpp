@@ -5,13 +5,14 @@
 #include "platform/dialogs.h"
 #include "platform/process.h"
 
+#include "../support/test_processes.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -229,10 +230,7 @@ TEST_F(GameLaunchTest, a_start_that_fails_midway_shows_the_error_once_and_tries_
         },
         ::testing::ExitedWithCode(failedMarker), "");
     EXPECT_EQ(records(1).size(), 1u);
-    std::ifstream shown(dialogs);
-    std::stringstream text;
-    text << shown.rdbuf();
-    EXPECT_EQ(text.str(), "ERROR|Failed To Start Halcyra.exe|ok\n");
+    EXPECT_EQ(dltest::readText(dialogs), "ERROR|Failed To Start Halcyra.exe|ok\n");
 }
 
 TEST_F(GameLaunchTest, a_missing_client_fails_the_first_start) {
@@ -247,10 +245,7 @@ TEST_F(GameLaunchTest, a_missing_client_fails_the_first_start) {
             std::exit(failedMarker);
         },
         ::testing::ExitedWithCode(failedMarker), "");
-    std::ifstream shown(dialogs);
-    std::stringstream text;
-    text << shown.rdbuf();
-    EXPECT_EQ(text.str(), "ERROR|Failed To Start Halcyra.exe\n");
+    EXPECT_EQ(dltest::readText(dialogs), "ERROR|Failed To Start Halcyra.exe\n");
     EXPECT_FALSE(fs::exists(record));
 }
 

@@ -12,7 +12,6 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -33,12 +32,7 @@ class GameSettingsTest : public ::testing::Test {
         fs::create_directories(fs::path(folder + relative).parent_path());
         std::ofstream(folder + relative, std::ios::binary) << bytes;
     }
-    std::string contents(const std::string& relative) const {
-        std::ifstream file(folder + relative, std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    std::string contents(const std::string& relative) const { return dltest::readText(folder + relative); }
     std::string value(const std::string& relative, const std::string& section, const std::string& key) const {
         return platform::readProfileString(section, key, "<absent>", 256, folder + relative);
     }

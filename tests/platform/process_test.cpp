@@ -29,10 +29,7 @@ class ProcessTest : public ::testing::Test {
     std::string waitForFile(const std::string& name) const {
         for (int i = 0; i < 1000 && !fs::exists(root / name); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::ifstream in(root / name);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
+        return dltest::readText((root / name).string());
     }
     dltest::TestFolder scratch;
     fs::path root{scratch.path()};

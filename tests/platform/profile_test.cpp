@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -27,12 +26,7 @@ class ProfileTest : public ::testing::Test {
         std::ofstream(folder + name, std::ios::binary) << bytes;
         return folder + name;
     }
-    static std::string contents(const std::string& path) {
-        std::ifstream file(path, std::ios::binary);
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    static std::string contents(const std::string& path) { return dltest::readText(path); }
     std::string read(const std::string& file, const std::string& section, const std::string& key,
                      std::size_t bufferSize = 256) {
         return readProfileString(section, key, "default", bufferSize, file);
