@@ -123,7 +123,7 @@ void handleReceivedBytes(std::string bytes) {
                 bytes.append(buffer.data(), static_cast<std::size_t>(got));
                 continue;
             }
-            if (got != -2) endOnLostConnection();
+            if (got != platform::receiveTimedOut) endOnLostConnection();
             dispatchMessage(std::move(bytes));
             return;
         }

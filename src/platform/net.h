@@ -26,7 +26,8 @@ ConnectResult connectSocket(SocketHandle socket, const std::string& address, std
 long sendBytes(SocketHandle socket, const void* data, std::size_t size);
 // Bytes read, 0 when the peer closed, -1 on error; blocks until something arrives.
 long receiveBytes(SocketHandle socket, void* buffer, std::size_t size);
-// As receiveBytes, but gives -2 when nothing arrived within `timeoutMs`.
+// As receiveBytes, but gives receiveTimedOut when nothing arrived within `timeoutMs`.
+inline constexpr long receiveTimedOut = -2;
 long receiveBytesWithin(SocketHandle socket, void* buffer, std::size_t size, int timeoutMs);
 void closeSocket(SocketHandle socket);
 

@@ -13,7 +13,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>

@@ -71,7 +71,7 @@ long receiveBytesWithin(SocketHandle socket, void* buffer, std::size_t size, int
         ready = ::poll(&waiter, 1, timeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready < 0) return -1;
-    if (ready == 0) return -2;
+    if (ready == 0) return receiveTimedOut;
     // Readable also covers a closed peer and a pending error; recv reports those as 0 and -1.
     return receiveBytes(socket, buffer, size);
 }
