@@ -8,6 +8,8 @@
 // patch list was followed by exactly one integrity request, and the shared state is sane.
 #include <atomic>
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 #include "core/connection.h"
 #include "core/launcher_state.h"
@@ -36,44 +38,36 @@ void selfUpdateWithoutReplacing(std::string_view message) {
     runLauncherSelfUpdate(message);
 }
 
-// The messages the receive loop would dispatch for `bytes` arriving in one read, when the rest
-// of an incomplete message never comes; counts the patch lists handled after acceptance.
-int expectedIntegrityRequests(std::string bytes, bool accepted) {
+// The messages the receive loop dispatches for `bytes` arriving in one read, when the rest of an
+// incomplete message never comes (see handleReceivedBytes in connection.cpp).
+std::vector<std::string> framedMessages(std::string bytes) {
+    std::vector<std::string> messages;
+    while (!bytes.empty()) {
+        const auto length = declaredMessageLength(bytes);
+        if (!length) {
+            messages.push_back(std::move(bytes));
+            break;
+        }
+        fuzz::require(*length > 0 && *length <= bytes.size(), "a framed message lies inside the read");
+        messages.push_back(bytes.substr(0, *length));
+        bytes.erase(0, *length);
+        if (!beginsKnownMessage(bytes)) break;
+    }
+    return messages;
+}
+
+// How many patch lists arrive after acceptance: each must be followed by one integrity request.
+int expectedIntegrityRequests(const std::vector<std::string>& messages, bool accepted) {
     int requests = 0;
-    auto dispatch = [&](std::string_view message) {
+    for (const auto& message : messages) {
         const auto code = messageCode(message);
-        if (!code) return;
+        if (!code) continue;
         if (*code == messageHello)
             accepted = true;
         else if (accepted && *code == messagePatchUpdate)
             ++requests;
-    };
-    while (!bytes.empty()) {
-        const auto length = declaredMessageLength(bytes);
-        if (!length) {
-            dispatch(bytes);
-            break;
-        }
-        dispatch(std::string_view(bytes).substr(0, *length));
-        bytes.erase(0, *length);
-        if (!beginsKnownMessage(bytes)) break;
     }
     return requests;
-}
-
-// What the receive loop does with one read (see handleReceivedBytes in connection.cpp).
-void receive(std::string bytes) {
-    while (!bytes.empty()) {
-        const auto length = declaredMessageLength(bytes);
-        if (!length) {
-            dispatchMessage(std::move(bytes));
-            return;
-        }
-        fuzz::require(*length > 0 && *length <= bytes.size(), "a framed message lies inside the read");
-        dispatchMessage(bytes.substr(0, *length));
-        bytes.erase(0, *length);
-        if (!beginsKnownMessage(bytes)) return;
-    }
 }
 
 } // namespace
@@ -108,10 +102,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     integrityRequests = 0;
     const auto before = scratch.outsideGame();
 
-    receive(bytes);
+    const auto messages = framedMessages(bytes);
+    for (const auto& message : messages) dispatchMessage(message);
     waitForUpdateWorker();
 
-    fuzz::require(integrityRequests == expectedIntegrityRequests(bytes, accepted),
+    fuzz::require(integrityRequests == expectedIntegrityRequests(messages, accepted),
                   "one integrity request after each handled patch list");
     const auto phase = launcherState.updatePhase.load();
     fuzz::require(phase >= 0 && phase <= 5, "the update phase stays 0-5");
