@@ -20,17 +20,10 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "tests", "system"))
-import harness  # noqa: E402  (display, windows, clicks, screenshots)
+import harness  # noqa: E402  (display, windows, clicks, screenshots, waiting)
+from status_line import NEWS_ICON, SETTINGS_ICON, START_BUTTON, client_picture, start_button_shown  # noqa: E402
 
 LIMIT = 60.0
-START_BUTTON = (1005, 622)
-START_BUTTON_AREA = (915, 605, 180, 35)
-NEWS_ICON = (25, 214)
-SETTINGS_ICON = (25, 264)
-
-
-class PhaseMissing(Exception):
-    pass
 
 
 def server_events(path):
@@ -41,23 +34,8 @@ def server_events(path):
         return []
 
 
-def wait_for(predicate, what, timeout=LIMIT):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        found = predicate()
-        if found:
-            return found
-        time.sleep(0.1)
-    raise PhaseMissing(what)
-
-
 def requested(log, prefix):
     return lambda: any(e["kind"] == "http" and e["path"].startswith(prefix) for e in server_events(log))
-
-
-def client_picture(window):
-    x, y, width, height = harness.window_geometry(window)
-    return harness.screenshot("root").crop(max(x, 0), max(y, 0), width, height)
 
 
 def drive(launcher, args):
@@ -72,14 +50,13 @@ def drive(launcher, args):
     window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
     time.sleep(0.5)
     shoot(window, "1-connected-checking")
-    wait_for(requested(args.server_log, "/patches/1001.zip"), "the first patch download")
+    harness.wait_until(requested(args.server_log, "/patches/1001.zip"), "the first patch download", LIMIT)
     time.sleep(0.6)
     shoot(window, "2-patching")
-    wait_for(requested(args.server_log, "/patches/Launcher/"), "the repair of a missing file")
+    harness.wait_until(requested(args.server_log, "/patches/Launcher/"), "the repair of a missing file", LIMIT)
     time.sleep(0.3)
     shoot(window, "3-verifying-repairing")
-    wait_for(lambda: client_picture(window).crop(*START_BUTTON_AREA).fraction_near((255, 255, 255), 40) > 0.01,
-             "the START GAME button")
+    harness.wait_until(lambda: start_button_shown(client_picture(window)), "the START GAME button", LIMIT)
     time.sleep(0.3)
     shoot(window, "4-ready")
     harness.click(window, *NEWS_ICON)
@@ -112,10 +89,10 @@ def main(argv=None):
         code = drive(launcher, args)
         print("demo: the launcher ended with exit code %d" % code, flush=True)
         return code
-    except (PhaseMissing, TimeoutError, subprocess.TimeoutExpired) as missing:
+    except (TimeoutError, subprocess.TimeoutExpired) as missing:
         path = os.path.join(args.shots, "failed.png")
         harness.screenshot("root", save_to=path)
-        print("demo: gave up waiting for %s; the screen is in %s" % (missing, path), file=sys.stderr, flush=True)
+        print("demo: %s; the screen is in %s" % (missing, path), file=sys.stderr, flush=True)
         return 2
     finally:
         if launcher.poll() is None:

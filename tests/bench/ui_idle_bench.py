@@ -16,21 +16,12 @@ nothing. Usage:
 """
 
 import os
-import re
 import sys
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "system"))
 
 import harness  # noqa: E402
-
-READY_SCRIPT = {
-    "on_hello": [{"send": "accept", "text": "true"},
-                 {"send": "news", "items": ["Benchmark news one", "Benchmark news two"]},
-                 {"send": "patch", "versions": []}],
-    "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}],
-}
-FIRST_FRAME = re.compile(r"first frame presented at monotonic ([0-9.]+) ms")
 
 
 def cpu_ticks(pid):
@@ -57,18 +48,16 @@ def main():
     install = harness.Installation()
     served = install.path("served-root")
     os.makedirs(served)
-    server = harness.dev_server.DevServer(served, READY_SCRIPT, harness.game_port(), harness.http_port()).start()
+    server = harness.dev_server.DevServer(served, harness.READY_SCRIPT, harness.game_port(), harness.http_port()).start()
     launcher = harness.LauncherProcess(install)
     try:
         server.wait_for_integrity_requests(1, timeout=30)
-        deadline = time.monotonic() + 30
-        while not FIRST_FRAME.search(launcher.stderr):
-            if time.monotonic() > deadline or not launcher.running():
-                sys.exit("no first frame; stderr: %s" % launcher.stderr[-2000:])
-            time.sleep(0.05)
+        try:
+            first_frame_at = launcher.wait_for_first_frame(30)
+        except harness.WaitTimeout as missing:
+            sys.exit(str(missing))
         accept = next(e for e in server.recorder.of("sent") if e.get("raw", b"")[:4] == b"\xe9\x03\x00\x00")
         accepted_at = (server.recorder.start + accept["time"]) * 1000.0
-        first_frame_at = float(FIRST_FRAME.search(launcher.stderr).group(1))
         time.sleep(2.0)  # the ready phase settles (the last frames after "Ready.")
 
         ticks_per_second = os.sysconf("SC_CLK_TCK")

@@ -2,6 +2,7 @@
 
 - a display: $DISPLAY when it answers, otherwise an Xvfb of our own (1920x1080x24) that ends
   with the test process;
+- waiting until a condition holds, with a time limit;
 - X helpers: finding windows by title, slow key chords and clicks, screenshots and pixel probes;
 - a fresh installation folder holding a copy of the launcher named OstrevanLauncher;
 - the launcher process, with its output captured, its own process group, a time limit on every
@@ -40,6 +41,15 @@ BRAND_NAME = "Ostrevan"
 KEY_PAUSE = 0.05
 SANITIZER_MARKERS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "WARNING: ThreadSanitizer",
                      "runtime error:")
+FIRST_FRAME = re.compile(r"interface: first frame presented at monotonic ([0-9.]+) ms")
+# A game server's script that brings the launcher straight to the ready phase: accepted, two news
+# items, no patches and an empty file list.
+READY_SCRIPT = {
+    "on_hello": [{"send": "accept", "text": "true"},
+                 {"send": "news", "items": ["First news of the season", "Second news"]},
+                 {"send": "patch", "versions": []}],
+    "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}],
+}
 
 
 # ---------------------------------------------------------------------------------------------
@@ -79,6 +89,27 @@ def _die_with_parent():
         ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
     except OSError:
         pass
+
+
+# ---------------------------------------------------------------------------------------------
+# Waiting
+
+class WaitTimeout(AssertionError, TimeoutError):
+    """A wait that gave up: a TimeoutError, and an AssertionError so that unittest counts it as a
+    failed check rather than an error."""
+
+
+def wait_until(predicate, what, timeout=20.0, pause=0.05):
+    """Calls `predicate` every `pause` seconds until it returns something true, and returns that.
+    Raises WaitTimeout ("gave up waiting for `what`") once `timeout` seconds have passed."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = predicate()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise WaitTimeout("gave up waiting for %s" % what)
+        time.sleep(pause)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -172,15 +203,12 @@ def find_windows(title, visible_only=True):
 
 
 def wait_for_window(title, timeout=20.0, visible_only=True):
-    deadline = time.monotonic() + timeout
-    while True:
-        found = find_windows(title, visible_only)
-        if found:
-            return found[0]
-        if time.monotonic() > deadline:
-            raise TimeoutError("no window titled %r within %.0f s; windows: %s"
-                               % (title, timeout, window_titles()))
-        time.sleep(0.1)
+    try:
+        return wait_until(lambda: find_windows(title, visible_only), "a window titled %r" % title,
+                          timeout, pause=0.1)[0]
+    except WaitTimeout:
+        raise TimeoutError("no window titled %r within %.0f s; windows: %s"
+                           % (title, timeout, window_titles())) from None
 
 
 def wait_for_window_gone(window, timeout=10.0):
@@ -436,6 +464,22 @@ class LauncherProcess:
             return False
         except subprocess.TimeoutExpired:
             return True
+
+    def wait_for_first_frame(self, timeout=20.0):
+        """Waits for the "interface: first frame presented at monotonic T ms" line on standard
+        error and returns T. Raises WaitTimeout, with the end of standard error, when the line has
+        not come within `timeout` seconds or the launcher ended without it."""
+        def line_or_end():
+            ended = not self.running()  # asked first, so a line written just before the end is read
+            return FIRST_FRAME.search(self.stderr) or ended
+        try:
+            found = wait_until(line_or_end, "the first frame", timeout)
+        except WaitTimeout:
+            found = None
+        if not isinstance(found, re.Match):
+            raise WaitTimeout("no frame was presented within %.0f s (launcher running: %s); stderr: %s"
+                              % (timeout, self.running(), self.stderr[-2000:]))
+        return float(found.group(1))
 
     def kill(self):
         """Ends the launcher and everything it started in its group (message box helpers)."""

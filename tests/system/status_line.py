@@ -1,18 +1,33 @@
-"""Reading the main screen's status line from a picture, for texts that only the screen shows.
+"""The launcher's main screen as a player sees it: places on it, pictures of the window's client
+area (kept in $LAUNCHER_SCREENSHOTS when set), waiting for a picture, whether START GAME is shown,
+and reading the status line, for texts that only the screen shows. Positions are client pixels of
+the 1140 x 670 window.
 
-The line is "STATUS:" in gold, then the status text in white, centred on the width of both texts
-joined without a space. That width is what Dear ImGui measures: the sum of the glyphs' advances at
-the text font's pixel height, each rounded to a whole pixel, without kerning. It is computed here
-from the font file the launcher takes (fontconfig's match for "Arial:bold") and compared with
-where ink lies on the screen, to two pixels at each end. So the check tells texts apart by their
-width: a status whose width differs by more than about four pixels (two narrow characters) fails
-it; two texts of the same width pass alike. No picture is compared byte for byte.
+The status line is "STATUS:" in gold, then the status text in white, centred on the width of both
+texts joined without a space. That width is what Dear ImGui measures: the sum of the glyphs'
+advances at the text font's pixel height, each rounded to a whole pixel, without kerning. It is
+computed here from the font file the launcher takes (fontconfig's match for "Arial:bold") and
+compared with where ink lies on the screen, to two pixels at each end. So the check tells texts
+apart by their width: a status whose width differs by more than about four pixels (two narrow
+characters) fails it; two texts of the same width pass alike. No picture is compared byte for byte.
 """
 
 import functools
 import math
+import os
 import struct
 import subprocess
+import tempfile
+import time
+
+import harness
+
+# Client-pixel places on the main screen (widget positions are 5 pixels right and below these).
+START_BUTTON = (1005, 622)
+START_BUTTON_AREA = (915, 605, 180, 35)
+START_BUTTON_WHITE = 0.01  # share of near-white pixels in the area above which the button shows
+NEWS_ICON = (25, 214)
+SETTINGS_ICON = (25, 264)
 
 TEXT_FONT_PIXELS = 14.0
 # Client pixels of the status row (the window's contents sit 5 pixels up and left of its
@@ -125,3 +140,54 @@ def shows_version(picture, version, tolerance=2):
     if version:
         right += ITEM_SPACING + text_width(version)
     return abs(found[0] - (VERSION_LEFT + 1)) <= tolerance and abs(found[1] - (right - 2)) <= tolerance
+
+
+# ---------------------------------------------------------------------------------------------
+# Pictures of the window
+
+def client_picture(window):
+    """The window's client area, cut from a picture of the whole screen (what a player sees); a
+    window partly off the screen gives only its part on the screen."""
+    x, y, width, height = harness.window_geometry(window)
+    screen = harness.screenshot("root")
+    left, top = max(x, 0), max(y, 0)
+    right, bottom = min(x + width, screen.width), min(y + height, screen.height)
+    return screen.crop(left, top, right - left, bottom - top)
+
+
+def keep(picture, name):
+    """Saves the picture as NAME.png in $LAUNCHER_SCREENSHOTS, when that is set."""
+    folder = os.environ.get("LAUNCHER_SCREENSHOTS")
+    if folder:
+        os.makedirs(folder, exist_ok=True)
+        picture.save_png(os.path.join(folder, name + ".png"))
+
+
+def wait_for_picture(test, window, condition, what, timeout=20.0, name=None):
+    """Takes pictures of the window until `condition(picture)` holds and returns that picture
+    (kept as `name` when given). Otherwise fails `test` naming `what`, with the last picture saved
+    in $LAUNCHER_SCREENSHOTS (or the temporary folder) as TEST_failed.png."""
+    deadline = time.monotonic() + timeout
+    while True:
+        picture = client_picture(window)
+        if condition(picture):
+            if name:
+                keep(picture, name)
+            return picture
+        if time.monotonic() > deadline:
+            saved = os.path.join(os.environ.get("LAUNCHER_SCREENSHOTS") or tempfile.gettempdir(),
+                                 "%s_failed.png" % test.id().split(".")[-1])
+            os.makedirs(os.path.dirname(saved), exist_ok=True)
+            picture.save_png(saved)
+            test.fail("the window never showed %s (status line ink at %s; picture: %s)"
+                      % (what, ink_extent(picture), saved))
+        time.sleep(0.2)
+
+
+def start_button_white(picture):
+    """Share of the START GAME button's area that is near-white (its text)."""
+    return picture.crop(*START_BUTTON_AREA).fraction_near((255, 255, 255), 40)
+
+
+def start_button_shown(picture):
+    return start_button_white(picture) > START_BUTTON_WHITE

@@ -19,14 +19,13 @@ import unittest
 
 import harness
 import status_line
-from harness import LauncherTestCase, dev_server
+from harness import LauncherTestCase, dev_server, wait_until
+from status_line import START_BUTTON, start_button_shown
 
 import demo_content  # found through the tools folder the harness put on the path
 
 TITLE = harness.BRAND_NAME
 LIMIT = 20.0
-START_BUTTON = (1005, 622)
-START_BUTTON_AREA = (915, 605, 180, 35)
 PROGRESS_TRACK = (270, 619, 600, 3)
 READY = "Ready."
 CHECKING = "Checking for new update.."
@@ -34,17 +33,6 @@ CHECKING = "Checking for new update.."
 
 def accept_then(*steps, answer="true"):
     return [{"send": "accept", "text": answer}, {"wait_ms": 300}, *steps]
-
-
-def wait_until(predicate, what, timeout=LIMIT):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError("gave up waiting for %s" % what)
-        time.sleep(0.05)
 
 
 def answer_box(caption, answer):
@@ -64,28 +52,11 @@ def answer_box(caption, answer):
     raise AssertionError("the box %r never took %s" % (caption, answer))
 
 
-def client_picture(window):
-    """The window's client area cut from a picture of the screen (what a player sees)."""
-    x, y, width, height = harness.window_geometry(window)
-    return harness.screenshot("root").crop(max(x, 0), max(y, 0), width, height)
-
-
-def start_button_shown(picture):
-    return picture.crop(*START_BUTTON_AREA).fraction_near((255, 255, 255), 40) > 0.01
-
-
 def progress_track_shown(picture):
     """The half-white track of the progress bar lies over the dark ground (phases 2 to 4)."""
     track = picture.crop(*PROGRESS_TRACK).mean_color()
     below = picture.crop(PROGRESS_TRACK[0], PROGRESS_TRACK[1] + 12, PROGRESS_TRACK[2], 3).mean_color()
     return sum(track) > sum(below) + 60
-
-
-def keep(picture, name):
-    folder = os.environ.get("LAUNCHER_SCREENSHOTS")
-    if folder:
-        os.makedirs(folder, exist_ok=True)
-        picture.save_png(os.path.join(folder, "end_to_end_%s.png" % name))
 
 
 def processes_running(path):
@@ -149,7 +120,7 @@ class EndToEndCase(LauncherTestCase):
     def open_window(self, launcher, server):
         try:
             window = harness.wait_for_window(TITLE, timeout=LIMIT)
-            wait_until(lambda: "first frame presented" in launcher.stderr, "the first frame")
+            launcher.wait_for_first_frame(LIMIT)
         except (TimeoutError, AssertionError) as error:
             self.fail("%s\nlauncher (running: %s): %s\nserver: %s" % (
                 error, launcher.running(), launcher.stderr[-1500:],
@@ -157,21 +128,7 @@ class EndToEndCase(LauncherTestCase):
         return window
 
     def wait_for_picture(self, window, condition, what, name=None):
-        deadline = time.monotonic() + LIMIT
-        while True:
-            picture = client_picture(window)
-            if condition(picture):
-                if name:
-                    keep(picture, name)
-                return picture
-            if time.monotonic() > deadline:
-                saved = os.path.join(os.environ.get("LAUNCHER_SCREENSHOTS") or tempfile.gettempdir(),
-                                     "end_to_end_%s_failed.png" % self.id().split(".")[-1])
-                os.makedirs(os.path.dirname(saved), exist_ok=True)
-                picture.save_png(saved)
-                self.fail("the window never showed %s (status line ink at %s; picture: %s)"
-                          % (what, status_line.ink_extent(picture), saved))
-            time.sleep(0.2)
+        return status_line.wait_for_picture(self, window, condition, what, LIMIT, name and "end_to_end_" + name)
 
     def wait_for_ready(self, window, name=None):
         return self.wait_for_picture(

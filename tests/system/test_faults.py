@@ -10,26 +10,17 @@ a read-only bind mount; both need root, and those tests are skipped without it.
 
 import os
 import subprocess
-import time
 import unittest
 import zipfile
 
 import harness
-from harness import LauncherTestCase, dev_server
+from harness import LauncherTestCase, dev_server, wait_until
 
 EXIT_LIMIT = 20.0
 
 
 def accept_then(*steps):
     return {"on_hello": [{"send": "accept", "text": "true"}, {"wait_ms": 300}, *steps]}
-
-
-def wait_until(predicate, timeout, what="a condition"):
-    deadline = time.monotonic() + timeout
-    while not predicate():
-        if time.monotonic() > deadline:
-            raise TimeoutError("gave up waiting for %s" % what)
-        time.sleep(0.05)
 
 
 def listing(folder):
@@ -97,7 +88,7 @@ class GameServerCloses(FaultTestCase):
         server = self.start_server(accept_then({"send": "patch", "versions": ["1001"]}))
         launcher = self.start_launcher()
         server.wait_for_http("patches/1001.zip", timeout=EXIT_LIMIT)
-        wait_until(lambda: self.install.exists("data"), timeout=EXIT_LIMIT)
+        wait_until(lambda: self.install.exists("data"), "the extraction to begin", EXIT_LIMIT)
         server.close_connection()
         self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
         if os.environ.get("FAULTS_VERBOSE"):
@@ -120,7 +111,7 @@ class UpdateServerFaults(FaultTestCase):
         launcher = self.start_launcher()
         server.wait_for_integrity_requests(1, timeout=EXIT_LIMIT)
         server.wait_for_http("patches/Launcher/data/a.bin", timeout=EXIT_LIMIT)
-        wait_until(lambda: "MD5 mismatch for: data/a.bin" in launcher.stderr, timeout=EXIT_LIMIT)
+        wait_until(lambda: "MD5 mismatch for: data/a.bin" in launcher.stderr, "the report of data/a.bin", EXIT_LIMIT)
         self.assertTrue(launcher.running(), launcher.stderr[-1000:])
 
         base = "http://127.0.0.1:%d/" % harness.http_port()
@@ -167,7 +158,7 @@ class FullDiskAndReadOnlyFolder(FaultTestCase):
             on_integrity_request=[{"send": "integrity", "entries": [entry]}]))
         launcher = self.start_launcher()
         server.wait_for_integrity_requests(1, timeout=EXIT_LIMIT)
-        wait_until(lambda: "MD5 mismatch for: data/a.bin" in launcher.stderr, timeout=EXIT_LIMIT)
+        wait_until(lambda: "MD5 mismatch for: data/a.bin" in launcher.stderr, "the report of data/a.bin", EXIT_LIMIT)
         self.assertTrue(launcher.running(), launcher.stderr[-1000:])
         self.assertEqual(listing(folder), before)
         self.assertEqual(self.install.read("data/a.bin"), b"old")

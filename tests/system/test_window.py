@@ -2,7 +2,8 @@
 phase, the progress bar, clicks on its buttons and panels, and the ways the window ends.
 
 Pixels are probed with tolerances, never compared byte for byte; positions are client pixels of
-the 1140 x 670 window. Screenshots of failed checks are kept in $LAUNCHER_SCREENSHOTS when set.
+the 1140 x 670 window. Screenshots of failed checks are kept in $LAUNCHER_SCREENSHOTS when set
+(otherwise in the temporary folder).
 """
 
 import configparser
@@ -16,7 +17,9 @@ import unittest
 import zipfile
 
 import harness
-from harness import LauncherTestCase
+from harness import READY_SCRIPT, LauncherTestCase, wait_until
+from status_line import (NEWS_ICON, SETTINGS_ICON, START_BUTTON, START_BUTTON_AREA, START_BUTTON_WHITE,
+                         client_picture, keep, start_button_shown, start_button_white, wait_for_picture)
 
 TITLE = harness.BRAND_NAME
 LIMIT = 20.0
@@ -25,55 +28,15 @@ LIMIT = 20.0
 PROGRESS_Y = 620
 PROGRESS_LEFT, PROGRESS_RIGHT = 270, 870
 CLOSE_BUTTON = (1105, 25)
-START_BUTTON = (1005, 622)
-START_BUTTON_AREA = (915, 605, 180, 35)
-NEWS_ICON = (25, 214)
-SETTINGS_ICON = (25, 264)
 PANEL_AREA = (895, 55, 230, 480)
-
-READY_SCRIPT = {
-    "on_hello": [{"send": "accept", "text": "true"},
-                 {"send": "news", "items": ["First news of the season", "Second news"]},
-                 {"send": "patch", "versions": []}],
-    "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}],
-}
 
 
 # ---------------------------------------------------------------------------------------------
-# Screen helpers
-
-def client_picture(window):
-    """The window's client area, cut from a picture of the whole screen (what a player sees)."""
-    x, y, width, height = harness.window_geometry(window)
-    screen = harness.screenshot("root")
-    left, top = max(x, 0), max(y, 0)
-    right, bottom = min(x + width, screen.width), min(y + height, screen.height)
-    return screen.crop(left, top, right - left, bottom - top)
-
+# Screen helpers (the main screen's shared ones are in status_line.py)
 
 def is_green(pixel):
     red, green, blue = pixel
     return green > 200 and red < 80 and blue < 80
-
-
-def keep(picture, name):
-    folder = os.environ.get("LAUNCHER_SCREENSHOTS")
-    if folder:
-        os.makedirs(folder, exist_ok=True)
-        picture.save_png(os.path.join(folder, name + ".png"))
-
-
-def wait_for_picture(test, window, condition, what, timeout=LIMIT):
-    """Takes pictures of the window until `condition(picture)` holds; fails naming `what`."""
-    deadline = time.monotonic() + timeout
-    while True:
-        picture = client_picture(window)
-        if condition(picture):
-            return picture
-        if time.monotonic() > deadline:
-            keep(picture, test.id().split(".")[-1])
-            test.fail("the window never showed %s" % what)
-        time.sleep(0.2)
 
 
 def green_run(picture):
@@ -167,17 +130,12 @@ class WindowTestCase(LauncherTestCase):
         server = self.start_server(script or READY_SCRIPT)
         launcher = self.start_launcher(extra_env)
         window = harness.wait_for_window(TITLE, timeout=LIMIT)
-        deadline = time.monotonic() + LIMIT
-        while "first frame presented" not in launcher.stderr:
-            if time.monotonic() > deadline:
-                self.fail("no frame was presented; stderr: %s" % launcher.stderr[-2000:])
-            time.sleep(0.05)
+        launcher.wait_for_first_frame(LIMIT)
         return server, launcher, window
 
     def open_ready_window(self):
         server, launcher, window = self.open_window()
-        wait_for_picture(self, window, lambda p: area(p, START_BUTTON_AREA).fraction_near((255, 255, 255), 40) > 0.01,
-                         "the START GAME button")
+        wait_for_picture(self, window, start_button_shown, "the START GAME button")
         return server, launcher, window
 
     def click(self, window, point):
@@ -270,8 +228,7 @@ class ProgressBar(WindowTestCase):
         first, last = green_run(picture)
         self.assertLessEqual(abs(first - PROGRESS_LEFT), 3)
         self.assertLessEqual(abs(last - PROGRESS_RIGHT), 3)
-        self.assertLess(area(picture, START_BUTTON_AREA).fraction_near((255, 255, 255), 40), 0.01,
-                        "the START GAME button shows while patching")
+        self.assertLess(start_button_white(picture), START_BUTTON_WHITE, "the START GAME button shows while patching")
 
     def stalled_self_update(self, total, first_chunk):
         """The launcher downloading its newer copy, whose body stops after `first_chunk` bytes."""
@@ -290,7 +247,7 @@ class ProgressBar(WindowTestCase):
         first, last = green_run(picture)
         self.assertLessEqual(abs(first - PROGRESS_LEFT), 3)
         self.assertLessEqual(abs(last - (PROGRESS_LEFT + 300)), 3)
-        self.assertLess(area(picture, START_BUTTON_AREA).fraction_near((255, 255, 255), 40), 0.01)
+        self.assertLess(start_button_white(picture), START_BUTTON_WHITE)
 
     def test_nothing_downloaded_yet_shows_only_the_track(self):
         window = self.stalled_self_update(400000, 1)
@@ -322,11 +279,7 @@ class SettingsPanel(WindowTestCase):
         return launcher, window
 
     def wait_for_file(self, relative):
-        deadline = time.monotonic() + LIMIT
-        while not self.install.exists(relative):
-            if time.monotonic() > deadline:
-                self.fail("%s was never written" % relative)
-            time.sleep(0.1)
+        wait_until(lambda: self.install.exists(relative), "%s to be written" % relative, LIMIT)
 
     def test_newer_layout_checkboxes_and_quality_write_their_keys(self):
         launcher, window = self.open_settings()
@@ -359,11 +312,8 @@ class SettingsPanel(WindowTestCase):
         self.click(window, (1000, 303))  # the quality list
         time.sleep(0.5)
         self.click(window, (950, 365))   # "Low", the third entry
-        deadline = time.monotonic() + LIMIT
-        while "LowTimes" not in ini_file(self.install, "ini/GameSetup.ini").get("GameMode", {}):
-            if time.monotonic() > deadline:
-                self.fail("the quality pick was never written")
-            time.sleep(0.1)
+        wait_until(lambda: "LowTimes" in ini_file(self.install, "ini/GameSetup.ini").get("GameMode", {}),
+                   "the quality pick to be written", LIMIT)
         game_mode = ini_file(self.install, "ini/GameSetup.ini")["GameMode"]
         self.assertEqual((game_mode["LowTimes"], game_mode["GameModeRecord"]), ("1", "2"))
         self.assertFalse(self.install.exists("config.ini"))
@@ -383,9 +333,7 @@ class Endings(WindowTestCase):
         _, launcher, window = self.open_ready_window()
         self.click(window, START_BUTTON)
         self.assertEqual(launcher.wait(LIMIT), 0)
-        deadline = time.monotonic() + 5
-        while not self.install.exists("started.txt") and time.monotonic() < deadline:
-            time.sleep(0.1)
+        wait_until(lambda: self.install.exists("started.txt"), "the client's record started.txt", 5)
         self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")
 
     def test_close_request_from_the_window_manager_ends_with_0(self):
