@@ -1,24 +1,16 @@
 // The one TCP connection to the game server: set-up, sending, the receive loop with its framing,
-// the dispatch of messages to their handlers, and the end of the process when it is lost.
+// and the end of the process when it is lost.
 #include "core/connection.h"
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
 #include <thread>
 
 #include "core/launcher_state.h"
 #include "core/protocol.h"
-#include "core/startup.h"
 #include "launcher_config.h"
 #include "platform/net.h"
 #include "platform/process.h"
-#include "update/integrity_check.h"
-#include "update/patch_update.h"
-#include "update/self_update.h"
 
 namespace {
 
@@ -26,79 +18,6 @@ constexpr int receivePauseMilliseconds = 100;
 // How long the rest of a message that arrived only in part is waited for.
 constexpr int joinWindowMilliseconds = 200;
 constexpr std::int32_t maxSendFailures = 10;
-
-std::mutex handlersLock;
-MessageHandlers installedHandlers;
-
-// The installed handlers, with the real one wherever none is installed.
-MessageHandlers currentHandlers() {
-    MessageHandlers handlers;
-    {
-        std::lock_guard lock(handlersLock);
-        handlers = installedHandlers;
-    }
-    if (!handlers.storeNews) handlers.storeNews = storeNewsList;
-    if (!handlers.launcherSelfUpdate) handlers.launcherSelfUpdate = runLauncherSelfUpdate;
-    if (!handlers.patchUpdate) handlers.patchUpdate = runPatchUpdate;
-    if (!handlers.integrityCheck) handlers.integrityCheck = runIntegrityCheck;
-    if (!handlers.integrityRequest) handlers.integrityRequest = sendIntegrityRequest;
-    return handlers;
-}
-
-// The one long-lived thread on which acceptance, patch updates and integrity checks run, one at a
-// time and in arrival order, so that a later message never overtakes an earlier one and news is
-// never held up behind a download.
-struct UpdateWorker {
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<std::function<void()>> jobs;
-    bool busy = false;
-    bool started = false;
-};
-
-UpdateWorker& updateWorker() {
-    // Never destroyed: the detached thread may still wait on it while static destructors run.
-    static auto* worker = new UpdateWorker;
-    return *worker;
-}
-
-void runUpdateWorker() {
-    UpdateWorker& worker = updateWorker();
-    for (;;) {
-        std::function<void()> job;
-        {
-            std::unique_lock lock(worker.lock);
-            worker.changed.wait(lock, [&] { return !worker.jobs.empty(); });
-            job = std::move(worker.jobs.front());
-            worker.jobs.pop_front();
-            worker.busy = true;
-        }
-        try {
-            job();
-        } catch (const std::exception& failure) {
-            platform::diagnose(std::string("Message handler failed: ") + failure.what());
-            platform::endProcess(uncaughtFailureExitCode);
-        }
-        {
-            std::lock_guard lock(worker.lock);
-            worker.busy = false;
-        }
-        worker.changed.notify_all();
-    }
-}
-
-void queueUpdateJob(std::function<void()> job) {
-    UpdateWorker& worker = updateWorker();
-    {
-        std::lock_guard lock(worker.lock);
-        if (!worker.started) {
-            std::thread(runUpdateWorker).detach();
-            worker.started = true;
-        }
-        worker.jobs.push_back(std::move(job));
-    }
-    worker.changed.notify_all();
-}
 
 void sendMessage(const std::string& message) {
     const long sent = platform::sendBytes(launcherState.serverSocket, message.data(), message.size());
@@ -110,9 +29,9 @@ void sendMessage(const std::string& message) {
     if (failures >= maxSendFailures) endOnLostConnection();
 }
 
-// Hands every whole message in `bytes` to dispatchMessage. A message that is not whole yet is
+// Hands every whole message in `bytes` to `receive`. A message that is not whole yet is
 // joined with what arrives within the join window, and otherwise handled as it stands.
-void handleReceivedBytes(std::string bytes) {
+void handleReceivedBytes(std::string bytes, MessageReceiver receive) {
     std::array<char, maxReadSize> buffer;
     while (!bytes.empty()) {
         const auto length = declaredMessageLength(bytes);
@@ -124,10 +43,10 @@ void handleReceivedBytes(std::string bytes) {
                 continue;
             }
             if (got != platform::receiveTimedOut) endOnLostConnection();
-            dispatchMessage(std::move(bytes));
+            receive(std::move(bytes));
             return;
         }
-        dispatchMessage(bytes.substr(0, *length));
+        receive(bytes.substr(0, *length));
         bytes.erase(0, *length);
         // Whatever follows a message without beginning another is padding.
         if (!beginsKnownMessage(bytes)) return;
@@ -136,7 +55,7 @@ void handleReceivedBytes(std::string bytes) {
 
 } // namespace
 
-bool connectToServer(const std::string& address, std::uint16_t port) {
+bool connectToServer(const std::string& address, std::uint16_t port, MessageReceiver receive) {
     switch (platform::connectSocket(launcherState.serverSocket, address, port)) {
     case platform::ConnectResult::connected:
         break;
@@ -151,14 +70,14 @@ bool connectToServer(const std::string& address, std::uint16_t port) {
         return false;
     }
     sendHello();
-    std::thread(receiveLoop).detach();
+    std::thread(receiveLoop, receive).detach();
     // Woken by the acceptance itself rather than by polling, so the window follows it at once.
     while (launcherState.serverAccepted.load() != 1) launcherState.serverAccepted.wait(0);
     return true;
 }
 
-bool connectToServer() {
-    return connectToServer(serverAddress, serverPort);
+bool connectToServer(MessageReceiver receive) {
+    return connectToServer(serverAddress, serverPort, receive);
 }
 
 void sendHello() {
@@ -170,47 +89,13 @@ void sendIntegrityRequest() {
     sendMessage(buildIntegrityRequest());
 }
 
-void receiveLoop() {
+void receiveLoop(MessageReceiver receive) {
     std::array<char, maxReadSize> buffer;
     for (;;) {
         const long got = platform::receiveBytes(launcherState.serverSocket, buffer.data(), buffer.size());
         if (got <= 0) endOnLostConnection();
-        handleReceivedBytes(std::string(buffer.data(), static_cast<std::size_t>(got)));
+        handleReceivedBytes(std::string(buffer.data(), static_cast<std::size_t>(got)), receive);
         platform::sleepMilliseconds(receivePauseMilliseconds);
-    }
-}
-
-void dispatchMessage(std::string message) {
-    const auto code = messageCode(message);
-    if (!code) return;
-    const MessageHandlers handlers = currentHandlers();
-    if (*code == messageHello) {
-        // Test and set in one step: of two acceptances that arrive close together, one runs.
-        std::int32_t expected = 0;
-        if (launcherState.serverAccepted.compare_exchange_strong(expected, 1)) {
-            launcherState.serverAccepted.notify_all();
-            queueUpdateJob(
-                [run = handlers.launcherSelfUpdate, message = std::move(message)] { run(message); });
-        }
-        return;
-    }
-    if (launcherState.serverAccepted.load() != 1) return;
-    switch (*code) {
-    case messageNews:
-        handlers.storeNews(message);
-        break;
-    case messagePatchUpdate:
-        queueUpdateJob(
-            [run = handlers.patchUpdate, request = handlers.integrityRequest, message = std::move(message)] {
-                run(message);
-                request();
-            });
-        break;
-    case messageIntegrity:
-        queueUpdateJob([run = handlers.integrityCheck, message = std::move(message)] { run(message); });
-        break;
-    default:
-        break;
     }
 }
 
@@ -223,15 +108,4 @@ void endOnLostConnection() {
         platform::stopNetworking();
     }
     platform::endProcess(0);
-}
-
-void setMessageHandlers(MessageHandlers handlers) {
-    std::lock_guard lock(handlersLock);
-    installedHandlers = std::move(handlers);
-}
-
-void waitForUpdateWorker() {
-    UpdateWorker& worker = updateWorker();
-    std::unique_lock lock(worker.lock);
-    worker.changed.wait(lock, [&] { return worker.jobs.empty() && !worker.busy; });
 }

@@ -1,7 +1,7 @@
 #include "core/launcher_state.h"
 
+#include "core/downloader.h"
 #include "core/protocol.h"
-#include "update/download.h"
 
 LauncherState launcherState;
 

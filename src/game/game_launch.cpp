@@ -1,10 +1,10 @@
 // Starting the game: the chosen number of clients, half a second apart, then the launcher ends.
 #include "game/game_launch.h"
 
+#include "core/install_folder.h"
 #include "game/game_folder.h"
 #include "platform/dialogs.h"
 #include "platform/process.h"
-#include "update/download.h"
 #include "update/game_guard.h"
 
 namespace {

@@ -3,12 +3,12 @@
 
 #include "core/text_conversion.h"
 
+#include "core/install_folder.h"
 #include "game/game_folder.h"
 #include "platform/display.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/profile.h"
-#include "update/download.h"
 
 #include <array>
 #include <fstream>

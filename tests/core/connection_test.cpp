@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "app/dispatch.h"
 #include "core/connection.h"
 #include "core/launcher_state.h"
 #include "core/protocol.h"
@@ -65,7 +66,7 @@ runReceiveScenario(std::int32_t accepted,
         serverSide(server, recorder);
         server.closeConnection();
     }).detach();
-    receiveLoop();
+    receiveLoop(dispatchMessage);
     std::_Exit(5); // the receive loop never returns
 }
 
@@ -196,7 +197,7 @@ TEST_F(ConnectionDeathTest, connecting_sends_the_hello_and_returns_once_accepted
                 require(launcherState.serverAccepted == 0, "not accepted before the answer");
                 server.send(message(1001, "\x04true"));
             }).detach();
-            require(connectToServer("127.0.0.1", server.port()), "connectToServer returned false");
+            require(connectToServer("127.0.0.1", server.port(), dispatchMessage), "connectToServer returned false");
             requireEvents(recorder, {"accept:\x04true"});
             server.closeConnection();
             for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
@@ -207,8 +208,8 @@ TEST_F(ConnectionDeathTest, connecting_sends_the_hello_and_returns_once_accepted
 TEST(ConnectToServer, an_address_that_is_not_dotted_ipv4_fails_without_closing_the_socket) {
     launcherState.serverSocket = platform::createTcpSocket();
     ASSERT_NE(launcherState.serverSocket, platform::invalidSocket);
-    EXPECT_FALSE(connectToServer("game.example", 9538));
-    EXPECT_FALSE(connectToServer("300.1.2.3", 9538));
+    EXPECT_FALSE(connectToServer("game.example", 9538, dispatchMessage));
+    EXPECT_FALSE(connectToServer("300.1.2.3", 9538, dispatchMessage));
     EXPECT_NE(launcherState.serverSocket, platform::invalidSocket);
     platform::closeSocket(launcherState.serverSocket);
     launcherState.serverSocket = platform::invalidSocket;
@@ -222,7 +223,7 @@ TEST(ConnectToServer, a_refused_connection_fails_and_closes_the_socket) {
     }
     launcherState.serverSocket = platform::createTcpSocket();
     ASSERT_NE(launcherState.serverSocket, platform::invalidSocket);
-    EXPECT_FALSE(connectToServer("127.0.0.1", port));
+    EXPECT_FALSE(connectToServer("127.0.0.1", port, dispatchMessage));
     EXPECT_EQ(launcherState.serverSocket, platform::invalidSocket);
 }
 

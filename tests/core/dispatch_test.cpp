@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <thread>
 
+#include "app/dispatch.h"
 #include "core/connection.h"
 #include "core/launcher_state.h"
 #include "message_recorder.h"

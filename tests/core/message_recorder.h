@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../support/server_messages.h"
+#include "app/dispatch.h"
 #include "core/connection.h"
 
 using dltest::message;

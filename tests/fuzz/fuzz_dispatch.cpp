@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dispatch.h"
 #include "core/connection.h"
 #include "core/launcher_state.h"
 #include "core/protocol.h"

@@ -1,10 +1,11 @@
 // The entry point's body: the launcher's own digest, the server connection and its acceptance,
 // the window, the interface thread, and then the window's message pump for good.
-#include "core/startup.h"
+#include "app/startup.h"
 
 #include <exception>
 #include <thread>
 
+#include "app/dispatch.h"
 #include "core/connection.h"
 #include "core/file_digest.h"
 #include "core/launcher_state.h"
@@ -56,7 +57,7 @@ int runLauncher() {
         platform::stopNetworking();
         return reportCannotConnect();
     }
-    if (!connectToServer()) return reportCannotConnect();
+    if (!connectToServer(dispatchMessage)) return reportCannotConnect();
     removeOldLaunchers();
     if (!createLauncherWindow()) return 0;
     std::thread(runInterfaceThread).detach();

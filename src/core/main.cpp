@@ -1,3 +1,0 @@
-#include "core/startup.h"
-
-int main() { return runLauncher(); }
