@@ -1,12 +1,14 @@
 // Downloads from the update server: making room for the target, fetching, and the progress sink.
 #include "update/download.h"
 
+#include <filesystem>
 #include <mutex>
 #include <set>
 
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/process.h"
+#include "update/release_signature.h"
 
 namespace {
 
@@ -77,11 +79,12 @@ bool prepareFileForDownload(const std::string& path) {
     return false;
 }
 
-void downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
-    if (!prepareFileForDownload(path)) {
-        platform::diagnose(prepareFailedText + path);
-        return;
-    }
+namespace {
+
+// Downloads into a temporary beside `path`; `accept` decides whether it replaces `path`.
+bool downloadReplacing(const std::string& url, const std::string& path, Downloader& sink,
+                       const std::string& baseUrl, const std::string& relativePath,
+                       const AcceptDownload& accept) {
     const TemporaryName temporary(path);
     // A leftover of a launcher that ended mid-download.
     platform::deleteFile(temporary.path());
@@ -92,11 +95,48 @@ void downloadFile(const std::string& url, const std::string& path, Downloader& s
         platform::downloadToFile(url, temporary.path(), [&sink](std::uint64_t received, std::uint64_t total) {
             sink.onProgress(received, total);
         });
-    if (result == 0 && !platform::replaceFile(temporary.path(), path)) result = unwritableCode;
     if (result != 0) {
         platform::deleteFile(temporary.path());
         platform::diagnose(downloadFailedText + url + downloadCodeText + std::to_string(result));
+        return false;
     }
+    std::error_code error;
+    const auto size = std::filesystem::file_size(temporary.path(), error);
+    const FetchedFile fetched{temporary.path(), relativePath, error ? 0 : size, {}};
+    if (!relativePath.empty() && !verifyReleaseSignature(baseUrl, fetched)) {
+        platform::deleteFile(temporary.path());
+        return false;
+    }
+    if (accept && !accept(fetched)) {
+        platform::deleteFile(temporary.path());
+        return false;
+    }
+    if (!prepareFileForDownload(path)) {
+        platform::deleteFile(temporary.path());
+        platform::diagnose(prepareFailedText + path);
+        return false;
+    }
+    if (!platform::replaceFile(temporary.path(), path)) {
+        platform::deleteFile(temporary.path());
+        platform::diagnose(downloadFailedText + url + downloadCodeText + std::to_string(unwritableCode));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+bool downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
+    return downloadReplacing(url, path, sink, {}, {}, {});
+}
+
+std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath) {
+    return baseUrl + relativePath;
+}
+
+bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
+                     Downloader& sink, const AcceptDownload& accept) {
+    return downloadReplacing(updateFileUrl(baseUrl, relativePath), path, sink, baseUrl, relativePath, accept);
 }
 
 bool createParentFolder(const std::string& path) {

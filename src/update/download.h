@@ -1,6 +1,8 @@
 // Downloads from the update server and the file routines the whole update engine uses.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "core/downloader.h"
@@ -8,7 +10,26 @@
 
 // True when nothing is left at `path`.
 bool prepareFileForDownload(const std::string& path);
-// Fetches `url` into `path`; failures are diagnostics only, callers look at the file.
-void downloadFile(const std::string& url, const std::string& path, Downloader& sink);
+// Fetches `url` into `path`; failures are diagnostics only. True when the file is in place.
+bool downloadFile(const std::string& url, const std::string& path, Downloader& sink);
+
+// A complete download, still under its temporary name beside its target.
+struct FetchedFile {
+    std::string temporaryPath;
+    std::string relativePath; // below the update URL, as published (not percent-encoded)
+    std::uint64_t size = 0;
+    std::string sha256; // lowercase hex, filled while the file streams in when signatures are required
+};
+// Says whether a complete download may replace its target. A refused file is removed and counts
+// as a failed download; the target stays as it was.
+using AcceptDownload = std::function<bool(const FetchedFile&)>;
+
+// The address of a file on the update server: `baseUrl` (ending with '/') and the published path.
+std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath);
+// Fetches a file of the update server into `path`. The download replaces `path` only once it is
+// complete, signed where this build requires signatures, and accepted by `accept`; otherwise
+// `path` stays as it was. True when the new file is in place.
+bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
+                     Downloader& sink, const AcceptDownload& accept = {});
 // Creates the one folder that holds `path`; true when it exists afterwards.
 bool createParentFolder(const std::string& path);

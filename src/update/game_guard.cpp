@@ -45,10 +45,10 @@ bool closeGame() {
     return terminated;
 }
 
-void guardedDownload(const std::string& url, const std::string& path, Downloader& sink) {
+bool guardedDownload(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
+                     Downloader& sink, const AcceptDownload& accept) {
     if (!isGameRunning()) {
-        downloadFile(url, path, sink);
-        return;
+        return fetchUpdateFile(baseUrl, relativePath, path, sink, accept);
     }
     const auto answer = platform::showMessageBox(warningCaption, warningText, platform::DialogButtons::yesNo,
                                                  platform::DialogIcon::warning);
@@ -56,8 +56,7 @@ void guardedDownload(const std::string& url, const std::string& path, Downloader
         if (closeGame()) {
             platform::sleepMilliseconds(closePauseMs);
             if (!isGameRunning()) {
-                downloadFile(url, path, sink);
-                return;
+                return fetchUpdateFile(baseUrl, relativePath, path, sink, accept);
             }
         }
         platform::showMessageBox(errorCaption, errorText, platform::DialogButtons::ok,
@@ -67,4 +66,5 @@ void guardedDownload(const std::string& url, const std::string& path, Downloader
                                  platform::DialogIcon::information);
     }
     platform::diagnose(stillRunningDiagnostic);
+    return false;
 }

@@ -3,10 +3,13 @@
 
 #include <string>
 
-class Downloader;
+#include "update/download.h"
 
 inline constexpr const char* gameExecutableName = "Halcyra.exe";
 
 bool isGameRunning();
 bool closeGame();
-void guardedDownload(const std::string& url, const std::string& path, Downloader& sink);
+// Fetches a file of the update server (as fetchUpdateFile) once the game is not running; false
+// when it is not in place afterwards.
+bool guardedDownload(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
+                     Downloader& sink, const AcceptDownload& accept = {});

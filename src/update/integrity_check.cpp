@@ -141,7 +141,7 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
         }
         createParentFolder(localPath);
         setStatusText("Downloading " + entry.name + " file.");
-        guardedDownload(baseUrl + repairFolder + entry.downloadPath, localPath, downloader);
+        guardedDownload(baseUrl, std::string(repairFolder) + entry.downloadPath, localPath, downloader);
         if (isAccepted(fileDigest(localPath), entry.acceptedDigests)) {
             ++okCount;
             continue;

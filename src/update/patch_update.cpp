@@ -122,9 +122,8 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
 
         setUpdatePhase(patchingPhase);
         const std::string archivePath = folder + downloadsFolderName + "/" + token + archiveSuffix;
-        const std::string url = baseUrl + patchesPath + token + archiveSuffix;
         setStatusText(downloadingStatusText + token + "/" + lastToken);
-        guardedDownload(url, archivePath, downloader);
+        guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath, downloader);
         if (extractArchive(archivePath, folder)) platform::deleteFile(archivePath);
         setGameVersion(token);
         reached = *version;

@@ -90,7 +90,7 @@ class GameGuard : public ::testing::Test {
     }
     void guardedCapturing() {
         ::testing::internal::CaptureStderr();
-        guardedDownload(server->url("file.dat"), target, sink);
+        guardedDownload(server->url(""), "file.dat", target, sink);
         diagnostics = ::testing::internal::GetCapturedStderr();
     }
 
@@ -192,7 +192,7 @@ TEST_F(GameGuard, each_refused_file_asks_again) {
     answers = {DialogAnswer::no, DialogAnswer::no, DialogAnswer::no};
     ::testing::internal::CaptureStderr();
     for (const char* name : {"a.dat", "b.dat", "c.dat"})
-        guardedDownload(server->url(name), folder.file(name), sink);
+        guardedDownload(server->url(""), name, folder.file(name), sink);
     diagnostics = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox, warningBox, cancelledBox, warningBox,
                                                cancelledBox}));
