@@ -100,6 +100,7 @@ constexpr const char* retryUnitText = " ms";
 
 std::mutex pauseLock;
 std::function<void(int)> retryPause;
+std::atomic<bool> alwaysHash{false};
 
 void pauseBeforeRetry(int milliseconds) {
     std::function<void(int)> pause;
@@ -211,7 +212,7 @@ bool downloadReplacing(const std::string& url, const std::string& path, Download
     attempts.url = url;
     attempts.part = temporary.path();
     attempts.resumable = temporary.path() == path + ".part";
-    attempts.hashing = signaturesRequired();
+    attempts.hashing = alwaysHash.load() || signaturesRequired();
     // A leftover of another download of this target that this one cannot resume.
     if (!attempts.resumable) forgetPart(temporary.path());
     // Should the process end mid-transfer (a lost connection, the close button), a part that can
@@ -274,6 +275,10 @@ bool isUnreserved(unsigned char c) {
 void setDownloadRetryPause(std::function<void(int milliseconds)> pause) {
     std::lock_guard lock(pauseLock);
     retryPause = std::move(pause);
+}
+
+void setDownloadHashingForTests(bool always) {
+    alwaysHash = always;
 }
 
 bool downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
