@@ -188,6 +188,33 @@ class DownloadFile : public ::testing::Test {
             ++count;
         return count;
     }
+    // Runs downloadFile of `relative` (a stalling answer) in a child process that ends once a
+    // quarter MiB has arrived: killed, or through endProcess. The child's wait status.
+    int endMidDownload(const std::string& relative, bool killed) {
+        const pid_t child = fork();
+        if (child == 0) {
+            std::thread watcher([this, killed] {
+                std::error_code error;
+                while (std::filesystem::file_size(target + ".part", error) < 256 * 1024 || error ||
+                       (validators && !std::filesystem::exists(target + ".part.resume")))
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                if (killed) kill(getpid(), SIGKILL);
+                platform::endProcess(0);
+            });
+            watcher.detach();
+            downloadFile(server->url(relative), target, sink);
+            _exit(3); // the stalled transfer never ends by itself
+        }
+        int status = -1;
+        for (int waited = 0; child > 0 && waited < 3000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (child > 0 && status == -1) {
+            kill(child, SIGKILL);
+            waitpid(child, nullptr, 0);
+            ADD_FAILURE() << "the child never reached a quarter of the download";
+        }
+        return status;
+    }
     // Nothing under the target's name and no temporary left beside it.
     void expectNothingLeft() {
         EXPECT_FALSE(std::filesystem::exists(target));
@@ -433,30 +460,9 @@ TEST_F(ResumedDownload, launcher_ended_mid_download_resumes_at_its_next_start) {
         std::filesystem::remove(target);
         const std::string relative =
             std::string("patch.zip?fault=stall*1&run=") + (killed ? "killed" : "ended");
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            std::thread watcher([this, killed] {
-                while (!std::filesystem::exists(target + ".part.resume") ||
-                       std::filesystem::file_size(target + ".part") < 256 * 1024)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-                if (killed) kill(getpid(), SIGKILL);
-                platform::endProcess(0);
-            });
-            watcher.detach();
-            downloadFile(server->url(relative), target, sink);
-            _exit(3); // the stalled transfer never ends by itself
-        }
-        int status = 0;
-        for (int waited = 0; waited < 3000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (kill(child, 0) == 0) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            FAIL() << "the child never reached half of the download";
-        }
+        const int status = endMidDownload(relative, killed);
         EXPECT_TRUE(killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_TRUE(std::filesystem::exists(target + ".part.resume")) << killed;
+        ASSERT_TRUE(std::filesystem::exists(target + ".part.resume")) << killed;
         const auto kept = std::filesystem::file_size(target + ".part");
 
         ASSERT_TRUE(download(relative)) << diagnostics;
@@ -469,27 +475,7 @@ TEST_F(ResumedDownload, launcher_ended_mid_download_resumes_at_its_next_start) {
 
 // Without a validator there is nothing to resume: a process ending mid-download leaves no part.
 TEST_F(DownloadFile, launcher_ended_mid_download_leaves_no_part_the_server_cannot_name) {
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        std::thread watcher([this] {
-            while (!std::filesystem::exists(target + ".part") ||
-                   std::filesystem::file_size(target + ".part") < 256 * 1024)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            platform::endProcess(0);
-        });
-        watcher.detach();
-        downloadFile(server->url("patch.zip?fault=stall"), target, sink);
-        _exit(3);
-    }
-    int status = 0;
-    for (int waited = 0; waited < 3000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (kill(child, 0) == 0) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "the child never reached half of the download";
-    }
+    const int status = endMidDownload("patch.zip?fault=stall", false);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     expectNothingLeft();
 }
