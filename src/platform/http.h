@@ -51,7 +51,8 @@ struct DownloadRequest {
     std::uint64_t maximumBytes = 0;
     std::uint64_t maximumUnannouncedBytes = 0; // when the answer gives no length
     DownloadProgress progress;
-    // Called once the final answer is a success, before its body; false abandons the transfer.
+    // Called on the downloading thread once the final answer is a success, before its body, when
+    // the file already holds only what is kept; false abandons the transfer.
     std::function<bool(const DownloadAnswer&)> started;
     // Every body byte, in order, as it is written; false abandons the transfer.
     std::function<bool(const char* data, std::size_t size)> body;
@@ -72,7 +73,9 @@ struct DownloadResult {
     bool transient = false;
     int retryAfterSeconds = -1; // the failed answer's Retry-After in seconds form, -1 if none
     DownloadAnswer answer;      // the success answer, when one began
-    std::uint64_t size = 0;     // bytes in the file at the end (complete file on success)
+    // Bytes in the file at the end (the complete file on success). What arrived before a failure
+    // stays in the file; when no success answer began, a kept part is left untouched.
+    std::uint64_t size = 0;
 };
 
 DownloadResult downloadToFile(const DownloadRequest& request);
