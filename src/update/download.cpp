@@ -42,7 +42,8 @@ constexpr int unwritableCode = -1;
 
 // A download goes to a file beside its target and replaces the target only when complete, so an
 // interrupted transfer never leaves a truncated file under the target's name. Two downloads of
-// the same target at once (two patch lists in flight) each get their own temporary.
+// the same target at once (two patch lists in flight) each get their own temporary; only the
+// first, plain "<target>.part", is ever kept for resuming.
 class TemporaryName {
   public:
     explicit TemporaryName(const std::string& target) {
