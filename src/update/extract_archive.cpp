@@ -99,11 +99,19 @@ EntryFacts entryFacts(zip_t* archive, zip_uint64_t index, const std::string& nam
     return facts;
 }
 
-bool isRootVersionFile(std::string name) {
-    for (char& c : name)
-        if (c == '\\') c = '/';
-    while (name.starts_with("./")) name.erase(0, 2);
-    return platform::equalsIgnoringAsciiCase(name, versionFileName);
+// However the name is spelled ("version.dat", ".\\VERSION.DAT", ".//version.dat").
+bool isRootVersionFile(const std::string& name) {
+    std::vector<std::string> parts(1);
+    for (char c : name) {
+        if (c != '/' && c != '\\') {
+            parts.back() += c;
+        } else if (!parts.back().empty()) {
+            parts.emplace_back();
+        }
+    }
+    std::erase_if(parts, [](const std::string& part) { return part.empty() || part == "."; });
+    return parts.size() == 1 && name.back() != '/' && name.back() != '\\' &&
+           platform::equalsIgnoringAsciiCase(parts.front(), versionFileName);
 }
 
 std::string withoutFinalSeparators(std::string path) {
@@ -278,20 +286,22 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder) {
 
     const std::vector<bool> overlapping = overlappingSpans(*spans);
     Extraction run{archive.get(), targetFolder, {}};
-    std::vector<std::size_t> versionFiles;
+    // Of several spellings of it, the last would be the one left on disk: only that one is written.
+    std::optional<std::size_t> versionFile;
     for (std::size_t i = 0; i < stats.size(); ++i) {
         if (!stats[i]) continue;
         if (isRootVersionFile(stats[i]->name)) {
-            versionFiles.push_back(i);
+            versionFile = i;
             continue;
         }
         if (!extractEntry(run, i, *stats[i], overlapping[i])) hadErrors = true;
     }
-    if (hadErrors && !versionFiles.empty()) platform::diagnose(versionKeptText);
-    if (!hadErrors)
-        for (const std::size_t i : versionFiles)
-            if (!extractEntry(run, i, *stats[i], overlapping[i])) hadErrors = true;
-
+    if (versionFile) {
+        if (hadErrors)
+            platform::diagnose(versionKeptText);
+        else if (!extractEntry(run, *versionFile, *stats[*versionFile], overlapping[*versionFile]))
+            hadErrors = true;
+    }
     if (hadErrors) {
         platform::diagnose(completedWithErrorsText);
         return false;
