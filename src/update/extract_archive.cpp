@@ -1,21 +1,20 @@
 // Lays the entries of a patch archive over the installation folder.
 //
-// Every entry is tried, whatever happened to the ones before it. A replaced file keeps its
-// read-only, hidden and system marks. An entry is written to a temporary file (".extracting-*")
-// beside its target, checked, given its marks, and only then renamed over the old file: the old
-// file is never deleted first, so a damaged entry, a full disk or an ended process leaves it as it
-// was (and at most a temporary, which the next start removes). A link in the installation is
-// replaced by the new file, never written or re-marked through; links on the way to a file (a
-// data folder moved to another disk) are followed. version.dat at the archive's root is written
-// last and only when every other entry was: otherwise the installed version stays and the next
-// start fetches the archive again.
-//
-// A hostile archive cannot fill the disk or reach outside: one whose declared sizes do not fit the
-// free space is refused before anything is written; the archive is opened with libzip's
-// consistency checks; entries whose bytes overlap another entry's, entries that would write more
-// than their declared size, and names that are absolute or climb out of the target are refused;
-// names never create links. Each folder is listed once per extraction, so the time grows with the
-// number of entries, not with its square.
+// [X] every entry is tried, whatever happened to the ones before it
+// [X] an entry is written to a temporary file (".extracting-*") beside its target, checked, given
+//     the replaced file's read-only, hidden and system marks, and only then renamed over the old
+//     file, which is never deleted first: a damaged entry, a full disk or an ended process leaves
+//     it as it was (the temporary is removed when the process ends, or else at the next start)
+// [X] version.dat at the archive's root is written last, and only when every other entry was;
+//     otherwise the installed version stays and the next start fetches the archive again
+// [X] a link in the installation is replaced by the new file, never written or marked through;
+//     links on the way to a file (a data folder moved to another disk) are followed
+// [X] an archive whose declared sizes do not fit the free space is refused before anything is
+//     written; it is opened with libzip's consistency checks; entries whose bytes overlap another
+//     entry's, that would write more than their declared size, or whose names are absolute or
+//     climb out of the target are refused; names never create links
+// [X] each folder is listed once per extraction: the time grows with the number of entries
+// [ ] entries that libzip cannot decode (Deflate64, encryption) fail; nothing decodes them
 #include "update/extract_archive.h"
 
 #include <atomic>
@@ -177,6 +176,9 @@ bool writeEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, con
         return false;
     }
     auto& [temporaryPath, file] = *temporary;
+    // A process that ends meanwhile (the server connection lost) leaves no half-written copy; by
+    // value, as the step may run after this routine has renamed the file and returned.
+    const platform::EndStep removeOnEnd([name = temporaryPath] { platform::deleteFile(name); });
     bool written = copyEntry(run.archive, index, stat.size, file.get(), run.buffer);
     // Closing reports the last write-back error (a full disk) when buffering hid it.
     if (std::fclose(file.release()) != 0) written = false;
