@@ -9,6 +9,8 @@
 // [X] names from the server or an archive: '\' becomes '/', and each component is matched to an
 //     existing entry without regard to case, as Windows and Wine would
 // [X] free space of a folder's file system for an unprivileged writer (GetDiskFreeSpaceEx)
+// [X] links: folders on the way to a path are followed (a data folder moved to another disk), but
+//     attributes are those of the last component itself and replacing it replaces the link
 #pragma once
 
 #include <cstdint>
@@ -27,9 +29,11 @@ inline constexpr std::uint32_t attributeSystem = 0x4;
 inline constexpr std::uint32_t attributeDirectory = 0x10;
 inline constexpr std::uint32_t attributeNormal = 0x80;
 
-// Nothing when nothing exists at `path`.
+// Nothing when nothing exists at `path`. A link's attributes are its own (it has none), never
+// those of the file it points to.
 std::optional<std::uint32_t> fileAttributes(const std::string& path);
-// attributeNormal clears read-only, hidden and system.
+// attributeNormal clears read-only, hidden and system. Never acts through a link: on a link only
+// attributeNormal succeeds, and changes nothing.
 bool setFileAttributes(const std::string& path, std::uint32_t attributes);
 
 enum class DeleteResult { deleted, notFound, busy, failed };
@@ -50,6 +54,9 @@ bool createFolder(const std::string& path);
 bool moveFileNoReplace(const std::string& from, const std::string& to);
 // Atomically replaces `to` (used to put a completed download in place).
 bool replaceFile(const std::string& from, const std::string& to);
+// replaceFile, tried again while `to` is busy (as deleteFileRetrying); `to` stays as it was until
+// the rename, and a link at `to` is itself replaced. `deleted` means replaced.
+DeleteOutcome replaceFileRetrying(const std::string& from, const std::string& to, int attempts, int pauseMs);
 bool makeExecutable(const std::string& path);
 // Bytes this process may still write on the file system that holds `folder`; nothing when it
 // cannot be had.

@@ -1,41 +1,69 @@
 // Lays the entries of a patch archive over the installation folder.
 //
-// Every entry is tried, whatever happened to the ones before it. A replaced file keeps its
-// read-only, hidden and system marks. An entry is written to a temporary file beside its target
-// and renamed into place only when complete, so a full disk or a damaged entry never leaves a
-// truncated file under a game file's name. Entries whose names are absolute or climb out of the
-// target folder are refused: an archive from the network must not write anywhere else.
+// [X] every entry is tried, whatever happened to the ones before it
+// [X] an entry is written to a temporary file (".extracting-*") beside its target, checked, given
+//     the replaced file's read-only, hidden and system marks, and only then renamed over the old
+//     file, which is never deleted first: a damaged entry, a full disk or an ended process leaves
+//     it as it was (the temporary is removed when the process ends, or else at the next start)
+// [X] version.dat at the archive's root is written last, and only when every other entry was;
+//     otherwise the installed version stays and the next start fetches the archive again
+// [X] a link in the installation is replaced by the new file, never written or marked through;
+//     links on the way to a file (a data folder moved to another disk) are followed
+// [X] an archive whose declared sizes do not fit the free space is refused before anything is
+//     written; it is opened with libzip's consistency checks; entries whose bytes overlap another
+//     entry's, that would write more than their declared size, or whose names are absolute or
+//     climb out of the target are refused; names never create links
+// [X] each folder is listed once per extraction: the time grows with the number of entries
+// [ ] entries that libzip cannot decode (Deflate64, encryption) fail; nothing decodes them
 #include "update/extract_archive.h"
 
 #include <atomic>
-#include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <optional>
-#include <string>
+#include <mutex>
 #include <vector>
 #include <zip.h>
 
 #include "platform/files.h"
 #include "platform/process.h"
+#include "update/folder_names.h"
+#include "update/zip_layout.h"
 
 namespace {
 
 constexpr const char* openFailedText = "Failed to open archive: ";
 constexpr const char* statFailedText = "Failed to get file stat at index: ";
-constexpr const char* attributesFailedText = "Failed to remove attributes for: ";
 constexpr const char* deleteFailedText = "Failed to delete file: ";
 constexpr const char* extractFailedText = "Failed to extract: ";
 constexpr const char* completedWithErrorsText = "Extraction completed with errors";
+constexpr const char* noRoomText = "Not enough free space to extract ";
+constexpr const char* overlapText = "Refusing entry whose data overlaps another entry: ";
+constexpr const char* versionKeptText = "Not writing version.dat: the archive did not apply completely";
+constexpr const char* versionFileName = "version.dat";
 
 constexpr std::uint32_t rememberedBits =
     platform::attributeReadOnly | platform::attributeHidden | platform::attributeSystem;
-constexpr int deleteAttempts = 3;
-constexpr int deleteRetryPauseMs = 100;
+constexpr int replaceAttempts = 3;
+constexpr int replaceRetryPauseMs = 100;
 // Large enough that writing costs few system calls, small enough to stay far below the memory
 // a launcher may use.
 constexpr std::size_t copyBufferSize = 1 << 20;
 constexpr std::uint32_t unixExecuteBits = 0111;
+// Room kept beyond the declared sizes: each file may take a block more than its size, and the
+// system and the game still need some space afterwards.
+constexpr std::uint64_t blockPerFile = 4096;
+constexpr std::uint64_t spareBytes = 16u << 20;
+
+std::mutex probeLock;
+FreeSpaceProbe freeSpaceProbe;
+
+std::optional<std::uint64_t> freeSpaceOf(const std::string& folder) {
+    {
+        std::lock_guard lock(probeLock);
+        if (freeSpaceProbe) return freeSpaceProbe(folder);
+    }
+    return platform::freeSpace(folder);
+}
 
 struct ArchiveCloser {
     void operator()(zip_t* archive) const { zip_discard(archive); }
@@ -70,40 +98,29 @@ EntryFacts entryFacts(zip_t* archive, zip_uint64_t index, const std::string& nam
     return facts;
 }
 
+// However the name is spelled ("version.dat", ".\\VERSION.DAT", ".//version.dat").
+bool isRootVersionFile(const std::string& name) {
+    std::vector<std::string> parts(1);
+    for (char c : name) {
+        if (c != '/' && c != '\\') {
+            parts.back() += c;
+        } else if (!parts.back().empty()) {
+            parts.emplace_back();
+        }
+    }
+    std::erase_if(parts, [](const std::string& part) { return part.empty() || part == "."; });
+    return parts.size() == 1 && name.back() != '/' && name.back() != '\\' &&
+           platform::equalsIgnoringAsciiCase(parts.front(), versionFileName);
+}
+
 std::string withoutFinalSeparators(std::string path) {
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
     return path;
 }
 
-// Every folder on the way to `folder`, from the top down; existing ones are the normal case.
-void createFolderChain(const std::string& folder) {
-    for (std::size_t i = 1; i < folder.size(); ++i)
-        if (folder[i] == '/') platform::createFolder(folder.substr(0, i));
-    platform::createFolder(folder);
-}
-
 std::string parentOf(const std::string& path) {
     const auto separator = path.find_last_of('/');
     return separator == std::string::npos ? std::string() : path.substr(0, separator);
-}
-
-// Clears the marks that stop a delete and removes the old file. Returns the remembered marks, or
-// nothing when the entry must be skipped (the diagnostic is written).
-std::optional<std::uint32_t> clearWayFor(const std::string& path) {
-    const auto attributes = platform::fileAttributes(path);
-    if (!attributes) return 0u;
-    const std::uint32_t remembered = *attributes & rememberedBits;
-    if (remembered != 0 && !platform::setFileAttributes(path, platform::attributeNormal)) {
-        platform::diagnose(attributesFailedText + path);
-        return std::nullopt;
-    }
-    const platform::DeleteOutcome outcome =
-        platform::deleteFileRetrying(path, deleteAttempts, deleteRetryPauseMs);
-    if (outcome.result == platform::DeleteResult::deleted ||
-        outcome.result == platform::DeleteResult::notFound)
-        return remembered;
-    platform::diagnose(deleteFailedText + path + " Error: " + std::to_string(outcome.errorCode));
-    return std::nullopt;
 }
 
 // A new, empty file beside `path` that no other extraction can be writing.
@@ -113,44 +130,129 @@ std::optional<std::pair<std::string, FileHandle>> createTemporaryBeside(const st
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string name = (folder.empty() ? std::string() : folder + "/") + ".extracting-" +
                                  std::to_string(counter.fetch_add(1)) + ".tmp";
-        // "x": never open a file that is already there.
+        // "x": never open a file that is already there, nor follow a link someone put there.
         if (std::FILE* file = std::fopen(name.c_str(), "wbx")) return std::make_pair(name, FileHandle(file));
     }
     return std::nullopt;
 }
 
-bool copyEntry(zip_t* archive, zip_uint64_t index, std::FILE* file, std::vector<char>& buffer) {
+// Copies exactly the entry's declared size: a stream that runs longer (a bomb with a small
+// declared size) is cut off as soon as it does, one that ends early fails.
+bool copyEntry(zip_t* archive, zip_uint64_t index, std::uint64_t declaredSize, std::FILE* file,
+               std::vector<char>& buffer) {
     EntryHandle entry(zip_fopen_index(archive, index, 0));
     if (!entry) return false;
     std::setvbuf(file, nullptr, _IONBF, 0);
+    std::uint64_t written = 0;
     for (;;) {
         // libzip checks the entry's checksum when the last bytes are read, and fails the read.
         const zip_int64_t got = zip_fread(entry.get(), buffer.data(), buffer.size());
         if (got < 0) return false;
-        if (got == 0) return true;
-        if (std::fwrite(buffer.data(), 1, static_cast<std::size_t>(got), file) !=
-            static_cast<std::size_t>(got))
-            return false;
+        if (got == 0) return written == declaredSize;
+        const auto count = static_cast<std::uint64_t>(got);
+        if (count > declaredSize - written) return false;
+        if (std::fwrite(buffer.data(), 1, static_cast<std::size_t>(count), file) != count) return false;
+        written += count;
     }
 }
 
-// Writes the entry to a temporary file and renames it to `path` only when all of it is there.
-bool writeEntry(zip_t* archive, zip_uint64_t index, const zip_stat_t& stat, const EntryFacts& facts,
-                const std::string& path, std::vector<char>& buffer) {
+struct Extraction {
+    zip_t* archive;
+    std::string targetFolder;
+    FolderNames names;
+    std::vector<char> buffer = std::vector<char>(copyBufferSize);
+};
+
+// Writes the entry to a temporary file and renames it over `path` only when all of it is there.
+bool writeEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, const EntryFacts& facts,
+                const FolderNames::Resolved& target, const std::string& path) {
+    // Marks of the replaced file itself; a link has none, so nothing is read or changed through it.
+    std::uint32_t remembered = 0;
+    if (target.existed) remembered = platform::fileAttributes(path).value_or(0) & rememberedBits;
+
     auto temporary = createTemporaryBeside(path);
-    if (!temporary) return false;
+    if (!temporary) {
+        platform::diagnose(extractFailedText + path);
+        return false;
+    }
     auto& [temporaryPath, file] = *temporary;
-    bool written = copyEntry(archive, index, file.get(), buffer);
+    // A process that ends meanwhile (the server connection lost) leaves no half-written copy; by
+    // value, as the step may run after this routine has renamed the file and returned.
+    const platform::EndStep removeOnEnd([name = temporaryPath] { platform::deleteFile(name); });
+    bool written = copyEntry(run.archive, index, stat.size, file.get(), run.buffer);
     // Closing reports the last write-back error (a full disk) when buffering hid it.
     if (std::fclose(file.release()) != 0) written = false;
-    if (written && facts.isExecutable) platform::makeExecutable(temporaryPath);
-    if (written && (stat.valid & ZIP_STAT_MTIME)) platform::setModificationTime(temporaryPath, stat.mtime);
-    if (written && platform::replaceFile(temporaryPath, path)) return true;
+    if (!written) {
+        platform::deleteFile(temporaryPath);
+        platform::diagnose(extractFailedText + path);
+        return false;
+    }
+    if (facts.isExecutable) platform::makeExecutable(temporaryPath);
+    if (stat.valid & ZIP_STAT_MTIME) platform::setModificationTime(temporaryPath, stat.mtime);
+    // The marks go on the new file before it takes the old one's place.
+    if (remembered != 0) platform::setFileAttributes(temporaryPath, platform::attributeNormal | remembered);
+
+    const auto outcome =
+        platform::replaceFileRetrying(temporaryPath, path, replaceAttempts, replaceRetryPauseMs);
+    if (outcome.result == platform::DeleteResult::deleted) {
+        run.names.noteCreated(path);
+        return true;
+    }
     platform::deleteFile(temporaryPath);
+    if (target.existed)
+        platform::diagnose(deleteFailedText + path + " Error: " + std::to_string(outcome.errorCode));
+    else
+        platform::diagnose(extractFailedText + path);
+    return false;
+}
+
+bool extractEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, bool overlaps) {
+    const std::string name = stat.name;
+    if (!platform::isContainedRelativePath(name)) {
+        platform::diagnose(extractFailedText + name);
+        return false;
+    }
+    if (overlaps) {
+        platform::diagnose(overlapText + name);
+        return false;
+    }
+    const EntryFacts facts = entryFacts(run.archive, index, name);
+    const FolderNames::Resolved target = run.names.resolve(run.targetFolder, name);
+    const std::string fullPath = withoutFinalSeparators(target.path);
+    if (facts.isFolder) {
+        // All levels, so an archive that lists only "a/b/" still gives the empty folder.
+        run.names.createFolders(fullPath);
+        return true;
+    }
+    const std::string parent = parentOf(fullPath);
+    if (!parent.empty()) run.names.createFolders(parent);
+    return writeEntry(run, index, stat, facts, target, fullPath);
+}
+
+// The declared sizes, with a block per file and some spare, against the free space; an unknown
+// free space lets the extraction go on (a full disk then fails entry by entry, safely).
+bool fitsOnDisk(const std::string& archivePath, const std::string& folder,
+                const std::vector<std::optional<zip_stat_t>>& stats) {
+    std::uint64_t needed = spareBytes;
+    for (const auto& stat : stats) {
+        if (!stat) continue;
+        const std::uint64_t size = (stat->valid & ZIP_STAT_SIZE) ? stat->size : 0;
+        const std::uint64_t add = size > UINT64_MAX - blockPerFile ? UINT64_MAX : size + blockPerFile;
+        needed = add > UINT64_MAX - needed ? UINT64_MAX : needed + add;
+    }
+    const auto available = freeSpaceOf(folder.empty() ? "." : folder);
+    if (!available || needed <= *available) return true;
+    platform::diagnose(noRoomText + archivePath + ": " + std::to_string(needed) + " bytes needed, " +
+                       std::to_string(*available) + " free");
     return false;
 }
 
 } // namespace
+
+void setFreeSpaceProbe(FreeSpaceProbe probe) {
+    std::lock_guard lock(probeLock);
+    freeSpaceProbe = std::move(probe);
+}
 
 bool extractArchive(const std::string& archivePath, std::string targetFolder) {
     if (!targetFolder.empty() && targetFolder.back() != '/' && targetFolder.back() != '\\')
@@ -158,54 +260,50 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder) {
     if (!targetFolder.empty() && targetFolder.back() == '\\') targetFolder.back() = '/';
 
     int openError = 0;
-    ArchiveHandle archive(zip_open(archivePath.c_str(), ZIP_RDONLY, &openError));
-    if (!archive) {
-        platform::diagnose(openFailedText + archivePath);
-        return false;
-    }
-
+    ArchiveHandle archive(zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &openError));
+    const auto spans = archive ? readEntrySpans(archivePath) : std::nullopt;
+    const zip_int64_t entryCount = archive ? zip_get_num_entries(archive.get(), 0) : 0;
+    // The directory as read here must be the one libzip read, entry for entry.
+    bool consistent = spans && spans->size() == static_cast<std::uint64_t>(entryCount);
     bool hadErrors = false;
-    std::vector<char> buffer(copyBufferSize);
-    const zip_int64_t entryCount = zip_get_num_entries(archive.get(), 0);
-    for (zip_int64_t i = 0; i < entryCount; ++i) {
-        const auto index = static_cast<zip_uint64_t>(i);
+    std::vector<std::optional<zip_stat_t>> stats(consistent ? spans->size() : 0);
+    for (std::size_t i = 0; i < stats.size(); ++i) {
         zip_stat_t stat;
         zip_stat_init(&stat);
-        if (zip_stat_index(archive.get(), index, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME)) {
+        if (zip_stat_index(archive.get(), i, 0, &stat) != 0 || !(stat.valid & ZIP_STAT_NAME) ||
+            !(stat.valid & ZIP_STAT_SIZE)) {
             platform::diagnose(statFailedText + std::to_string(i));
             hadErrors = true;
             continue;
         }
-        const std::string name = stat.name;
-        if (!platform::isContainedRelativePath(name)) {
-            platform::diagnose(extractFailedText + name);
-            hadErrors = true;
-            continue;
-        }
-        const EntryFacts facts = entryFacts(archive.get(), index, name);
-        const std::string fullPath =
-            withoutFinalSeparators(platform::resolveCaseInsensitive(targetFolder, name));
-        if (facts.isFolder) {
-            // All levels, so an archive that lists only "a/b/" still gives the empty folder.
-            createFolderChain(fullPath);
-            continue;
-        }
-        const std::string parent = parentOf(fullPath);
-        if (!parent.empty()) createFolderChain(parent);
-
-        const auto remembered = clearWayFor(fullPath);
-        if (!remembered) {
-            hadErrors = true;
-            continue;
-        }
-        if (!writeEntry(archive.get(), index, stat, facts, fullPath, buffer)) {
-            platform::diagnose(extractFailedText + fullPath);
-            hadErrors = true;
-            continue;
-        }
-        if (*remembered != 0) platform::setFileAttributes(fullPath, platform::attributeNormal | *remembered);
+        if ((stat.valid & ZIP_STAT_COMP_SIZE) && stat.comp_size != (*spans)[i].compressedSize)
+            consistent = false;
+        stats[i] = stat;
     }
+    if (!consistent) {
+        platform::diagnose(openFailedText + archivePath);
+        return false;
+    }
+    if (!fitsOnDisk(archivePath, targetFolder, stats)) return false;
 
+    const std::vector<bool> overlapping = overlappingSpans(*spans);
+    Extraction run{archive.get(), targetFolder, {}};
+    // Of several spellings of it, the last would be the one left on disk: only that one is written.
+    std::optional<std::size_t> versionFile;
+    for (std::size_t i = 0; i < stats.size(); ++i) {
+        if (!stats[i]) continue;
+        if (isRootVersionFile(stats[i]->name)) {
+            versionFile = i;
+            continue;
+        }
+        if (!extractEntry(run, i, *stats[i], overlapping[i])) hadErrors = true;
+    }
+    if (versionFile) {
+        if (hadErrors)
+            platform::diagnose(versionKeptText);
+        else if (!extractEntry(run, *versionFile, *stats[*versionFile], overlapping[*versionFile]))
+            hadErrors = true;
+    }
     if (hadErrors) {
         platform::diagnose(completedWithErrorsText);
         return false;

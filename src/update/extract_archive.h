@@ -1,7 +1,15 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 
 // Lays the entries of a ZIP archive over `targetFolder`. True when the archive opened and every
 // entry was written.
 bool extractArchive(const std::string& archivePath, std::string targetFolder);
+
+// The free space of the file system that holds a folder; nothing when unknown.
+using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const std::string& folder)>;
+// Tests stand in for the disk with a probe; an empty one restores the real free space.
+void setFreeSpaceProbe(FreeSpaceProbe probe);

@@ -5,6 +5,12 @@
 // installed version counts as the default. A token that would name a file outside "Downloads"
 // is skipped as well. Runs never overlap: the update worker runs one handler at a time, so a
 // second list waits for the first and two runs never write the same archive or game files.
+//
+// An archive is extracted only when its download arrived whole (an older file of the same name
+// in "Downloads" is never taken for it), and the version shown moves on only when the patch
+// applied. The first patch that does not apply ends the run: the next patches build on it, and
+// the archive's version.dat, written only by a complete extraction, keeps the installed version
+// so the next start fetches it again. The status texts stay as they are.
 #include "update/patch_update.h"
 
 #include <cstdint>
@@ -32,6 +38,7 @@ constexpr const char* downloadingStatusText = "Downloading version: ";
 constexpr const char* finishedStatusText = "Updated, There is no new patches.";
 constexpr std::size_t listLengthOffset = 4;
 constexpr std::size_t listOffset = 5;
+constexpr const char* blanks = " \t\r\v\f";
 
 constexpr const char* notANumberText = "Skipping patch version that is not a number: ";
 constexpr const char* leavesFolderText = "Skipping patch version that names a path outside Downloads: ";
@@ -77,7 +84,10 @@ std::string readInstalledVersionIn(const std::string& folder) {
     if (std::ifstream file{path, std::ios::binary}) {
         std::string line;
         std::getline(file, line, '\n');
-        return line;
+        // A file written on Windows or by hand ("1003\r\n", "1003  ") names the same version.
+        const auto first = line.find_first_not_of(blanks);
+        if (first == std::string::npos) return {};
+        return line.substr(first, line.find_last_not_of(blanks) - first + 1);
     }
     // A failure to create the file leaves the default all the same.
     std::ofstream{path, std::ios::binary | std::ios::trunc} << defaultVersion;
@@ -123,8 +133,11 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
         setUpdatePhase(patchingPhase);
         const std::string archivePath = folder + downloadsFolderName + "/" + token + archiveSuffix;
         setStatusText(downloadingStatusText + token + "/" + lastToken);
-        guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath, downloader);
-        if (extractArchive(archivePath, folder)) platform::deleteFile(archivePath);
+        if (!guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath,
+                             downloader))
+            break;
+        if (!extractArchive(archivePath, folder)) break;
+        platform::deleteFile(archivePath);
         setGameVersion(token);
         reached = *version;
     }

@@ -6,6 +6,8 @@
 #include <vector>
 
 void runPatchUpdate(std::string_view message);
+// The first line of version.dat without the blanks around it ("1003\r\n" gives "1003"), or
+// "1000" after creating the file.
 std::string readInstalledVersion();
 std::string installFolderAnsi();
 std::vector<std::string> splitText(std::string_view text, std::string_view delimiter);

@@ -1,9 +1,12 @@
-// The integrity check of 1 GiB in 200 files, all in order, against md5sum of the same files, and
-// the extraction of a 500 MiB deflated archive against unzip -o into an empty folder. Prints the
+// The integrity check of 1 GiB in 200 files, all in order, against md5sum of the same files, the
+// extraction of a 500 MiB deflated archive against unzip -o into an empty folder, and the
+// extraction of 2,000 / 8,000 / 20,000 entries of 1 KiB in one folder into an empty folder,
+// against unzip -o (the time must grow with the number of entries). Prints the
 // median times, their ratios and each operation's peak memory above idle. The operations run in
 // child processes of this program, so that every peak is measured from a fresh process.
 //
 // Usage: update_bench [MiB for the integrity check] [MiB for the extraction]  (default 1024 500)
+//        update_bench entries   (only the many-entries comparison)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -189,6 +192,39 @@ void benchExtraction(const std::string& self, const std::string& folder, long me
                     "unzip -o", ours, theirs, 1.2, peak);
 }
 
+// Entries in one folder are the worst case for looking names up without regard to case.
+void benchManyEntries(const std::string& self, const std::string& folder) {
+    for (const int count : {2000, 8000, 20000}) {
+        const std::string source = folder + "/entries";
+        fs::create_directories(source + "/data");
+        for (int i = 0; i < count; ++i)
+            writeData(source + "/data/f" + std::to_string(i) + ".dat", 1024, 7000u + unsigned(i));
+        const std::string archive = folder + "/entries.zip";
+        fs::remove(archive);
+        timeCommand("cd " + quoted(source) + " && zip -q -r " + quoted(archive) + " .");
+        fs::remove_all(source);
+
+        // Into an empty folder: every name is new, which is when each one needed a look at its
+        // folder's names.
+        const std::string target = folder + "/target";
+        std::vector<Timing> ours, theirs;
+        long peak = 0;
+        for (int run = 0; run < runs; ++run) {
+            fs::remove_all(target);
+            fs::create_directories(target);
+            const auto [time, kib] = runChild(self, "extract " + quoted(archive) + " " + quoted(target));
+            ours.push_back(time);
+            peak = std::max(peak, kib);
+            fs::remove_all(target);
+            fs::create_directories(target);
+            theirs.push_back(timeCommand("unzip -q -o " + quoted(archive) + " -d " + quoted(target)));
+        }
+        printComparison("extraction of " + std::to_string(count) + " entries of 1 KiB in one folder",
+                        "unzip -o", ours, theirs, 1.5, peak);
+        fs::remove_all(target);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -198,7 +234,12 @@ int main(int argc, char** argv) {
     const long extractMib = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 500;
     const std::string self = platform::executablePath();
     dltest::TestFolder folder;
+    if (argc == 2 && std::string(argv[1]) == "entries") {
+        benchManyEntries(self, folder.path());
+        return 0;
+    }
     benchIntegrity(self, folder.path(), integrityMib);
     benchExtraction(self, folder.path(), extractMib);
+    benchManyEntries(self, folder.path());
     return 0;
 }

@@ -1,13 +1,17 @@
 // Patch archives from the network: extractArchive on any bytes, over a small installation with a
-// read-only file, a file in a subfolder and a game executable.
+// read-only file, a file in a subfolder, a game executable, and links a player may have made: a
+// data folder moved elsewhere ("Moved"), a file linked from elsewhere that is read-only there
+// ("readme.txt") and a link to the canary beside the installation.
 //
 // Checked after each input: nothing outside the target folder changed (the archive and a canary
-// sit beside it), no temporary file of the extraction is left behind, and the files that no
-// entry names are untouched.
+// sit beside it; only the moved data folder may receive files), the linked files elsewhere keep
+// their bytes and marks, no temporary file of the extraction is left behind, no file of the
+// installation has gone, and a failed extraction leaves the installed version as it was.
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <zip.h>
 
@@ -21,6 +25,9 @@ namespace fs = std::filesystem;
 
 fuzz::Scratch scratch;
 std::string archivePath;
+std::string elsewhere; // beside the installation, as another disk would be
+
+constexpr const char* linkedText = "the player's own readme";
 
 void writeFile(const std::string& path, std::string_view content) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -36,6 +43,20 @@ void layInstallation(std::uint8_t flags) {
     writeFile(scratch.game + "Halcyra.exe", "old client");
     if (flags & 1) platform::setFileAttributes(scratch.game + "version.dat", platform::attributeReadOnly);
     if (flags & 2) platform::setFileAttributes(scratch.game + "Data/Maps/a.map", platform::attributeReadOnly);
+
+    fuzz::emptyFolder(elsewhere);
+    fs::create_directories(elsewhere + "moved");
+    writeFile(elsewhere + "readme.txt", linkedText);
+    fs::permissions(elsewhere + "readme.txt", fs::perms::owner_read);
+    std::error_code error;
+    fs::create_directory_symlink(elsewhere + "moved", scratch.game + "Moved", error);
+    fs::create_symlink(elsewhere + "readme.txt", scratch.game + "readme.txt", error);
+    fs::create_symlink(scratch.sandbox + "canary.txt", scratch.game + "Data/canary.txt", error);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // Lower case, '/' only, and "./" or "//" folded away, as the extraction reads a name.
@@ -82,6 +103,7 @@ std::set<std::string> namedByArchive(std::string_view archive) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     scratch = fuzz::prepareScratch();
     archivePath = scratch.install + "patch.zip";
+    elsewhere = scratch.sandbox + "elsewhere/";
     return 0;
 }
 
@@ -92,13 +114,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     layInstallation(flags);
     writeFile(archivePath, archive);
-    const auto before = scratch.outsideGame();
+    const std::string canary = readFile(scratch.sandbox + "canary.txt");
+    // The moved data folder lies outside, and the archive may well write into it.
+    const auto outside = [] {
+        auto tree = scratch.outsideGame();
+        std::erase_if(tree, [](const auto& entry) { return entry.first.starts_with(elsewhere + "moved/"); });
+        return tree;
+    };
+    const auto before = outside();
 
     // Half the inputs name the folder without its final separator.
     const std::string target = (flags & 4) ? scratch.game.substr(0, scratch.game.size() - 1) : scratch.game;
     const bool extracted = extractArchive(archivePath, target);
 
-    fuzz::requireSameTree(before, scratch.outsideGame(), "outside the target folder");
+    fuzz::requireSameTree(before, outside(), "outside the target folder");
+    fuzz::require(readFile(elsewhere + "readme.txt") == linkedText &&
+                      fs::status(elsewhere + "readme.txt").permissions() == fs::perms::owner_read,
+                  "a linked file elsewhere keeps its bytes and marks");
+    fuzz::require(readFile(scratch.sandbox + "canary.txt") == canary,
+                  "the canary is never written through a link");
     const auto named = namedByArchive(archive);
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(scratch.game, error);
@@ -108,8 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string relative = comparable(it->path().lexically_relative(scratch.game).string());
         fuzz::require(named.contains(relative), "no temporary file of the extraction is left behind");
     }
-    if (extracted)
-        fuzz::require(fs::exists(scratch.game + "Halcyra.exe", error),
-                      "a successful extraction deletes nothing");
+    for (const char* name : {"version.dat", "Data/Maps/a.map", "Halcyra.exe"})
+        fuzz::require(fs::is_regular_file(scratch.game + name, error), "an extraction deletes no file");
+    if (!extracted)
+        fuzz::require(readFile(scratch.game + "version.dat") == "1000",
+                      "a failed extraction leaves the installed version");
     return 0;
 }

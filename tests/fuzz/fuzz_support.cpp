@@ -78,11 +78,14 @@ void emptyFolder(const std::string& folder) {
     std::error_code error;
     fs::create_directories(folder, error);
     for (const auto& entry : fs::directory_iterator(folder, error)) {
-        // Extraction may leave read-only files and folders behind; make them removable first.
-        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, error);
+        // Extraction may leave read-only files and folders behind; make them removable first,
+        // never through a link (a target may hold links to files elsewhere).
+        const auto options = fs::perm_options::add | fs::perm_options::nofollow;
+        std::error_code ignored; // a link refuses the change, which is the point
+        fs::permissions(entry.path(), fs::perms::owner_all, options, ignored);
         for (auto it = fs::recursive_directory_iterator(entry.path(), error);
              !error && it != fs::recursive_directory_iterator(); it.increment(error))
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+            fs::permissions(it->path(), fs::perms::owner_all, options, ignored);
         fs::remove_all(entry.path(), error);
     }
 }

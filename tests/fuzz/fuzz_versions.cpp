@@ -2,9 +2,11 @@
 // version.dat and any version list, against a scratch game folder. Downloads go to port 1 of the
 // loopback, where nothing listens.
 //
-// Checked: the pieces of splitText join back to the text; the installed version shown at the end
-// is the one the rules give (tokens compared as the standard decimal conversion reads them, only
-// numbers compared, only plain file names fetched); nothing is written outside the game folder.
+// Checked: the pieces of splitText join back to the text; patching starts exactly when a token is
+// pending by the rules (compared as the standard decimal conversion reads them, only numbers
+// compared, only plain file names fetched); as no download arrives, the version shown stays the
+// installed one (the first line of version.dat without blanks); nothing is written outside the
+// game folder.
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -48,22 +50,22 @@ std::optional<long> standardNumber(const std::string& text) {
     return value;
 }
 
-std::string firstLine(std::string_view text) {
-    return std::string(text.substr(0, text.find('\n')));
+std::string installedVersion(std::string_view text) {
+    const std::string line(text.substr(0, text.find('\n')));
+    const auto first = line.find_first_not_of(" \t\r\v\f");
+    if (first == std::string::npos) return {};
+    return line.substr(first, line.find_last_not_of(" \t\r\v\f") - first + 1);
 }
 
-std::string expectedGameVersion(const std::string& installed, const std::string& listText) {
-    std::string shown = standardNumber(installed) ? installed : "1000";
-    long reached = *standardNumber(shown);
+bool hasPendingToken(long installed, const std::string& listText) {
     for (const auto& piece : splitText(toWide(listText), u"\n")) {
         const std::string token = toNarrow(piece);
         const auto version = standardNumber(token);
-        if (!version || *version <= reached) continue;
+        if (!version || *version <= installed) continue;
         if (token == "." || token == ".." || token.find_first_of("/\\") != std::string::npos) continue;
-        shown = token;
-        reached = *version;
+        return true;
     }
-    return shown;
+    return false;
 }
 
 } // namespace
@@ -96,16 +98,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     message += static_cast<char>(list.size());
     message += list;
     if (flags & 2) message.resize(message.size() - std::min<std::size_t>(message.size() - 4, flags >> 4));
+    setUpdatePhase(1);
     runPatchUpdateIn(message, scratch.game, refusedBaseUrl);
 
     fuzz::requireSameTree(before, scratch.outsideGame(), "outside the game folder");
     const std::size_t length = message.size() > 4 ? static_cast<unsigned char>(message[4]) : 0;
     if (length != 0) {
-        const std::string installed = hasVersionFile ? firstLine(versionFile) : "1000";
+        std::string installed = hasVersionFile ? installedVersion(versionFile) : "1000";
+        if (!standardNumber(installed)) installed = "1000";
         std::string listText = message.substr(5, length);
         listText = listText.substr(0, listText.find('\0'));
-        fuzz::require(currentGameVersion() == expectedGameVersion(installed, listText),
-                      "the version reached follows the rules");
+        fuzz::require(currentGameVersion() == installed, "the version shown moves only when a patch applied");
+        fuzz::require((launcherState.updatePhase.load() == patchingPhase) ==
+                          hasPendingToken(*standardNumber(installed), listText),
+                      "patching starts exactly when a token is pending");
     }
     return 0;
 }

@@ -95,6 +95,66 @@ def zip_bytes(entries, compression=zipfile.ZIP_DEFLATED):
     return out.getvalue()
 
 
+def raw_zip(entries, shared=()):
+    """A ZIP written byte by byte, for what zipfile refuses to write: entries are (name, stored
+    bytes, method, crc, declared size); `shared` adds directory records (name, index of the
+    entry whose local header they point at, offset into it)."""
+    import zlib
+    out, records = b"", []
+    for name, data, method, crc, size in entries:
+        name = name.encode()
+        crc = zlib.crc32(data) if crc is None else crc
+        size = len(data) if size is None else size
+        records.append((name, data, method, crc, size, len(out)))
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, method, 0, 0x21, crc, len(data), size,
+                           len(name), 0) + name + data
+    for name, index, delta in shared:
+        records.append((name.encode(),) + records[index][1:5] + (records[index][5] + delta,))
+    directory = b""
+    for name, data, method, crc, size, offset in records:
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 20, 20, 0, method, 0, 0x21, crc, len(data),
+                                 size, len(name), 0, 0, 0, 0, 0, offset) + name
+    return out + directory + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(records), len(records),
+                                         len(directory), len(out), 0)
+
+
+def seeds_hostile_extract():
+    import zlib
+
+    def deflated(data):
+        c = zlib.compressobj(9, zlib.DEFLATED, -15)
+        return c.compress(data) + c.flush()
+
+    payload = b"v" * 5000
+    write("fuzz_extract", "bad_crc_keeps_version", b"\x00" + raw_zip(
+        [("version.dat", b"1001", 0, None, None), ("Data/Maps/a.map", payload, 0, zlib.crc32(payload) ^ 1, None)]))
+    write("fuzz_extract", "deflate64", b"\x00" + raw_zip(
+        [("version.dat", b"1001", 0, None, None), ("Halcyra.exe", deflated(payload), 9, zlib.crc32(payload), 5000)]))
+    write("fuzz_extract", "longer_than_declared", b"\x00" + raw_zip(
+        [("version.dat", b"1001", 0, None, None), ("a.txt", deflated(payload), 8, zlib.crc32(payload), 100)]))
+    inner = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, 0, 0, 0, 0x21, zlib.crc32(b"i" * 64), 64, 64, 7, 0) \
+        + b"inner.x" + b"i" * 64
+    write("fuzz_extract", "overlap", b"\x00" + raw_zip(
+        [("version.dat", b"1001", 0, None, None), ("outer.x", inner, 0, None, None)],
+        [("inner.x", 1, 30 + len("outer.x"))]))
+    write("fuzz_extract", "one_stream_five_names", b"\x00" + raw_zip(
+        [("big.x", b"\x00" * 4096, 0, None, None)], [("big%d.x" % i, 0, 0) for i in range(4)]))
+    write("fuzz_extract", "huge_declared", b"\x00" + raw_zip(
+        [("huge.x", deflated(b"\x00" * 100000), 8, zlib.crc32(b"\x00" * 100000), 0xFFFFFFF0)]))
+    # Names that meet the links the target's installation holds, and an entry that is a link.
+    link = zipfile.ZipInfo("link.txt", (2024, 1, 2, 3, 4, 6))
+    link.create_system = 3
+    link.external_attr = 0o120777 << 16
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w") as z:
+        z.writestr("README.TXT", "replaced")
+        z.writestr("Moved/deep/x.dat", "moved")
+        z.writestr("data/CANARY.txt", "not the canary")
+        z.writestr(link, "../../canary.txt")
+        z.writestr(".//version.dat", "1009")
+    write("fuzz_extract", "links", b"\x02" + out.getvalue())
+
+
 def seeds_extract():
     write("fuzz_extract", "plain", b"\x00" + zip_bytes([("version.dat", "1001"), ("Data/Maps/a.map", "new map")]))
     write("fuzz_extract", "readonly", b"\x03" + zip_bytes([("version.dat", "1002"), ("data/maps/A.MAP", "x" * 64)]))
@@ -152,5 +212,6 @@ if __name__ == "__main__":
     seeds_fields()
     seeds_dispatch()
     seeds_extract()
+    seeds_hostile_extract()
     seeds_profile()
     seeds_versions()

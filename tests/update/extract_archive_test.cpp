@@ -103,27 +103,154 @@ TEST_F(ExtractArchiveTest, missing_or_corrupt_archive_fails_to_open_and_writes_n
     EXPECT_TRUE(fs::is_empty(install));
 }
 
-TEST_F(ExtractArchiveTest, damaged_entry_leaves_no_truncated_file_and_the_other_entries_are_written) {
-    const std::string payload(300000, 'q');
-    ASSERT_TRUE(makePythonArchive(
-        archive, "z.writestr('first.txt', 'first')\n"
-                 "z.writestr('broken.dat', b'q' * 300000, compress_type=zipfile.ZIP_STORED)\n"
-                 "z.writestr('last.txt', 'last')\n"));
-    // Damage the stored bytes in the middle of broken.dat, so its checksum no longer matches.
-    std::string bytes = readText(archive);
-    const auto middle = bytes.find(std::string(1000, 'q')) + 150000;
-    ASSERT_LT(middle, bytes.size());
-    bytes.replace(middle, 10, "XXXXXXXXXX");
-    writeText(archive, bytes);
-    writeText(install + "broken.dat", "old content");
+// Writes a hostile archive of `kind` (see the table below) with Python's struct, byte by byte:
+// version.dat saying 1001, good.txt, and data/victim.dat made bad in the way `kind` says.
+bool makeHostileArchive(const std::string& archive, const std::string& kind) {
+    const std::string script = archive + ".py";
+    writeText(script, R"(import struct, sys, zlib
+kind, path = sys.argv[1], sys.argv[2]
+out, records = b'', []
+def header(name, data, method, crc, size):
+    return struct.pack('<IHHHHHIIIHH', 0x04034b50, 20, 0, method, 0, 0x21, crc, len(data), size, len(name), 0) + name
+def add(name, data, method=0, crc=None, size=None, local=None):
+    global out
+    crc = zlib.crc32(data) if crc is None else crc
+    size = len(data) if size is None else size
+    offset = len(out)
+    out += header(name, data, method, crc, size) + data
+    records.append((name, data, method, crc, size, offset))
+def deflated(data):
+    c = zlib.compressobj(9, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+add(b'version.dat', b'1001')
+add(b'good.txt', b'good')
+victim, payload = b'data/victim.dat', b'v' * 5000
+if kind == 'crc': add(victim, payload, crc=zlib.crc32(payload) ^ 1)
+if kind == 'deflate64': add(victim, deflated(payload), method=9, crc=zlib.crc32(payload), size=len(payload))
+if kind == 'longer_than_declared': add(victim, deflated(payload), method=8, crc=zlib.crc32(payload), size=100)
+if kind == 'overlap':
+    inner = header(b'data/inner.dat', b'i' * 100, 0, zlib.crc32(b'i' * 100), 100) + b'i' * 100
+    add(victim, inner)
+    name, data, method, crc, size, offset = records[-1]
+    records.append((b'data/inner.dat', b'i' * 100, 0, zlib.crc32(b'i' * 100), 100, offset + 30 + len(victim)))
+if kind in ('renamed', 'repeated'):
+    add(victim, payload)
+    for n in range(4): records.append((b'data/copy%d.dat' % n if kind == 'renamed' else victim,) + records[-1][1:])
+directory = b''
+for name, data, method, crc, size, offset in records:
+    directory += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 20, 20, 0, method, 0, 0x21, crc, len(data), size,
+                             len(name), 0, 0, 0, 0, 0, offset) + name
+end = struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, len(records), len(records), len(directory), len(out), 0)
+open(path, 'wb').write(out + directory + end)
+)");
+    const bool made = runShell("python3 " + quoted(script) + " " + kind + " " + quoted(archive)) == 0;
+    fs::remove(script);
+    return made;
+}
 
+TEST_F(ExtractArchiveTest, entry_that_fails_keeps_the_old_file_the_installed_version_and_no_temporary) {
+    struct Case {
+        std::string kind;
+        std::string diagnostics; // "@" stands for the installation folder
+        bool opens = true;
+    };
+    const std::string failed = "Failed to extract: @data/victim.dat\n";
+    const std::string overlaps = "Refusing entry whose data overlaps another entry: data/";
+    const std::vector<Case> cases = {
+        {"crc", failed},
+        // Deflate64 (method 9), which other tools write and libzip cannot decode.
+        {"deflate64", failed},
+        // A small declared size over a longer stream: nothing beyond the declared size is written.
+        {"longer_than_declared", failed},
+        // One entry's data holds another entry whole, as in a zip bomb that reuses its bytes.
+        {"overlap", overlaps + "victim.dat\n" + overlaps + "inner.dat\n"},
+        // Five directory records naming one data stream: libzip's consistency checks refuse them.
+        {"renamed", "", false},
+        {"repeated", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        fs::remove_all(install);
+        fs::create_directories(install + "data");
+        writeText(install + "version.dat", "1000");
+        writeText(install + "data/victim.dat", "old");
+        ASSERT_TRUE(makeHostileArchive(archive, c.kind));
+
+        const auto [result, errors] = extract(install);
+        EXPECT_FALSE(result);
+        std::string expected = c.opens ? c.diagnostics +
+                                             "Not writing version.dat: the archive did not apply completely\n"
+                                             "Extraction completed with errors\n"
+                                       : "Failed to open archive: " + archive + "\n";
+        for (auto at = expected.find('@'); at != std::string::npos; at = expected.find('@'))
+            expected.replace(at, 1, install);
+        EXPECT_EQ(errors, expected);
+        EXPECT_EQ(readText(install + "data/victim.dat"), "old");
+        EXPECT_EQ(readText(install + "version.dat"), "1000");
+        EXPECT_EQ(fs::exists(install + "good.txt"), c.opens) << "the other entries are written";
+        EXPECT_FALSE(fs::exists(install + "data/inner.dat"));
+        EXPECT_FALSE(hasTemporaryLeft(install));
+    }
+}
+
+TEST_F(ExtractArchiveTest, archive_whose_declared_sizes_exceed_the_free_space_is_refused_whole) {
+    // 64 MiB of zeros deflate to about 64 KiB: a small bomb.
+    ASSERT_TRUE(makePythonArchive(archive, "z.writestr('version.dat', '1001')\n"
+                                           "z.writestr('data/zeros.bin', bytes(64 << 20))\n"));
+    writeText(install + "version.dat", "1000");
+    std::uint64_t free = 70u << 20;
+    setFreeSpaceProbe([&](const std::string& folder) -> std::optional<std::uint64_t> {
+        EXPECT_EQ(folder, install);
+        return free;
+    });
     const auto [result, errors] = extract(install);
     EXPECT_FALSE(result);
-    EXPECT_EQ(errors, "Failed to extract: " + install + "broken.dat\nExtraction completed with errors\n");
-    EXPECT_FALSE(fs::exists(install + "broken.dat"));
-    EXPECT_EQ(readText(install + "first.txt"), "first");
-    EXPECT_EQ(readText(install + "last.txt"), "last");
-    EXPECT_FALSE(hasTemporaryLeft(install));
+    // The declared sizes, a block for each file and 16 MiB to spare.
+    EXPECT_EQ(errors, "Not enough free space to extract " + archive + ": " +
+                          std::to_string((64u << 20) + 4 + 2 * 4096 + (16u << 20)) + " bytes needed, " +
+                          std::to_string(free) + " free\n");
+    EXPECT_EQ(readText(install + "version.dat"), "1000");
+    EXPECT_FALSE(fs::exists(install + "data"));
+
+    free = 100u << 20;
+    EXPECT_EQ(extract(install), std::make_pair(true, std::string()));
+    EXPECT_EQ(fs::file_size(install + "data/zeros.bin"), 64u << 20);
+    setFreeSpaceProbe({});
+}
+
+TEST_F(ExtractArchiveTest, links_in_the_installation_are_followed_to_folders_but_replaced_as_files) {
+    // What a player may have set up: a data folder moved to another disk, a file linked from
+    // elsewhere that is read-only there, and a link whose target is gone.
+    const std::string elsewhere = scratch.path() + "/elsewhere/";
+    fs::create_directories(elsewhere + "maps");
+    writeText(elsewhere + "readme.txt", "theirs");
+    fs::permissions(elsewhere + "readme.txt", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_directory_symlink(elsewhere + "maps", install + "Maps");
+    fs::create_symlink(elsewhere + "readme.txt", install + "readme.txt");
+    fs::create_symlink(elsewhere + "gone.txt", install + "gone.txt");
+    // An archive entry that is itself a link (a Unix mode with the link type) becomes a plain file.
+    ASSERT_TRUE(makePythonArchive(archive, R"(z.writestr('readme.txt', 'ours')
+z.writestr('gone.txt', 'back')
+z.writestr('maps/town.map', 'town')
+link = zipfile.ZipInfo('link.txt')
+link.create_system = 3
+link.external_attr = 0o120777 << 16
+z.writestr(link, '/etc/passwd')
+)"));
+    EXPECT_EQ(extract(install), std::make_pair(true, std::string()));
+
+    EXPECT_EQ(readText(elsewhere + "maps/town.map"), "town");
+    EXPECT_TRUE(fs::is_symlink(install + "Maps"));
+    for (const char* name : {"readme.txt", "gone.txt", "link.txt"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(install + name)));
+    }
+    EXPECT_EQ(readText(install + "readme.txt"), "ours");
+    EXPECT_EQ(readText(install + "link.txt"), "/etc/passwd");
+    EXPECT_EQ(readText(elsewhere + "readme.txt"), "theirs");
+    EXPECT_EQ(fs::status(elsewhere + "readme.txt").permissions(),
+              fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_FALSE(fs::exists(elsewhere + "gone.txt"));
 }
 
 TEST_F(ExtractArchiveTest, absolute_and_climbing_entry_names_are_refused_and_the_rest_extracted) {

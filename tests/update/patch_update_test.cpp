@@ -80,10 +80,17 @@ TEST_F(PatchUpdateTest, missing_version_file_is_created_with_the_default_and_eve
     EXPECT_EQ(readText(install + "version.dat"), "1000");
 }
 
-TEST_F(PatchUpdateTest, installed_version_is_the_first_line_of_the_version_file) {
-    writeText(install + "version.dat", "1003\nanything else\n");
-    EXPECT_EQ(readInstalledVersionIn(install), "1003");
-    EXPECT_EQ(readText(install + "version.dat"), "1003\nanything else\n");
+TEST_F(PatchUpdateTest, installed_version_is_the_first_line_of_the_version_file_without_blanks) {
+    for (const std::string written : {"1003\nanything else\n", "1003\r\n", "1003  ", "\t1003 \r\nx"}) {
+        SCOPED_TRACE(written);
+        writeText(install + "version.dat", written);
+        EXPECT_EQ(readInstalledVersionIn(install), "1003");
+        EXPECT_EQ(readText(install + "version.dat"), written);
+        // Shown and compared as 1003: nothing is fetched for it.
+        run("1003");
+        EXPECT_EQ(gameVersion(), "1003");
+        EXPECT_TRUE(requestedPaths(server).empty());
+    }
 }
 
 TEST_F(PatchUpdateTest, nothing_newer_downloads_nothing_but_still_creates_downloads_and_ends_updated) {
@@ -170,21 +177,36 @@ TEST_F(PatchUpdateTest, token_that_names_another_folder_is_never_fetched) {
     EXPECT_EQ(gameVersion(), "1000");
 }
 
-TEST_F(PatchUpdateTest, failed_download_or_extraction_still_advances_and_keeps_a_bad_archive) {
+TEST_F(PatchUpdateTest, patch_that_does_not_apply_ends_the_run_and_keeps_the_installed_version) {
     writeText(install + "version.dat", "1000");
-    // 1001 is not on the server; 1002 is no archive.
-    fs::create_directories(served + "patches");
-    writeText(served + "patches/1002.zip", "not an archive");
-    servePatch("1003");
-    const std::string errors = run("1001\n1002\n1003");
-    EXPECT_NE(errors.find("Failed to open archive: " + install + "Downloads/1001.zip\n"), std::string::npos);
-    EXPECT_NE(errors.find("Failed to open archive: " + install + "Downloads/1002.zip\n"), std::string::npos);
-    EXPECT_EQ(requestedPaths(server),
-              (Pieces{"/patches/1001.zip", "/patches/1002.zip", "/patches/1003.zip"}));
-    EXPECT_EQ(downloadsLeft(), Pieces{"1002.zip"});
-    EXPECT_EQ(gameVersion(), "1003");
-    EXPECT_EQ(readText(install + "data/patch1003.txt"), "from 1003");
+    servePatch("1002");
+    // An archive left in Downloads from an earlier run is never taken for a download that failed.
+    fs::create_directories(install + "Downloads");
+    ASSERT_TRUE(makePythonArchive(install + "Downloads/1001.zip", "z.writestr('version.dat', '1001')\n"
+                                                                  "z.writestr('stale.txt', 'stale')\n"));
+    std::string errors = run("1001\n1002");
+    EXPECT_NE(errors.find("Download failed for: " + server.url("patches/1001.zip")), std::string::npos)
+        << errors;
+    EXPECT_EQ(errors.find("Failed to open archive"), std::string::npos) << errors;
+    EXPECT_FALSE(fs::exists(install + "stale.txt"));
+    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"}) << "1002 builds on 1001";
+    EXPECT_EQ(readText(install + "version.dat"), "1000");
+    EXPECT_EQ(gameVersion(), "1000");
     EXPECT_EQ(statusText(), "Updated, There is no new patches.");
+
+    // Arrives, but is no archive: kept in Downloads, the version stays.
+    writeText(served + "patches/1001.zip", "not an archive");
+    errors = run("1001\n1002");
+    EXPECT_NE(errors.find("Failed to open archive: " + install + "Downloads/1001.zip\n"), std::string::npos);
+    EXPECT_EQ(downloadsLeft(), Pieces{"1001.zip"});
+    EXPECT_EQ(gameVersion(), "1000");
+    EXPECT_FALSE(fs::exists(install + "data/patch1002.txt"));
+
+    servePatch("1001");
+    EXPECT_EQ(run("1001\n1002"), "");
+    EXPECT_TRUE(downloadsLeft().empty());
+    EXPECT_EQ(gameVersion(), "1002");
+    EXPECT_EQ(readText(install + "version.dat"), "1002");
 }
 
 } // namespace

@@ -9,6 +9,8 @@
 // [X] CreateDirectory: one level; an existing folder is success, an existing file is not
 // [X] GetDiskFreeSpaceEx's bytes available to the caller: statvfs's f_bavail (the root's reserve
 //     excluded)
+// [X] attributes never act through a link: read with lstat and the l*xattr calls, changed with
+//     fchmodat(AT_SYMLINK_NOFOLLOW), which refuses a link even when one is swapped in meanwhile
 #include "platform/files.h"
 
 #include "platform/process.h"
@@ -32,19 +34,19 @@ constexpr std::uint32_t dosBits = attributeHidden | attributeSystem;
 
 std::uint32_t readDosBits(const std::string& path) {
     char text[64] = {};
-    const ssize_t size = getxattr(path.c_str(), dosAttributeName, text, sizeof text - 1);
+    const ssize_t size = lgetxattr(path.c_str(), dosAttributeName, text, sizeof text - 1);
     if (size <= 0) return 0;
     return static_cast<std::uint32_t>(std::strtoul(text, nullptr, 16)) & dosBits;
 }
 
 bool writeDosBits(const std::string& path, std::uint32_t bits) {
     if (bits == 0) {
-        if (removexattr(path.c_str(), dosAttributeName) == 0) return true;
+        if (lremovexattr(path.c_str(), dosAttributeName) == 0) return true;
         return errno == ENODATA || errno == ENOTSUP;
     }
     char text[16];
     const int size = std::snprintf(text, sizeof text, "0x%x", bits);
-    if (setxattr(path.c_str(), dosAttributeName, text, static_cast<std::size_t>(size), 0) == 0) return true;
+    if (lsetxattr(path.c_str(), dosAttributeName, text, static_cast<std::size_t>(size), 0) == 0) return true;
     return errno == ENOTSUP;
 }
 
@@ -71,7 +73,8 @@ struct DirCloser {
 
 std::optional<std::uint32_t> fileAttributes(const std::string& path) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return std::nullopt;
+    if (lstat(path.c_str(), &info) != 0) return std::nullopt;
+    if (S_ISLNK(info.st_mode)) return attributeNormal;
     std::uint32_t bits = readDosBits(path);
     if ((info.st_mode & S_IWUSR) == 0) bits |= attributeReadOnly;
     if (S_ISDIR(info.st_mode)) bits |= attributeDirectory;
@@ -80,19 +83,21 @@ std::optional<std::uint32_t> fileAttributes(const std::string& path) {
 
 bool setFileAttributes(const std::string& path, std::uint32_t attributes) {
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) return false;
+    if (lstat(path.c_str(), &info) != 0) return false;
+    if (S_ISLNK(info.st_mode)) return (attributes & (attributeReadOnly | dosBits)) == 0;
     mode_t mode = info.st_mode & 07777;
     if (attributes & attributeReadOnly)
         mode &= static_cast<mode_t>(~(S_IWUSR | S_IWGRP | S_IWOTH));
     else
         mode |= S_IWUSR;
-    if (mode != (info.st_mode & 07777) && chmod(path.c_str(), mode) != 0) return false;
+    if (mode != (info.st_mode & 07777) && fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
     return writeDosBits(path, attributes & dosBits);
 }
 
-DeleteOutcome deleteFile(const std::string& path) {
-    if (unlink(path.c_str()) == 0) return {DeleteResult::deleted, 0};
-    const int error = errno;
+namespace {
+
+DeleteOutcome sortedFailure(int error) {
     switch (error) {
     case ENOENT:
         return {DeleteResult::notFound, error};
@@ -106,13 +111,36 @@ DeleteOutcome deleteFile(const std::string& path) {
     }
 }
 
-DeleteOutcome deleteFileRetrying(const std::string& path, int attempts, int pauseMs) {
+template <typename Attempt> DeleteOutcome retryingWhileBusy(Attempt attempt, int attempts, int pauseMs) {
     DeleteOutcome outcome{DeleteResult::busy, 0};
-    for (int attempt = 0; attempt < attempts && outcome.result == DeleteResult::busy; ++attempt) {
-        outcome = deleteFile(path);
+    for (int done = 0; done < attempts && outcome.result == DeleteResult::busy; ++done) {
+        outcome = attempt();
         if (outcome.result == DeleteResult::busy) sleepMilliseconds(pauseMs);
     }
     return outcome;
+}
+
+} // namespace
+
+DeleteOutcome deleteFile(const std::string& path) {
+    if (unlink(path.c_str()) == 0) return {DeleteResult::deleted, 0};
+    return sortedFailure(errno);
+}
+
+DeleteOutcome deleteFileRetrying(const std::string& path, int attempts, int pauseMs) {
+    return retryingWhileBusy([&] { return deleteFile(path); }, attempts, pauseMs);
+}
+
+DeleteOutcome replaceFileRetrying(const std::string& from, const std::string& to, int attempts, int pauseMs) {
+    return retryingWhileBusy(
+        [&]() -> DeleteOutcome {
+            // rename would put a file in place of an empty folder, or of a link to a folder the
+            // player moved elsewhere; neither is a file to replace.
+            if (isFolder(to)) return {DeleteResult::failed, EISDIR};
+            if (rename(from.c_str(), to.c_str()) == 0) return {DeleteResult::deleted, 0};
+            return sortedFailure(errno);
+        },
+        attempts, pauseMs);
 }
 
 bool pathExists(const std::string& path) {
