@@ -12,7 +12,8 @@
 
 #include <filesystem>
 #include <iostream>
-#include <optional>
+#include <memory>
+#include <mutex>
 
 #include "core/launcher_state.h"
 #include "core/protocol.h"
@@ -146,23 +147,34 @@ void replaceLauncherIn(const std::string& folder, const std::string& url) {
         if (!fetchNewLauncher(url, arrivingPath)) return;
         platform::makeExecutable(arrivingPath);
 
-        bool movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
-        if (!movedAside && platform::pathExists(launcherPath) && platform::pathExists(oldCopyPath) &&
+        // The move aside and the arrival under the name are one step for a process that ends
+        // meanwhile (the server closes the connection): it waits for them, then puts the running
+        // launcher back if the name was left empty.
+        struct Swap {
+            std::mutex lock;
+            bool movedAside = false;
+        };
+        const auto swap = std::make_shared<Swap>();
+        const platform::EndStep putBack([=] {
+            std::lock_guard guard(swap->lock);
+            if (swap->movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
+        });
+        std::lock_guard guard(swap->lock);
+        swap->movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
+        if (!swap->movedAside && platform::pathExists(launcherPath) && platform::pathExists(oldCopyPath) &&
             !platform::isRunningExecutable(oldCopyPath)) {
             // A stale old copy holds the name; the running launcher must still find room beside.
             platform::deleteFile(oldCopyPath);
-            movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
+            swap->movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
         }
-        // Between the move aside and the new launcher's arrival under the name, an ending process
-        // puts the running launcher back (a move that never replaces, so it cannot undo the arrival).
-        std::optional<platform::EndStep> moveBack;
-        if (movedAside) moveBack.emplace([=] { platform::moveFileNoReplace(oldCopyPath, launcherPath); });
-        if (!platform::replaceFile(arrivingPath, launcherPath)) {
+        const bool arrived = platform::replaceFile(arrivingPath, launcherPath);
+        if (!arrived) {
             platform::diagnose(notInPlaceText + launcherPath);
             removeArriving(arrivingPath);
-            if (movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
-            return;
+            if (swap->movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
         }
+        swap->movedAside = false;
+        if (!arrived) return;
     }
     platform::startDetached(launcherPath);
 }
