@@ -43,10 +43,27 @@ class Reader {
         if (!file_.read(bytes.data(), static_cast<std::streamsize>(count))) return std::nullopt;
         return bytes;
     }
+    // A few bytes at `offset`, through a window kept from the last call: local headers mostly come
+    // in file order, so tens of thousands of them cost a few hundred reads.
+    std::optional<std::string> readSmall(std::uint64_t offset, std::uint64_t count) {
+        if (offset < windowStart_ || offset - windowStart_ + count > window_.size()) {
+            if (offset > size_) return std::nullopt;
+            const auto bytes = read(offset, std::min<std::uint64_t>(windowSize, size_ - offset));
+            if (!bytes) return std::nullopt;
+            window_ = *bytes;
+            windowStart_ = offset;
+            if (count > window_.size()) return std::nullopt;
+        }
+        return window_.substr(static_cast<std::size_t>(offset - windowStart_),
+                              static_cast<std::size_t>(count));
+    }
 
   private:
+    static constexpr std::uint64_t windowSize = 64 * 1024;
     std::ifstream file_;
     std::uint64_t size_ = 0;
+    std::string window_;
+    std::uint64_t windowStart_ = 0;
 };
 
 struct Directory {
@@ -117,7 +134,7 @@ std::optional<std::vector<EntrySpan>> readEntrySpans(const std::string& archiveP
             }
             extra += 4 + length;
         }
-        const auto local = reader.read(offset, localSize);
+        const auto local = reader.readSmall(offset, localSize);
         if (!local || little(*local, 0, 4) != localSignature) return std::nullopt;
         const std::uint64_t dataStart = offset + localSize + little(*local, 26, 2) + little(*local, 28, 2);
         if (compressed > reader.size() || dataStart + compressed > reader.size()) return std::nullopt;

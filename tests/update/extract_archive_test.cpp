@@ -127,6 +127,7 @@ add(b'good.txt', b'good')
 victim, payload = b'data/victim.dat', b'v' * 5000
 if kind == 'crc': add(victim, payload, crc=zlib.crc32(payload) ^ 1)
 if kind == 'deflate64': add(victim, deflated(payload), method=9, crc=zlib.crc32(payload), size=len(payload))
+if kind == 'lzma': add(victim, payload, method=14)
 if kind == 'longer_than_declared': add(victim, deflated(payload), method=8, crc=zlib.crc32(payload), size=100)
 if kind == 'overlap':
     inner = header(b'data/inner.dat', b'i' * 100, 0, zlib.crc32(b'i' * 100), 100) + b'i' * 100
@@ -160,6 +161,8 @@ TEST_F(ExtractArchiveTest, entry_that_fails_keeps_the_old_file_the_installed_ver
         {"crc", failed},
         // Deflate64 (method 9), which other tools write and libzip cannot decode.
         {"deflate64", failed},
+        // LZMA (method 14): this libzip cannot decode it, and the bytes are no LZMA stream anyway.
+        {"lzma", failed},
         // A small declared size over a longer stream: nothing beyond the declared size is written.
         {"longer_than_declared", failed},
         // One entry's data holds another entry whole, as in a zip bomb that reuses its bytes.
