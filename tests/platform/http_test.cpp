@@ -212,9 +212,9 @@ TEST(HttpResume, a_kept_part_is_continued_only_while_the_server_names_the_same_c
         EXPECT_EQ(observed, content.substr(sameCopy ? kept : 0));
         EXPECT_EQ(result.size, content.size());
         ASSERT_FALSE(reports.empty());
-        // Loopback may deliver the rest before the first report: never below the kept part.
         if (sameCopy) {
-            EXPECT_GE(reports.front().received, kept) << "progress goes on from the kept part";
+            for (const auto& report : reports)
+                EXPECT_GE(report.received, kept) << "progress goes on from the kept part";
         }
         EXPECT_EQ(reports.back().total, content.size());
     }
