@@ -7,9 +7,10 @@ headers without ']', the three line endings, long values), then asks the same lo
 profile_probe builds: the native one (the launcher's layer) and the Windows one (run under Wine),
 with buffers of 32 and 32768 characters and of sizes near the values, as text and as integers.
 
-Then each file gets a few writes: one copy through the launcher, one through Wine; Wine reads every
-key of both copies afresh, and the launcher reads its copy. A write through the launcher must change
-what the client reads exactly as the client's own write would, and nothing else.
+Then each file gets a few writes through the launcher, and Wine reads every key of it afresh, as
+the client would on its next start: a written key must read as the value written, every other key
+as Wine read it before the write. (Wine's own write is no reference: it rewrites the whole file
+and loses "[]" headers, which moves keys into the section before.)
 
 Each run uses a fixed seed and a new one; both are printed, and --seed N replays one.
 """
@@ -101,6 +102,9 @@ class File:
                          rng.choice(self.probes)[1])
         self.probes.append((section, name))
         roll = rng.random()
+        if roll < 0.03:
+            self.probes[-1] = (section, "")
+            return "=" + new_value(rng)  # a key with no name
         if roll < 0.8:
             return blanks(rng) + name + blanks(rng) + "=" + blanks(rng) + new_value(rng) + blanks(rng)
         return blanks(rng) + name + blanks(rng)  # a key without a value
@@ -115,7 +119,8 @@ class File:
         elif roll < 0.82:
             text = "[" + blanks(rng, False) + name + blanks(rng, False) + "]"
         elif roll < 0.9:
-            text = "[" + name  # no closing bracket
+            text = "[" + name  # no closing bracket: a key of the section before
+            self.probes.append((self.sections[-1] if self.sections else "", text))
         elif roll < 0.94:
             text = "[]"
         else:
@@ -292,8 +297,9 @@ def prepare_wine(prefix):
     env.pop("DISPLAY", None)  # headless: nothing may open a window
     first = not os.path.exists(os.path.join(prefix, "system.reg"))
     os.makedirs(prefix, exist_ok=True)
-    # One server for all the runs; its output must not hold the caller's pipes open.
-    subprocess.run(["wineserver", "-p"], env=env, check=True, stdin=subprocess.DEVNULL,
+    # One server for all the runs, gone 30 s after the last; its output must not hold the
+    # caller's pipes open.
+    subprocess.run(["wineserver", "-p30"], env=env, check=True, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if first:
         started = time.monotonic()
@@ -316,7 +322,7 @@ def describe(label, answer_a, answer_b, names):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--host", required=True, help="the native profile_probe")
-    parser.add_argument("--windows", required=True, help="profile_probe.exe")
+    parser.add_argument("--windows", required=True, help="the Windows profile_probe (.exe)")
     parser.add_argument("--prefix", required=True, help="the Wine prefix, created on first use")
     parser.add_argument("--work", required=True, help="a scratch folder, emptied first")
     parser.add_argument("--seed", type=int, action="append", help="replay this seed only")
@@ -399,9 +405,10 @@ def compare_all(args, env, seeds, started):
             failures.append(describe(label, got, expected, ("Wine after the launcher's write", "expected")))
     compare(wine_after, wine_answers_after, launcher_reads, ("Wine", "launcher"))
 
-    lookups = len(reads.commands) + len(before.commands) + 2 * len(wine_after.commands)
-    print("%d look-ups and %d writes compared over %d files in %.1f s" % (
-        lookups, len(host_writes), len(files), time.monotonic() - started))
+    print("%d look-ups compared: %d asked of both, %d after %d writes through the launcher "
+          "(Wine against the expected value and against the launcher); %d files, %.1f s" % (
+              len(reads.commands) + 2 * len(wine_after.commands), len(reads.commands),
+              2 * len(wine_after.commands), len(host_writes), len(files), time.monotonic() - started))
     if failures:
         for failure in failures[:40]:
             print("DIFFERENT: " + failure)
