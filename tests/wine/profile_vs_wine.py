@@ -197,7 +197,8 @@ def read_back(value):
 
 
 def write_arguments(rng, generated):
-    """A write the game could make: names from the file or new ones, never a line break or '='."""
+    """A write the launcher takes: names from the file or new ones, no line break, no '=' in the key
+    and no ']' where the line would become a header (such writes are refused)."""
     section = rng.choice(generated.sections) if rng.random() < 0.7 else new_name(rng)
     if rng.random() < 0.05:
         section = ""
@@ -207,7 +208,10 @@ def write_arguments(rng, generated):
     if rng.random() < 0.15:
         value = rng.choice([" ", "  "]) + value
     clean = lambda text: text.replace("=", "").replace("\r", "").replace("\n", "")
-    return argument(rng, clean(section)), argument(rng, clean(key)), value
+    section, key = argument(rng, clean(section)), argument(rng, clean(key))
+    if key.strip(WINE_BLANKS).startswith("["):  # the line "[key=value]" would be a header
+        key, value = key.replace("]", ""), value.replace("]", "")
+    return section, key, value
 
 
 def buffer_size(rng):
@@ -297,9 +301,9 @@ def prepare_wine(prefix):
     env.pop("DISPLAY", None)  # headless: nothing may open a window
     first = not os.path.exists(os.path.join(prefix, "system.reg"))
     os.makedirs(prefix, exist_ok=True)
-    # One server for all the runs, gone 30 s after the last; its output must not hold the
-    # caller's pipes open.
-    subprocess.run(["wineserver", "-p30"], env=env, check=True, stdin=subprocess.DEVNULL,
+    # One server for all the runs, gone 30 s after the last (or the one already running for this
+    # prefix); its output must not hold the caller's pipes open.
+    subprocess.run(["wineserver", "-p30"], env=env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if first:
         started = time.monotonic()
