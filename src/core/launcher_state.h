@@ -30,7 +30,7 @@ inline constexpr const char* newsListFullDiagnostic =
     "News list full (100 items): further news items are dropped";
 
 struct LauncherState {
-    std::mutex textLock; // guards statusText, gameVersion, newsItems
+    std::mutex textLock; // guards statusText, gameVersion, newsItems, newsDropped
     std::string statusText = initialStatusText;
     std::string gameVersion;
     std::vector<std::string> newsItems; // at most newsItemLimit
@@ -55,8 +55,7 @@ struct LauncherSnapshot {
     std::string statusText;
     std::int32_t updatePhase = 0;
     std::string gameVersion;
-    std::vector<std::string> newsItems; // at most newsItemLimit
-    bool newsDropped = false;           // the diagnostic for dropped news was written
+    std::vector<std::string> newsItems;
     std::int32_t progressPercent = 0;
 };
 
