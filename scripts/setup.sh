@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils xfonts-base imagemagick
   python3 zip unzip openssl
+  # The settings-file layer is compared with the real Windows profile functions under Wine.
+  g++-mingw-w64-x86-64-posix wine wine64
 )
 # The machine may already carry its own Node.js; Debian's is only needed where there is none.
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the launcher and runs every test: unit tests, then the tests of the real launcher
+# Builds the launcher and runs every test: unit tests, the comparison of the settings-file layer
+# with the Windows profile functions under Wine, then the tests of the real launcher
 # against the development server under a virtual X display. Then the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer (LAUNCHER_SKIP_SANITIZERS=1 leaves that out), and
 # the fuzz targets for a minute each (LAUNCHER_SKIP_FUZZ=1 leaves them out).
@@ -38,6 +39,8 @@ fi
 
 build build
 (cd build && ctest --output-on-failure --timeout 600 -L unit)
+# The settings-file layer against the Windows profile functions, run under Wine without a display.
+(cd build && env -u DISPLAY ctest --output-on-failure --timeout 600 -L wine)
 # Each file of tests of the real launcher starts an X server of its own (tests/system/harness.py),
 # so a server that dies or fills up in one file cannot take the next one down.
 (cd build && env -u DISPLAY ctest --output-on-failure --timeout 600 -L system)

@@ -2,6 +2,9 @@
 
 #include "core/downloader.h"
 #include "core/protocol.h"
+#include "platform/process.h"
+
+#include <utility>
 
 LauncherState launcherState;
 
@@ -52,11 +55,23 @@ void setUpdatePhase(std::int32_t phase) {
 
 void appendNewsItems(std::vector<std::string> items) {
     if (items.empty()) return;
+    bool appended = false;
+    bool firstDrop = false;
     {
         std::lock_guard lock(launcherState.textLock);
-        for (auto& item : items) launcherState.newsItems.push_back(std::move(item));
+        auto& news = launcherState.newsItems;
+        for (auto& item : items) {
+            if (news.size() >= newsItemLimit) {
+                firstDrop = !std::exchange(launcherState.newsDropped, true);
+                break;
+            }
+            news.push_back(std::move(item));
+            appended = true;
+        }
     }
-    markStateChanged();
+    // Once per process: a flood of news must not become a flood of diagnostics.
+    if (firstDrop) platform::diagnose(newsListFullDiagnostic);
+    if (appended) markStateChanged();
 }
 
 void storeNewsList(std::string_view message) {

@@ -23,11 +23,18 @@ inline constexpr std::int32_t patchingPhase = 3;
 inline constexpr std::int32_t verifyingPhase = 4;
 inline constexpr std::int32_t readyPhase = 5;
 
+// The news list keeps the first items up to this count; a server that keeps sending news cannot
+// grow it further. Items are at most 255 bytes, so the list holds at most 25,500 bytes of text.
+inline constexpr std::size_t newsItemLimit = 100;
+inline constexpr const char* newsListFullDiagnostic =
+    "News list full (100 items): further news items are dropped";
+
 struct LauncherState {
-    std::mutex textLock; // guards statusText, gameVersion, newsItems
+    std::mutex textLock; // guards statusText, gameVersion, newsItems, newsDropped
     std::string statusText = initialStatusText;
     std::string gameVersion;
-    std::vector<std::string> newsItems;
+    std::vector<std::string> newsItems; // at most newsItemLimit
+    bool newsDropped = false;           // the diagnostic for dropped news was written
 
     std::atomic<std::int32_t> updatePhase{0};
     std::atomic<std::int32_t> serverAccepted{0};
@@ -60,6 +67,7 @@ void setStatusText(std::string text);
 void setGameVersion(std::string text);
 std::string currentGameVersion();
 void setUpdatePhase(std::int32_t phase);
+// Appends up to newsItemLimit in all; the first drop writes one diagnostic, later ones none.
 void appendNewsItems(std::vector<std::string> items);
 // For any writer of shared values that live outside this record (the download progress).
 void markStateChanged();

@@ -40,6 +40,35 @@ TEST(LauncherStateDeathTest, starts_with_the_documented_values) {
         ::testing::ExitedWithCode(0), "");
 }
 
+// Standard error of a death test holds the line exactly once.
+class SaidOnce : public ::testing::MatcherInterface<const std::string&> {
+  public:
+    explicit SaidOnce(std::string line) : line_(std::move(line)) {}
+    bool MatchAndExplain(const std::string& text, ::testing::MatchResultListener*) const override {
+        const auto first = text.find(line_);
+        return first != std::string::npos && text.find(line_, first + 1) == std::string::npos;
+    }
+    void DescribeTo(std::ostream* out) const override { *out << "holds once: " << line_; }
+
+  private:
+    std::string line_;
+};
+
+TEST(LauncherStateDeathTest, a_news_flood_keeps_the_first_items_and_says_so_once) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // Three items a message: the 100th is the first of the 34th message, "H".
+            for (int message = 0; message < 300; ++message)
+                storeNewsList(newsCode + "\x03\x01" + static_cast<char>('A' + message % 26) + "\x01x\x01y");
+            std::lock_guard lock(launcherState.textLock);
+            const auto& news = launcherState.newsItems;
+            std::exit(
+                news.size() == newsItemLimit && news[0] == "A" && news[98] == "y" && news[99] == "H" ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), ::testing::MakeMatcher(new SaidOnce(newsListFullDiagnostic)));
+}
+
 TEST(StoreNewsList, appends_items_in_order_across_messages) {
     EXPECT_EQ(newsAddedBy(newsCode + "\x02\x01"
                                      "A\x02"

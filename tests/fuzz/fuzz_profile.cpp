@@ -2,8 +2,9 @@
 // section, key and value, and reads before and after it.
 //
 // Checked: a written value reads back (without its surrounding blanks and one pair of quotes),
-// every other key reads as before, untouched lines are kept, and the integer reader agrees with
-// the text reader for plain decimal values, and so does the game settings' reader for any value.
+// every other key reads as before (comments, bare names and lines before the first header are keys
+// too), untouched lines are kept, and the integer reader agrees with the text reader for plain
+// decimal values. tests/wine checks the same rules against Wine's own functions.
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -13,7 +14,6 @@
 
 #include "../support/test_processes.h"
 #include "fuzz_support.h"
-#include "game/game_settings.h"
 #include "platform/profile.h"
 
 namespace {
@@ -24,7 +24,7 @@ std::string folder;
 constexpr std::size_t wideBuffer = 4096;
 
 bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1a' || c == '\r' || c == '\n';
 }
 
 std::string trimmed(std::string_view text, bool (*blank)(char)) {
@@ -61,45 +61,39 @@ struct Probe {
     std::string key;
 };
 
-// Section and key names that the file holds, as a reader would name them.
+// Section and key names that the file holds, as the client's reader names them: every non-blank
+// line is a header (a '[' and a last ']') or a key, and lines before the first header are the
+// section with the empty name.
 std::vector<Probe> probesOf(const std::string& text) {
     std::vector<Probe> probes;
     std::string section;
-    bool inSection = false;
     for (const auto& raw : lines(text)) {
         const std::string line = trimmed(raw, isBlank);
         if (line.empty() || line.find('\0') != std::string::npos) continue;
-        if (line.front() == '[') {
-            const auto close = line.find(']');
-            section =
-                trimmed(line.substr(1, close == std::string::npos ? std::string::npos : close - 1), isBlank);
-            inSection = true;
+        const auto close = line.rfind(']');
+        if (line.front() == '[' && close != std::string::npos && close > 0) {
+            section = trimmed(line.substr(1, close - 1), isBlank);
             continue;
         }
-        if (!inSection || line.front() == ';') continue;
-        const auto equals = line.find('=');
-        if (equals == std::string::npos) continue;
-        const std::string key = trimmed(line.substr(0, equals), isBlank);
+        const std::string key = trimmed(line.substr(0, line.find('=')), isBlank);
         if (probes.size() < 16) probes.push_back({section, key});
     }
     return probes;
 }
 
-// A name the reader and writer can both take: no line breaks, no zero bytes, no characters that
-// end it early, nothing that turns its line into a comment or header, no surrounding blanks.
+// A name the writer takes: no line breaks or zero bytes, no '=' in a key, no key that would make
+// its line a header, no surrounding blanks.
 std::string usableName(std::string_view text, bool isKey) {
     std::string name;
     for (char c : text)
-        if (c != '\r' && c != '\n' && c != '\0' && c != ']' && c != '=' && c != '[' && c != ';') name += c;
-    name = trimmed(name, isBlank);
-    if (name.empty()) name = isKey ? "Key" : "Section";
-    return name;
+        if (c != '\r' && c != '\n' && c != '\0' && !(isKey && (c == '=' || c == ']'))) name += c;
+    return trimmed(name, isBlank);
 }
 
-std::string usableValue(std::string_view text) {
+std::string usableValue(std::string_view text, const std::string& key) {
     std::string value;
     for (char c : text)
-        if (c != '\r' && c != '\n' && c != '\0') value += c;
+        if (c != '\r' && c != '\n' && c != '\0' && !(c == ']' && key.starts_with('['))) value += c;
     return value;
 }
 
@@ -112,7 +106,7 @@ std::string readBack(const std::string& value) {
 }
 
 bool sameName(const std::string& a, const std::string& b) {
-    return lower(a) == lower(b);
+    return lower(trimmed(a, isBlank)) == lower(trimmed(b, isBlank));
 }
 
 } // namespace
@@ -128,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Input input(data, size);
     const std::string section = usableName(input.piece(40), false);
     const std::string key = usableName(input.piece(40), true);
-    const std::string value = usableValue(input.piece(60));
+    const std::string value = usableValue(input.piece(60), key);
     const std::size_t bufferSize = 1 + input.byte() % 48;
     const std::string original(input.rest());
 

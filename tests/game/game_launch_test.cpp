@@ -161,6 +161,31 @@ TEST_F(GameLaunchTest, a_client_that_is_not_executable_without_wine_is_a_failed_
     EXPECT_FALSE(platform::startGameClient(folder, "Halcyra.exe", "quietmoor"));
 }
 
+// An empty or relative PATH entry means the working folder: a `wine` left there is never run.
+TEST_F(GameLaunchTest, wine_is_looked_for_only_in_absolute_path_entries) {
+    writeScript(folder + "Halcyra.exe", "", false);
+    installWine();
+    const std::string planted = "#!/bin/sh\necho planted >> '" + record + "'\n";
+    for (const std::string relative : {"", "rel/"}) {
+        fs::create_directories(root + "work/" + relative);
+        std::ofstream(root + "work/" + relative + "wine") << planted;
+        fs::permissions(root + "work/" + relative + "wine", fs::perms(0755));
+    }
+    fs::current_path(root + "work");
+    const std::vector<std::pair<std::string, bool>> paths = {{":", false},
+                                                             {".", false},
+                                                             {"rel", false},
+                                                             {"/nonexistent::rel", false},
+                                                             {"::rel:" + root + "bin", true}};
+    for (const auto& [path, found] : paths) {
+        ::setenv("PATH", path.c_str(), 1);
+        EXPECT_EQ(platform::startGameClient(folder, "Halcyra.exe", "quietmoor"), found) << path;
+    }
+    EXPECT_EQ(records(1), std::vector<std::string>{"wine|" + folder + "Halcyra.exe quietmoor|"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // a wrongly started one would write now
+    EXPECT_EQ(records(1).size(), 1u);
+}
+
 TEST_F(GameLaunchTest, a_client_inside_a_wine_prefix_runs_in_that_prefix) {
     const std::string prefix = root + "prefix";
     const std::string gameFolder = prefix + "/drive_c/Games/Halcyra/";

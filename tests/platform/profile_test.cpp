@@ -60,11 +60,17 @@ TEST_F(ProfileTest, reads_names_without_regard_to_case_or_surrounding_blanks) {
     EXPECT_EQ(read(file, "other", "WIDTH"), "1");
 }
 
-TEST_F(ProfileTest, comments_lines_without_equals_and_lines_before_any_section_are_not_keys) {
-    const auto file = put("a.ini", untidy);
-    EXPECT_EQ(read(file, "Screen", ";Height"), "default");
-    EXPECT_EQ(read(file, "Screen", "name3"), "default");
+// The client's reader has no comments: every non-blank line that is not a header is a key.
+TEST_F(ProfileTest, comments_bare_names_broken_headers_and_lines_before_any_section_are_keys) {
+    const auto file = put("a.ini", untidy + "[Broken\r\nname3=hidden\r\n[ Last ] trailing ]\r\nk=v\r\n");
+    EXPECT_EQ(read(file, "Screen", ";Height"), "1");
+    EXPECT_EQ(read(file, "Screen", "name3"), "default"); // a key without a value
     EXPECT_EQ(read(file, "Screen", "stray"), "default");
+    EXPECT_EQ(read(file, "", "stray"), "before any section");
+    EXPECT_EQ(read(file, " \t", "STRAY"), "before any section");
+    EXPECT_EQ(read(file, "Other", "[Broken"), "default");
+    EXPECT_EQ(read(file, "Other", "name3"), "hidden");  // "[Broken" started no section
+    EXPECT_EQ(read(file, "Last ] trailing", "k"), "v"); // the name runs to the last ']'
     EXPECT_EQ(read(file, "Screen", "Empty"), "");
 }
 
@@ -76,6 +82,7 @@ TEST_F(ProfileTest, one_pair_of_matching_quotes_is_removed) {
     EXPECT_EQ(read(file, "Screen", "Lonely"), "\"");
     EXPECT_EQ(read(file, "Q", "Nested"), "'a'");
     EXPECT_EQ(read(file, "Q", "Doubled"), "\"b\"");
+    EXPECT_EQ(readProfileString("Q", "Absent", "'x'  ", 64, file), "x"); // defaults too
 }
 
 TEST_F(ProfileTest, missing_file_section_or_key_gives_the_default_without_trailing_spaces) {
@@ -117,6 +124,14 @@ TEST_F(ProfileTest, a_value_is_seen_only_up_to_the_buffer_size_less_one) {
     EXPECT_EQ(read(file, "S", "Long", 1), "");
     EXPECT_EQ(read(file, "S", "Long", 0), "");
     EXPECT_EQ(readProfileString("S", "Absent", fortyDigits, 32, file), fortyDigits.substr(0, 31));
+
+    // A quoted value cut by a buffer exactly as long as the text after its opening quote loses the
+    // closing quote and one more character, as the Windows reader does it.
+    const auto quoted = put("q.ini", "[S]\nq=\"abcd\"\n");
+    const std::vector<std::pair<std::size_t, std::string>> cuts = {{1, ""},    {2, "a"},    {4, "abc"},
+                                                                   {5, "abc"}, {6, "abcd"}, {7, "abcd"}};
+    for (const auto& [size, expected] : cuts) EXPECT_EQ(read(quoted, "S", "q", size), expected) << size;
+    EXPECT_EQ(readProfileString("S", "Absent", "\"dq\"", 3, quoted), "d");
 }
 
 TEST_F(ProfileTest, the_cut_counts_wide_characters_and_never_splits_one) {
@@ -130,7 +145,7 @@ TEST_F(ProfileTest, the_cut_counts_wide_characters_and_never_splits_one) {
     EXPECT_EQ(read(file, "S", "F", 2), "");
 }
 
-TEST_F(ProfileTest, integers_are_decimal_wrap_at_32_bits_and_stop_at_the_first_non_digit) {
+TEST_F(ProfileTest, integers_wrap_at_32_bits_stop_at_the_first_non_digit_and_take_c_prefixes) {
     const std::vector<std::pair<std::string, std::int32_t>> cases = {{"1", 1},
                                                                      {"+1", 1},
                                                                      {"-1", -1},
@@ -139,7 +154,13 @@ TEST_F(ProfileTest, integers_are_decimal_wrap_at_32_bits_and_stop_at_the_first_n
                                                                      {"-4294967297", -1},
                                                                      {"42A94967297", 42},
                                                                      {"B4294967297", 0},
-                                                                     {"0x10", 0},
+                                                                     {"0x10", 16},
+                                                                     {"-0x1f", -31},
+                                                                     {"0X10", 0},
+                                                                     {"0b101", 5},
+                                                                     {"0o17", 15},
+                                                                     {"010", 10},
+                                                                     {"00000000000000000000000000000123", 0},
                                                                      {"\"12\"", 12},
                                                                      {"\" 13\"", 13},
                                                                      {"2147483648", INT32_MIN},
@@ -164,6 +185,35 @@ TEST_F(ProfileTest, writing_an_existing_key_changes_only_its_value) {
     ASSERT_TRUE(writeProfileString("Screen", "Empty", " padded ", file));
     EXPECT_NE(contents(file).find("\r\nEmpty= padded \r\n"), std::string::npos);
     EXPECT_EQ(read(file, "Screen", "Empty"), "padded");
+}
+
+TEST_F(ProfileTest, writes_reach_the_line_the_client_reads) {
+    const auto file = put("a.ini", untidy);
+    ASSERT_TRUE(writeProfileString("Screen", "name3", "7", file));
+    ASSERT_TRUE(writeProfileString("Screen", ";Height", "2", file));
+    ASSERT_TRUE(writeProfileString("", "stray", "changed", file));
+    ASSERT_TRUE(writeProfileString(" ", "early", "1", file));
+    std::string expected = untidy;
+    expected.replace(expected.find("name3\r\n"), 5, "name3=7");
+    expected.replace(expected.find(";Height=1"), 9, ";Height=2");
+    expected.replace(expected.find("stray=before any section\r\n"), 26, "stray=changed\r\nearly=1\r\n");
+    EXPECT_EQ(contents(file), expected);
+
+    // The section before the first header starts after a UTF-8 byte-order mark, which is no text.
+    const auto marked = put("m.ini", "\xEF\xBB\xBF[S]\nk=1\n");
+    EXPECT_EQ(read(marked, "S", "k"), "1");
+    ASSERT_TRUE(writeProfileString("", "top", "2", marked));
+    EXPECT_EQ(contents(marked), "\xEF\xBB\xBFtop=2\n[S]\nk=1\n");
+}
+
+TEST_F(ProfileTest, a_write_that_would_read_back_as_other_keys_is_refused) {
+    const auto file = put("a.ini", untidy);
+    EXPECT_FALSE(writeProfileString("Screen", "Width", "1\r\nHeight=2", file));
+    EXPECT_FALSE(writeProfileString("Screen\n[Other", "Width", "1", file));
+    EXPECT_FALSE(writeProfileString("Screen", "Width=1", "2", file));
+    EXPECT_FALSE(writeProfileString("Screen", "[Other]", "2", file));
+    EXPECT_FALSE(writeProfileString("Screen", "[Other", "]", file));
+    EXPECT_EQ(contents(file), untidy);
 }
 
 TEST_F(ProfileTest, writing_the_same_value_leaves_the_file_untouched) {

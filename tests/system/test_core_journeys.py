@@ -1,12 +1,15 @@
 """The real launcher against the development server: reaching the server, the hello, waiting for
-acceptance, the end of the connection, and messages that share or split a network write."""
+acceptance, the end of the connection, messages that share or split a network write, and a server
+that floods the launcher with news."""
 
 import os
+import threading
 import time
 import unittest
 
 import harness
 from harness import LauncherTestCase, dev_server
+from status_line import NEWS_ICON, SETTINGS_ICON, client_picture, start_button_shown, wait_for_picture
 
 CANNOT_CONNECT_CAPTION = "Confirmation"
 CANNOT_CONNECT_TEXT = "Cannot connect to the server."
@@ -163,6 +166,79 @@ class ConnectionEnd(LauncherTestCase):
         server.close_connection()
         self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
         self.assertFalse(self.install.exists("big.bin"))
+
+
+def resident_mib(pid):
+    with open("/proc/%d/status" % pid) as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1]) / 1024.0
+    raise AssertionError("no VmRSS for pid %d" % pid)
+
+
+NEWS_FULL = "News list full (100 items): further news items are dropped"
+FLOOD_SECONDS = 60
+PANEL_AREA = (895, 55, 230, 480)
+
+
+class NewsFlood(LauncherTestCase):
+    """A server that sends news without end: the list stops at 100 items, memory stays near idle,
+    the window keeps answering, and one line says that news was dropped."""
+
+    def test_a_minute_of_news_keeps_memory_near_idle_and_the_window_responsive(self):
+        script = {"on_hello": [{"send": "accept", "text": "true"}, {"send": "patch", "versions": []}],
+                  "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}]}
+        server = self.start_server(script)
+        launcher = self.start_launcher()
+        window = harness.wait_for_window(harness.BRAND_NAME, timeout=EXIT_LIMIT)
+        wait_for_picture(self, window, start_button_shown, "the START GAME button")
+        time.sleep(2)  # settle: fonts, pictures and the first frames are allocated by now
+        idle = 0.0
+        for _ in range(5):
+            idle = max(idle, resident_mib(launcher.pid))
+            time.sleep(0.2)
+        harness.click(window, *NEWS_ICON)  # the news panel draws every item it holds
+
+        # Four items of 250 bytes a message, as fast as the launcher takes them.
+        message = dev_server.encode_news(["%03d" % i + "n" * 247 for i in range(4)])
+        stop = threading.Event()
+        sent = [0]
+        # Straight to the socket: the server's record of every message sent would itself grow by
+        # the size of the flood.
+        connection = server._connection()
+
+        def flood():
+            try:
+                while not stop.is_set():
+                    with connection.send_lock:
+                        connection.sock.sendall(message)
+                    sent[0] += 1
+            except OSError:
+                pass
+
+        sender = threading.Thread(target=flood, daemon=True)
+        sender.start()
+        self.addCleanup(stop.set)
+        peak, answered, panel = idle, 0, NEWS_ICON
+        end = time.monotonic() + FLOOD_SECONDS
+        while time.monotonic() < end:
+            # Responsive: a click on the other panel's icon shows that panel within a few seconds.
+            before = client_picture(window).crop(*PANEL_AREA)
+            panel = SETTINGS_ICON if panel == NEWS_ICON else NEWS_ICON
+            harness.click(window, *panel)
+            wait_for_picture(self, window, lambda p: p.crop(*PANEL_AREA).difference(before) > 0.1,
+                             "the other panel while news floods in", timeout=10)
+            answered += 1
+            peak = max(peak, resident_mib(launcher.pid))
+            time.sleep(2)
+        stop.set()
+        sender.join(10)
+        print("news flood: %d messages in %d s, resident %.1f MiB idle, %.1f MiB at most, %d clicks answered"
+              % (sent[0], FLOOD_SECONDS, idle, peak, answered))
+        self.assertTrue(launcher.running())
+        self.assertGreater(sent[0], 100 // 4, "the flood never filled the news list")
+        self.assertLessEqual(peak - idle, 32, "resident memory grew from %.1f to %.1f MiB" % (idle, peak))
+        self.assertEqual(launcher.stderr.count(NEWS_FULL), 1, launcher.stderr[-2000:])
 
 
 if __name__ == "__main__":

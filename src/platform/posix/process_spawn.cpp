@@ -10,7 +10,8 @@
 // [X] the game client: looked for in the launcher's folder, then in the working folder (names
 //     matched without regard to case, as on Windows); run directly when executable, otherwise,
 //     or when the system cannot run it (no binfmt_misc for Windows programs), through `wine` from
-//     PATH; inside a Wine prefix (a `drive_c` folder above the client) it runs in that prefix
+//     the absolute folders of PATH (empty and relative entries are skipped); inside a Wine prefix (a
+//     `drive_c` folder above the client) it runs in that prefix
 // [ ] CreateProcess's further search of the system folders and PATH for the client: not kept, a
 //     game client is never installed there
 #include "platform/files.h"
@@ -121,9 +122,10 @@ std::optional<std::string> findInPath(const std::string& name) {
     while (begin <= path.size()) {
         std::size_t end = path.find(':', begin);
         if (end == std::string::npos) end = path.size();
-        const std::string folder = end == begin ? std::string(".") : path.substr(begin, end - begin);
-        const std::string candidate = folder + "/" + name;
-        if (isExecutableFile(candidate)) return candidate;
+        // An empty or relative entry names the working folder, where anyone who can leave a file
+        // would have their `wine` run: skipped.
+        const std::string folder = path.substr(begin, end - begin);
+        if (folder.starts_with('/') && isExecutableFile(folder + "/" + name)) return folder + "/" + name;
         begin = end + 1;
     }
     return std::nullopt;
