@@ -1,4 +1,4 @@
-// MD5 through OpenSSL's EVP interface (CryptoAPI's CALG_MD5 with PROV_RSA_FULL on Windows).
+// MD5 and SHA-256 through OpenSSL's EVP interface (CryptoAPI's CALG_MD5 with PROV_RSA_FULL on Windows).
 //
 // [X] one hash object per digest, acquired and released by its owner (CryptCreateHash/DestroyHash)
 // [X] a failure of the library at any step is reported, so the caller can give "None"
@@ -8,40 +8,73 @@
 #include <openssl/evp.h>
 
 namespace platform {
+namespace {
 
-struct Md5Hasher::Context {
+struct HashContext {
     struct Release {
         void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
     };
     std::unique_ptr<EVP_MD_CTX, Release> handle;
     bool finished = false;
+
+    explicit HashContext(const EVP_MD* kind) : handle(EVP_MD_CTX_new()) {
+        if (handle && EVP_DigestInit_ex(handle.get(), kind, nullptr) != 1) handle.reset();
+    }
+    bool valid() const { return handle != nullptr && !finished; }
+    bool update(const void* data, std::size_t size) {
+        return valid() && EVP_DigestUpdate(handle.get(), data, size) == 1;
+    }
+    template <std::size_t N> std::optional<std::array<unsigned char, N>> finish() {
+        if (!valid()) return std::nullopt;
+        finished = true;
+        std::array<unsigned char, N> value{};
+        unsigned int size = 0;
+        if (EVP_DigestFinal_ex(handle.get(), value.data(), &size) != 1 || size != value.size())
+            return std::nullopt;
+        return value;
+    }
 };
 
-Md5Hasher::Md5Hasher() : context_(std::make_unique<Context>()) {
-    context_->handle.reset(EVP_MD_CTX_new());
-    if (context_->handle && EVP_DigestInit_ex(context_->handle.get(), EVP_md5(), nullptr) != 1)
-        context_->handle.reset();
-}
+} // namespace
+
+struct Md5Hasher::Context : HashContext {
+    Context() : HashContext(EVP_md5()) {}
+};
+
+Md5Hasher::Md5Hasher() : context_(std::make_unique<Context>()) {}
 
 Md5Hasher::~Md5Hasher() = default;
 
 bool Md5Hasher::valid() const {
-    return context_->handle != nullptr && !context_->finished;
+    return context_->valid();
 }
 
 bool Md5Hasher::update(const void* data, std::size_t size) {
-    if (!valid()) return false;
-    return EVP_DigestUpdate(context_->handle.get(), data, size) == 1;
+    return context_->update(data, size);
 }
 
 std::optional<std::array<unsigned char, 16>> Md5Hasher::finish() {
-    if (!valid()) return std::nullopt;
-    context_->finished = true;
-    std::array<unsigned char, 16> value{};
-    unsigned int size = 0;
-    if (EVP_DigestFinal_ex(context_->handle.get(), value.data(), &size) != 1 || size != value.size())
-        return std::nullopt;
-    return value;
+    return context_->finish<16>();
+}
+
+struct Sha256Hasher::Context : HashContext {
+    Context() : HashContext(EVP_sha256()) {}
+};
+
+Sha256Hasher::Sha256Hasher() : context_(std::make_unique<Context>()) {}
+
+Sha256Hasher::~Sha256Hasher() = default;
+
+bool Sha256Hasher::valid() const {
+    return context_->valid();
+}
+
+bool Sha256Hasher::update(const void* data, std::size_t size) {
+    return context_->update(data, size);
+}
+
+std::optional<std::array<unsigned char, 32>> Sha256Hasher::finish() {
+    return context_->finish<32>();
 }
 
 } // namespace platform
