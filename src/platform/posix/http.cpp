@@ -1,6 +1,6 @@
 // Downloading a URL to a file with libcurl's easy interface (stands in for URLDownloadToFile).
 //
-// [X] redirects followed (http and https only, at most 10 hops)
+// [X] redirects followed (http and https only, at most 10 hops); from an https address only to https
 // [X] https with peer and host certificate checks on
 // [X] an HTTP error status is a failure, reported as -status; the error page is never written
 // [X] "Cache-Control: no-cache" instead of DeleteUrlCacheEntry: caches on the way revalidate
@@ -11,6 +11,8 @@
 //     large ones are written as they come (copying them again costs more than it saves)
 // [ ] the bind-status callback's other notifications (status codes, MIME type) have no use here
 #include "platform/http.h"
+
+#include "platform/files.h"
 
 #include <curl/curl.h>
 
@@ -140,7 +142,10 @@ int downloadToFile(const std::string& url, const std::string& path, const Downlo
     CURL* handle = easy.get();
     curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // A secure address never gives up its certificate check half-way through a redirect.
+    const bool secure =
+        url.size() >= 8 && equalsIgnoringAsciiCase(std::string_view(url).substr(0, 8), "https://");
+    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, maximumRedirects);
     curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
