@@ -4,7 +4,7 @@
 // signed / unsigned and each side's peak memory above idle. Every run is a fresh child process of
 // this program, so that every peak is measured from a fresh process.
 //
-// Usage: signature_bench [MiB of content]   (default 500)
+// Usage: signature_bench [MiB of content] [runs of each]   (default 500 5)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +33,6 @@ using bench::median;
 using bench::processorSeconds;
 using bench::seconds;
 using bench::statusKib;
-constexpr int runs = 3;
 constexpr int sourceFiles = 50;
 
 struct Timing {
@@ -116,6 +115,7 @@ void freshInstallation(const std::string& folder) {
 int main(int argc, char** argv) {
     if (argc == 5 && std::string(argv[1]) == "install") return childInstall(argv[2], argv[3], argv[4]);
     const long mebibytes = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 500;
+    const long runs = argc > 2 ? std::max(1L, std::strtol(argv[2], nullptr, 10)) : 5;
     const std::string self = platform::executablePath();
     dltest::TestFolder folder;
 
