@@ -12,6 +12,7 @@ The window's close button and close command are covered by test_window.py.
 """
 
 import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -472,6 +473,30 @@ class SignedRelease(EndToEndCase):
                                  "-rawin", "-in", statement, "-sigfile", archive + ".sig"],
                                 capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_release_tool_exit_codes_and_a_file_list_too_long_for_one_message(self):
+        def tool(*arguments):
+            return subprocess.run([self.tool, *arguments], capture_output=True, text=True, cwd=self.records)
+        old, new = os.path.join(self.records, "old"), os.path.join(self.records, "new")
+        os.makedirs(old)
+        for number in range(12):
+            demo_content.write_file(os.path.join(new, "data", "a-rather-long-folder-name", "file%02d.bin" % number),
+                                    b"%d" % number)
+        self.assertEqual(tool("--help").returncode, 0)
+        for arguments in [(), ("sign",), ("patch", "--version", "x", "--from", old, "--to", new, "--out", "w"),
+                          ("patch", "--version", "1"), ("keygen", "a", "b"), ("unknown",)]:
+            result = tool(*arguments)
+            self.assertEqual((result.returncode, "--help" in result.stderr), (2, True), (arguments, result.stderr))
+        made = tool("patch", "--version", "7", "--from", old, "--to", new, "--out", "www")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        self.assertIn("does not fit in one message", made.stderr)
+        step = json.loads(made.stdout)
+        self.assertEqual(len(step["entries"]), 12)
+        self.assertGreater(len(dev_server.encode_integrity(step["entries"])), 1024)
+        self.assertEqual(tool("patch", "--version", "7", "--from", old, "--to", new, "--out", "www").returncode, 1)
+        verified = tool("verify", self.key[:-4] + ".pub.pem", "www", "patches/7.zip")
+        self.assertEqual((verified.returncode, verified.stdout), (1, "patches/7.zip: no signature\n"))
+        self.assertEqual(tool("keygen", self.key).returncode, 1, "a key was overwritten")
 
     # Each case: how the served release goes wrong, the diagnostic naming the refusal (None where
     # another check than the signature refuses), and what must not have been installed.
