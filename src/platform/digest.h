@@ -1,4 +1,5 @@
-// MD5 and SHA-256 through OpenSSL's EVP interface (CryptoAPI's CALG_MD5 / CALG_SHA_256 on Windows).
+// MD5 and SHA-256 through OpenSSL's EVP interface (CryptoAPI's CALG_MD5 and CALG_SHA_256 on
+// Windows).
 #pragma once
 
 #include <array>
@@ -26,7 +27,7 @@ class Md5Hasher {
     std::unique_ptr<Context> context_;
 };
 
-// The same shape for SHA-256, which release signatures cover.
+// The same shape for SHA-256: release files are hashed while they stream in.
 class Sha256Hasher {
   public:
     Sha256Hasher();

@@ -1,9 +1,10 @@
 // Release signatures: fetching the signature beside a downloaded file and checking it.
 //
-// The signature is fetched into a temporary beside the download and read back; it must be exactly
-// 64 bytes. The file's SHA-256 comes from the download when it was hashed on the way in, and is
-// read from the temporary otherwise. Every refusal names its reason in one diagnostic; the caller
-// then treats the file as a failed download.
+// The signature is fetched into a temporary beside the download (never more than a kilobyte of
+// it, whatever the server sends) and read back; it must be exactly 64 bytes. A passing failure
+// (a reset, a 503) is tried again, as downloads are. The file's SHA-256 comes from the download when it was
+// hashed on the way in, and is read from the temporary otherwise. Every refusal names its reason in one
+// diagnostic; the caller then treats the file as a failed download.
 #include "update/release_signature.h"
 
 #include <array>
@@ -30,6 +31,9 @@ constexpr const char* unreadableText = "Release file cannot be read for its sign
 // Ends like every download temporary, so that the clean-up at start-up knows it.
 constexpr const char* signatureTemporarySuffix = ".sig.part";
 constexpr std::size_t readBlockSize = 64 * 1024;
+constexpr std::uint64_t signatureReadLimit = 1024;
+constexpr int signatureAttempts = 3;
+constexpr int signatureRetryPauseMs = 1000;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -78,9 +82,21 @@ std::optional<std::string> fetchSignature(const std::string& baseUrl, const Fetc
         ~Remove() { platform::deleteFile(path); }
     } removeAfterUse{temporary};
 
-    const int result = platform::downloadToFile(url, temporary, {});
-    if (result != 0) {
-        platform::diagnose(signatureMissingText + url + signatureCodeText + std::to_string(result));
+    platform::DownloadRequest request;
+    request.url = url;
+    request.path = temporary;
+    request.maximumBytes = request.maximumUnannouncedBytes = signatureReadLimit;
+    platform::DownloadResult result = platform::downloadToFile(request);
+    for (int attempt = 1; result.transient && attempt < signatureAttempts; ++attempt) {
+        platform::sleepMilliseconds(signatureRetryPauseMs);
+        result = platform::downloadToFile(request);
+    }
+    if (result.code == platform::downloadTooLarge) {
+        platform::diagnose(signatureSizeText + file.relativePath);
+        return std::nullopt;
+    }
+    if (result.code != 0) {
+        platform::diagnose(signatureMissingText + url + signatureCodeText + std::to_string(result.code));
         return std::nullopt;
     }
     std::error_code error;

@@ -6,7 +6,7 @@
 
 namespace {
 
-template <std::size_t N> std::string hex(const std::array<unsigned char, N>& value) {
+template <std::size_t Size> std::string hex(const std::array<unsigned char, Size>& value) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string text;
     for (const unsigned char byte : value) {
@@ -39,14 +39,14 @@ TEST(Md5Hasher, a_finished_hash_takes_no_more_data) {
     EXPECT_FALSE(hasher.finish().has_value());
 }
 
-TEST(Sha256Hasher, hashes_data_given_in_parts_like_data_given_at_once) {
-    platform::Sha256Hasher parts;
-    ASSERT_TRUE(parts.update("a", 1));
-    ASSERT_TRUE(parts.update("bc", 2));
-    const auto value = parts.finish();
+TEST(Sha256Hasher, hashes_data_given_in_parts_to_the_published_value) {
+    platform::Sha256Hasher hasher;
+    ASSERT_TRUE(hasher.update("a", 1));
+    ASSERT_TRUE(hasher.update("bc", 2));
+    const auto value = hasher.finish();
     ASSERT_TRUE(value);
     EXPECT_EQ(hex(*value), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-    EXPECT_FALSE(parts.update("a", 1));
+    EXPECT_FALSE(hasher.update("a", 1));
 }
 
 std::string bytes(const std::string& hexText) {

@@ -78,6 +78,8 @@ TEST_F(SignedFetch, each_wrong_signature_is_refused_with_its_reason_and_leaves_t
          "Release signature missing for: " + server.url(path) + ".sig HRESULT: -404\n"},
         {"short", [&] { writeText(served.file(path) + ".sig", key.sign(good).substr(0, 63)); },
          "Release signature is not 64 bytes for: patches/1002.zip\n"},
+        {"far too long", [&] { writeText(served.file(path) + ".sig", std::string(100000, 'x')); },
+         "Release signature is not 64 bytes for: patches/1002.zip\n"},
         {"another path",
          [&] { sign(releaseStatement("patches/1001.zip", content.size(), sha256Hex(content))); },
          "Release signature does not match for: patches/1002.zip\n"},

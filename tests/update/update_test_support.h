@@ -17,6 +17,7 @@
 #include "../support/test_processes.h"
 #include "core/launcher_state.h"
 #include "platform/process.h"
+#include "update/download.h"
 
 namespace updtest {
 
@@ -116,8 +117,13 @@ class UpdateTest : public ::testing::Test {
         setStatusText(initialStatusText);
         setUpdatePhase(1);
         setGameVersion("");
+        // Failed downloads are tried again; the tests do not sit through the pauses.
+        setDownloadRetryPause([](int) {});
     }
-    void TearDown() override { platform::setProcessTable({}); }
+    void TearDown() override {
+        platform::setProcessTable({});
+        setDownloadRetryPause({});
+    }
 
     // Runs right before every guarded download: the state as it stands then.
     virtual void onProcessScan() {

@@ -1,4 +1,5 @@
-// MD5 and SHA-256 through OpenSSL's EVP interface (CryptoAPI's CALG_MD5 with PROV_RSA_FULL on Windows).
+// MD5 and SHA-256 through OpenSSL's EVP interface (CryptoAPI's CALG_MD5 and CALG_SHA_256 with
+// PROV_RSA_AES on Windows).
 //
 // [X] one hash object per digest, acquired and released by its owner (CryptCreateHash/DestroyHash)
 // [X] a failure of the library at any step is reported, so the caller can give "None"
@@ -17,71 +18,76 @@
 namespace platform {
 namespace {
 
-struct HashContext {
-    struct Release {
-        void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-    };
-    std::unique_ptr<EVP_MD_CTX, Release> handle;
-    bool finished = false;
-
-    explicit HashContext(const EVP_MD* kind) : handle(EVP_MD_CTX_new()) {
-        if (handle && EVP_DigestInit_ex(handle.get(), kind, nullptr) != 1) handle.reset();
-    }
-    bool valid() const { return handle != nullptr && !finished; }
-    bool update(const void* data, std::size_t size) {
-        return valid() && EVP_DigestUpdate(handle.get(), data, size) == 1;
-    }
-    template <std::size_t N> std::optional<std::array<unsigned char, N>> finish() {
-        if (!valid()) return std::nullopt;
-        finished = true;
-        std::array<unsigned char, N> value{};
-        unsigned int size = 0;
-        if (EVP_DigestFinal_ex(handle.get(), value.data(), &size) != 1 || size != value.size())
-            return std::nullopt;
-        return value;
-    }
+struct EvpRelease {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
 };
+using EvpHandle = std::unique_ptr<EVP_MD_CTX, EvpRelease>;
+
+EvpHandle startDigest(const EVP_MD* algorithm) {
+    EvpHandle handle(EVP_MD_CTX_new());
+    if (handle && EVP_DigestInit_ex(handle.get(), algorithm, nullptr) != 1) handle.reset();
+    return handle;
+}
+
+template <std::size_t Size> std::optional<std::array<unsigned char, Size>> finishDigest(EVP_MD_CTX* handle) {
+    std::array<unsigned char, Size> value{};
+    unsigned int size = 0;
+    if (EVP_DigestFinal_ex(handle, value.data(), &size) != 1 || size != value.size()) return std::nullopt;
+    return value;
+}
 
 } // namespace
 
-struct Md5Hasher::Context : HashContext {
-    Context() : HashContext(EVP_md5()) {}
+struct Md5Hasher::Context {
+    EvpHandle handle;
+    bool finished = false;
 };
 
-Md5Hasher::Md5Hasher() : context_(std::make_unique<Context>()) {}
+Md5Hasher::Md5Hasher() : context_(std::make_unique<Context>()) {
+    context_->handle = startDigest(EVP_md5());
+}
 
 Md5Hasher::~Md5Hasher() = default;
 
 bool Md5Hasher::valid() const {
-    return context_->valid();
+    return context_->handle != nullptr && !context_->finished;
 }
 
 bool Md5Hasher::update(const void* data, std::size_t size) {
-    return context_->update(data, size);
+    if (!valid()) return false;
+    return EVP_DigestUpdate(context_->handle.get(), data, size) == 1;
 }
 
 std::optional<std::array<unsigned char, 16>> Md5Hasher::finish() {
-    return context_->finish<16>();
+    if (!valid()) return std::nullopt;
+    context_->finished = true;
+    return finishDigest<16>(context_->handle.get());
 }
 
-struct Sha256Hasher::Context : HashContext {
-    Context() : HashContext(EVP_sha256()) {}
+struct Sha256Hasher::Context {
+    EvpHandle handle;
+    bool finished = false;
 };
 
-Sha256Hasher::Sha256Hasher() : context_(std::make_unique<Context>()) {}
+Sha256Hasher::Sha256Hasher() : context_(std::make_unique<Context>()) {
+    context_->handle = startDigest(EVP_sha256());
+}
 
 Sha256Hasher::~Sha256Hasher() = default;
 
 bool Sha256Hasher::valid() const {
-    return context_->valid();
+    return context_->handle != nullptr && !context_->finished;
 }
 
 bool Sha256Hasher::update(const void* data, std::size_t size) {
-    return context_->update(data, size);
+    if (!valid()) return false;
+    return EVP_DigestUpdate(context_->handle.get(), data, size) == 1;
 }
 
 std::optional<std::array<unsigned char, 32>> Sha256Hasher::finish() {
-    return context_->finish<32>();
+    if (!valid()) return std::nullopt;
+    context_->finished = true;
+    return finishDigest<32>(context_->handle.get());
 }
 
 namespace {
@@ -114,5 +120,6 @@ bool readRegularFile(const std::string& path, const ConsumeBlock& consume) {
         if (!consume(block.data(), static_cast<std::size_t>(got))) return false;
     }
 }
+
 
 } // namespace platform
