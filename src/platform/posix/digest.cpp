@@ -121,5 +121,4 @@ bool readRegularFile(const std::string& path, const ConsumeBlock& consume) {
     }
 }
 
-
 } // namespace platform
