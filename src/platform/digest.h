@@ -4,8 +4,10 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 namespace platform {
 
@@ -41,5 +43,12 @@ class Sha256Hasher {
     struct Context;
     std::unique_ptr<Context> context_;
 };
+
+// Hands the content of the regular file at `path` (links followed) to `consume`, block by block,
+// in order. False at once, without reading, when `path` names no regular file (a folder, a FIFO, a
+// device): those would block or never end. False too when it cannot be opened, a read fails, or `consume`
+// returns false.
+using ConsumeBlock = std::function<bool(const unsigned char* data, std::size_t size)>;
+bool readRegularFile(const std::string& path, const ConsumeBlock& consume);
 
 } // namespace platform
