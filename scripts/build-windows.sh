@@ -56,7 +56,7 @@ fetch_source() { # source package, version pattern, folder name under deps/src
   rm -rf "$work"
   mkdir -p "$work"
   (cd "$work" && apt-get source -qq "$package=$(apt-cache showsrc "$package" |
-    sed -n "s/^Version: \($version.*\)/\1/p" | head -n1)")
+    sed -n "s/^Version: \($version.*\)/\1/p" | head -n1)" >/dev/null)
   local unpacked
   unpacked=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -n1)
   mv "$unpacked" "$deps/src/$folder"
@@ -91,7 +91,7 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   mkdir -p "$WINEPREFIX"
-  wineboot --init >/dev/null 2>&1 || true
+  env -u DISPLAY wineboot --init >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 || true
   wineserver -w || true
 fi

@@ -57,8 +57,11 @@ fi
 if [ "${LAUNCHER_SKIP_WINDOWS:-0}" != 1 ]; then
   bash scripts/build-windows.sh
   # One wineserver for the whole run (it ends a minute after its last program): each test program
-  # then starts in a fraction of a second.
+  # then starts in a fraction of a second. The first program of a session starts Wine's services,
+  # which would inherit the output pipe of whatever ctest runs first and hold it open: start them
+  # here, on no pipe.
   export WINEPREFIX=$root/build-windows/wine WINEDEBUG=-all
   wineserver -p60
+  env -u DISPLAY wine cmd /c exit >/dev/null 2>&1 || true
   (cd build-windows && env -u DISPLAY ctest --output-on-failure --timeout 600 -L windows -j "$jobs")
 fi

@@ -63,9 +63,11 @@ bool setFileAttributes(const std::string& path, std::uint32_t attributes) {
     return SetFileAttributesW(widen(path).c_str(), attributes) != 0;
 }
 
-DeleteOutcome deleteFile(const std::string& path) {
-    if (DeleteFileW(widen(path).c_str())) return {DeleteResult::deleted, 0};
-    const auto error = static_cast<int>(GetLastError());
+namespace {
+
+// Windows' 2 is "not found"; 5 (access denied) and 32 (sharing violation) are the busy kind.
+DeleteOutcome sortedFailure(DWORD code) {
+    const auto error = static_cast<int>(code);
     switch (error) {
     case ERROR_FILE_NOT_FOUND:
         return {DeleteResult::notFound, error};
@@ -75,6 +77,13 @@ DeleteOutcome deleteFile(const std::string& path) {
     default:
         return {DeleteResult::failed, error};
     }
+}
+
+} // namespace
+
+DeleteOutcome deleteFile(const std::string& path) {
+    if (DeleteFileW(widen(path).c_str())) return {DeleteResult::deleted, 0};
+    return sortedFailure(GetLastError());
 }
 
 DeleteOutcome deleteFileRetrying(const std::string& path, int attempts, int pauseMs) {
@@ -106,6 +115,20 @@ bool moveFileNoReplace(const std::string& from, const std::string& to) {
 
 bool replaceFile(const std::string& from, const std::string& to) {
     return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// The target of a replacement may be held open by another program as a file may be at a delete;
+// the same errors are retried.
+DeleteOutcome replaceFileRetrying(const std::string& from, const std::string& to, int attempts, int pauseMs) {
+    DeleteOutcome outcome{DeleteResult::busy, 0};
+    for (int attempt = 0; attempt < attempts && outcome.result == DeleteResult::busy; ++attempt) {
+        // MoveFileEx would not replace a folder either, but says so with the retried error 5.
+        if (isFolder(to)) return {DeleteResult::failed, ERROR_DIRECTORY};
+        outcome =
+            replaceFile(from, to) ? DeleteOutcome{DeleteResult::deleted, 0} : sortedFailure(GetLastError());
+        if (outcome.result == DeleteResult::busy) sleepMilliseconds(pauseMs);
+    }
+    return outcome;
 }
 
 bool makeExecutable(const std::string& path) {
