@@ -3,7 +3,8 @@
 # with the Windows profile functions under Wine, then the tests of the real launcher
 # against the development server under a virtual X display. Then the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer (LAUNCHER_SKIP_SANITIZERS=1 leaves that out), and
-# the fuzz targets for a minute each (LAUNCHER_SKIP_FUZZ=1 leaves them out).
+# the fuzz targets for a minute each (LAUNCHER_SKIP_FUZZ=1 leaves them out). Last the Windows build,
+# cross-built, with its unit tests run under Wine (LAUNCHER_SKIP_WINDOWS=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -54,4 +55,16 @@ fi
 # committed inputs only.
 if [ "${LAUNCHER_SKIP_FUZZ:-0}" != 1 ]; then
   bash scripts/fuzz.sh "${LAUNCHER_FUZZ_SECONDS:-60}"
+fi
+
+if [ "${LAUNCHER_SKIP_WINDOWS:-0}" != 1 ]; then
+  bash scripts/build-windows.sh
+  # One wineserver for the whole run (it ends a minute after its last program): each test program
+  # then starts in a fraction of a second. The first program of a session starts Wine's services,
+  # which would inherit the output pipe of whatever ctest runs first and hold it open: start them
+  # here, on no pipe.
+  export WINEPREFIX=$root/build-windows/wine WINEDEBUG=-all
+  wineserver -p60
+  env -u DISPLAY wine cmd /c exit >/dev/null 2>&1 || true
+  (cd build-windows && env -u DISPLAY ctest --output-on-failure --timeout 600 -L windows -j "$jobs")
 fi

@@ -18,50 +18,11 @@
 #include <string>
 #include <vector>
 
+#include "test_folder.h"
+
 extern char** environ;
 
 namespace dltest {
-
-inline std::string readText(const std::string& path) {
-    std::ifstream stream(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-}
-
-inline void writeText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// A fresh folder under the system's temporary folder, removed with all it holds at the end, also
-// when a test took the write permission away from a folder inside it.
-class TestFolder {
-  public:
-    TestFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "launcher-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            // Nowhere to work: a test must not fall back to writing at the file system's root.
-            std::perror("mkdtemp");
-            std::abort();
-        }
-        path_ = pattern;
-    }
-    ~TestFolder() {
-        namespace fs = std::filesystem;
-        std::error_code ignored;
-        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
-        for (auto it = fs::recursive_directory_iterator(path_, ignored);
-             !ignored && it != fs::recursive_directory_iterator(); it.increment(ignored))
-            if (it->is_directory(ignored) && !it->is_symlink(ignored))
-                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(path_, ignored);
-    }
-    TestFolder(const TestFolder&) = delete;
-    TestFolder& operator=(const TestFolder&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
 
 // A child started with an argv[0] of our choosing; killed and reaped at the end of the test,
 // so no zombie outlives it.

@@ -1,0 +1,118 @@
+// What every platform implementation promises the layers above it, checked against the real
+// system: these tests also run as Windows programs (under Wine), where they check the win32 layer.
+#include "platform/digest.h"
+#include "platform/files.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+
+#include "../support/test_folder.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PlatformContract : public ::testing::Test {
+  protected:
+    dltest::TestFolder scratch;
+    std::string path(const std::string& name) const { return scratch.file(name); }
+};
+
+TEST_F(PlatformContract, files_are_created_moved_replaced_and_deleted_as_the_update_engine_expects) {
+    // Windows adds its archive bit to new files; the engine looks at these three only.
+    const std::uint32_t marks =
+        platform::attributeReadOnly | platform::attributeHidden | platform::attributeSystem;
+    EXPECT_FALSE(platform::fileAttributes(path("absent")).has_value());
+    EXPECT_EQ(platform::deleteFile(path("absent")).result, platform::DeleteResult::notFound);
+
+    ASSERT_TRUE(platform::createFolder(path("folder")));
+    EXPECT_TRUE(platform::createFolder(path("folder"))) << "an existing folder is success";
+    EXPECT_FALSE(platform::createFolder(path("missing/child"))) << "one level only";
+    EXPECT_TRUE(*platform::fileAttributes(path("folder")) & platform::attributeDirectory);
+
+    dltest::writeText(path("a"), "first");
+    dltest::writeText(path("b"), "second");
+    EXPECT_FALSE(platform::createFolder(path("a"))) << "an existing file is no folder";
+    EXPECT_EQ(*platform::fileAttributes(path("a")) & marks, 0u);
+    EXPECT_FALSE(platform::moveFileNoReplace(path("a"), path("b")));
+    EXPECT_EQ(dltest::readText(path("b")), "second");
+    ASSERT_TRUE(platform::moveFileNoReplace(path("a"), path("c")));
+    EXPECT_FALSE(platform::pathExists(path("a")));
+    ASSERT_TRUE(platform::replaceFile(path("c"), path("b")));
+    EXPECT_EQ(dltest::readText(path("b")), "first");
+
+    ASSERT_TRUE(platform::setFileAttributes(path("b"), platform::attributeReadOnly));
+    EXPECT_TRUE(*platform::fileAttributes(path("b")) & platform::attributeReadOnly);
+    ASSERT_TRUE(platform::setFileAttributes(path("b"), platform::attributeNormal));
+    EXPECT_EQ(*platform::fileAttributes(path("b")) & marks, 0u);
+    EXPECT_EQ(platform::deleteFileRetrying(path("b"), 3, 1).result, platform::DeleteResult::deleted);
+
+    auto names = platform::listFolder(scratch.path());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"folder"}));
+    EXPECT_GT(platform::freeSpace(scratch.path()).value_or(0), 0u);
+}
+
+TEST_F(PlatformContract, the_running_program_is_known_by_its_file_and_is_a_complete_executable) {
+    const std::string self = platform::executablePath();
+    ASSERT_FALSE(self.empty());
+    EXPECT_TRUE(platform::isRunningExecutable(self));
+    EXPECT_TRUE(platform::isCompleteExecutable(self));
+
+    std::error_code error;
+    fs::copy_file(self, path("copy"), error);
+    ASSERT_FALSE(error);
+    EXPECT_FALSE(platform::isRunningExecutable(path("copy"))) << "same bytes, another file";
+    EXPECT_TRUE(platform::isCompleteExecutable(path("copy")));
+    // A download cut short, and a page that is no program at all.
+    fs::resize_file(path("copy"), fs::file_size(path("copy")) / 2, error);
+    ASSERT_FALSE(error);
+    EXPECT_FALSE(platform::isCompleteExecutable(path("copy")));
+    dltest::writeText(path("page"), "<html>Not Found</html>");
+    EXPECT_FALSE(platform::isCompleteExecutable(path("page")));
+
+    const std::string name = fs::path(self).filename().string();
+    bool listed = false;
+    // Linux cuts a process's name to 15 bytes.
+    for (const auto& process : platform::liveProcessTable().list())
+        listed = listed || platform::equalsIgnoringAsciiCase(process.name, name) ||
+                 (process.name.size() == 15 && name.rfind(process.name, 0) == 0);
+    EXPECT_TRUE(listed) << name << " is not among the running processes";
+    EXPECT_FALSE(platform::startProcess(path("absent-program"), {}, scratch.path()));
+}
+
+TEST_F(PlatformContract, profile_values_written_are_read_back_and_missing_ones_give_the_default) {
+    const std::string file = path("Settings.ini");
+    EXPECT_EQ(platform::readProfileString("Screen", "Width", "800  ", 64, file), "800");
+    EXPECT_EQ(platform::readProfileInt("Screen", "Width", 7, file), 7);
+    ASSERT_TRUE(platform::writeProfileString("Screen", "Width", "1024", file));
+    ASSERT_TRUE(platform::writeProfileString("Screen", "Height", "768", file));
+    ASSERT_TRUE(platform::writeProfileString("Option", "Effects", "0", file));
+    EXPECT_EQ(platform::readProfileString("screen", "WIDTH", "", 64, file), "1024");
+    EXPECT_EQ(platform::readProfileString("Screen", "Width", "", 3, file), "10") << "cut to the buffer";
+    EXPECT_EQ(platform::readProfileInt("Screen", "Height", 0, file), 768);
+    EXPECT_EQ(platform::readProfileInt("Option", "Effects", 5, file), 0);
+    EXPECT_EQ(dltest::readText(file), "[Screen]\r\nWidth=1024\r\nHeight=768\r\n[Option]\r\nEffects=0\r\n");
+    EXPECT_FALSE(platform::writeProfileString("Screen", "Width", "1", path("missing/Settings.ini")));
+}
+
+TEST_F(PlatformContract, file_digests_read_regular_files_only) {
+    dltest::writeText(path("data"), "abc");
+    platform::Md5Hasher md5;
+    ASSERT_TRUE(platform::readRegularFile(path("data"), [&md5](const unsigned char* data, std::size_t size) {
+        return md5.update(data, size);
+    }));
+    const auto value = md5.finish();
+    ASSERT_TRUE(value);
+    EXPECT_EQ((*value)[0], 0x90); // 900150983cd24fb0d6963f7d28e17f72
+    EXPECT_EQ((*value)[15], 0x72);
+    ASSERT_TRUE(platform::createFolder(path("folder")));
+    const auto never = [](const unsigned char*, std::size_t) { return true; };
+    EXPECT_FALSE(platform::readRegularFile(path("folder"), never));
+    EXPECT_FALSE(platform::readRegularFile(path("absent"), never));
+}
+
+} // namespace
