@@ -30,9 +30,9 @@ bool interfaceBusy(const ImGuiIO& io) {
 }
 
 // Builds and presents one frame; false when the main screen says the thread must stop. `busy`
-// is read while the frame still holds Dear ImGui's input.
+// tells whether the frame left the interface busy.
 bool drawFrame(const LauncherSnapshot& snapshot, float deltaSeconds, bool& busy) {
-    std::unique_lock<std::mutex> frame = beginBackendFrame(deltaSeconds);
+    beginBackendFrame(deltaSeconds);
     ImGui::NewFrame();
 
     ImGui::SetNextWindowPos(ImVec2(-5.0f, -5.0f), ImGuiCond_Always);
@@ -48,7 +48,6 @@ bool drawFrame(const LauncherSnapshot& snapshot, float deltaSeconds, bool& busy)
                ImGui::GetForegroundDrawList());
     ImGui::Render();
     busy = interfaceBusy(ImGui::GetIO());
-    frame.unlock();
 
     presentFrame(ImGui::GetDrawData());
     return true;

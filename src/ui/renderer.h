@@ -3,15 +3,13 @@
 //
 //   sdl_gl/  SDL2 window and OpenGL 3 (Linux). The main thread hands the window's events to the
 //            interface thread through a locked queue; nothing is ever asked to quit.
-//   win32/   Win32 window and Direct3D 8 (Windows). The window procedure hands input to Dear
-//            ImGui's Win32 back end under the frame lock; a quit message on the interface
-//            thread's own queue ends the frame loop.
+//   win32/   Win32 window and Direct3D 8 (Windows). The window procedure queues the messages
+//            that Dear ImGui's Win32 back end reads, and the interface thread hands them to it; a
+//            quit message on the interface thread's own queue ends the frame loop.
 //
 // Window creation and the main thread's pump are in ui/window.h; textures in ui/resources.h. This
 // header is what the interface thread asks of its back end, in the order it asks.
 #pragma once
-
-#include <mutex>
 
 struct ImDrawData;
 
@@ -28,10 +26,9 @@ WindowInput takeWindowInput();
 // Whether the window is minimised; no frame is drawn then.
 bool windowMinimised();
 
-// Starts a frame of the back ends, right before ImGui::NewFrame. Dear ImGui's input may be written
-// by the window's own thread only while the returned lock is not held; hold it until the frame's
-// draw data is made (ImGui::Render).
-[[nodiscard]] std::unique_lock<std::mutex> beginBackendFrame(float deltaSeconds);
+// Starts a frame of the back ends, right before ImGui::NewFrame: the display size, the time step
+// and the input of this frame.
+void beginBackendFrame(float deltaSeconds);
 // Clears the target, draws the frame's draw data and presents it; a lost device is reset here.
 void presentFrame(ImDrawData* drawData);
 // Releases the back ends, the interface context, the renderer and the window.

@@ -38,11 +38,9 @@ bool windowMinimised() {
     return feed.minimised;
 }
 
-std::unique_lock<std::mutex> beginBackendFrame(float deltaSeconds) {
+void beginBackendFrame(float deltaSeconds) {
     ImGui_ImplOpenGL3_NewFrame();
     prepareFrameInput(ImGui::GetIO(), feed, deltaSeconds);
-    // Input reaches Dear ImGui only on this thread, so there is nothing to hold.
-    return {};
 }
 
 void presentFrame(ImDrawData* drawData) {

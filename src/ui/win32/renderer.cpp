@@ -86,11 +86,10 @@ bool windowMinimised() {
     return IsIconic(launcherWindowHandle()) != FALSE;
 }
 
-std::unique_lock<std::mutex> beginBackendFrame(float /*deltaSeconds*/) {
+void beginBackendFrame(float /*deltaSeconds*/) {
     // The Win32 back end measures the frame time itself.
     ImGui_ImplDX8_NewFrame();
     ImGui_ImplWin32_NewFrame();
-    return {};
 }
 
 void presentFrame(ImDrawData* drawData) {

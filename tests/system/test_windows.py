@@ -1,0 +1,104 @@
+"""The Windows launcher (OstrevanLauncher.exe of the cross build, scripts/build-windows.sh) under
+Wine on a virtual X display, against the development server: the Win32 window and its Direct3D 8
+frames reach the ready phase on screen, and START GAME starts the game client with "quietmoor".
+
+The Windows build folder is $LAUNCHER_WINDOWS_BUILD_DIR (default: build-windows at the top of the
+repository); its CMakeCache.txt gives the ports. The tests are skipped when there is no Windows
+build, no wine or no MinGW C compiler (the game client's stand-in is built here). They run in a
+Wine prefix of their own, so no wineserver of another run stalls the window's first messages;
+Arial Bold in its fonts folder is the face the Linux build takes for it (fontconfig's match), so
+the status line is measured the same way.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import harness
+from harness import READY_SCRIPT, LauncherTestCase
+import status_line
+from status_line import START_BUTTON, keep, start_button_shown, wait_for_picture
+
+WINDOWS_BUILD = os.environ.get("LAUNCHER_WINDOWS_BUILD_DIR") or os.path.join(harness.REPO, "build-windows")
+LAUNCHER_EXE = os.path.join(WINDOWS_BUILD, harness.LAUNCHER_NAME + ".exe")
+STAND_IN_SOURCE = os.path.join(harness.HERE, "halcyra_stand_in.c")
+MINGW_CC = "x86_64-w64-mingw32-gcc"
+LIMIT = 60.0  # Wine's first start in a fresh prefix is slow
+
+_prefix = None
+
+
+def setUpModule():
+    # The ports come from the Windows build's settings, whatever build the other tests use.
+    os.environ["LAUNCHER_BUILD_DIR"] = WINDOWS_BUILD
+
+
+def tearDownModule():
+    if _prefix is not None:
+        subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+        shutil.rmtree(_prefix, ignore_errors=True)
+
+
+def wine_env():
+    return dict(os.environ, WINEPREFIX=_prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+
+def ensure_prefix():
+    """A Wine prefix of these tests: crash dialogs off (they would wait for a click), Arial Bold
+    in its fonts folder."""
+    global _prefix
+    if _prefix is not None:
+        return
+    _prefix = tempfile.mkdtemp(prefix="ostrevan-wine-")
+    env = wine_env()
+    subprocess.run(["wineboot", "--init"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=180, check=True)
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t",
+                    "REG_DWORD", "/d", "0", "/f"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120, check=True)
+    fonts = os.path.join(_prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    shutil.copyfile(status_line.text_font(), os.path.join(fonts, "arialbd.ttf"))
+    # The prefix is ready; a fresh server is started by the launcher itself, on the display the
+    # test uses.
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+
+
+class WindowsLauncher(LauncherTestCase):
+    def setUp(self):
+        if not os.path.isfile(LAUNCHER_EXE):
+            raise unittest.SkipTest("no Windows build (%s); run scripts/build-windows.sh" % LAUNCHER_EXE)
+        for tool in ("wine", "wineboot", "wineserver", MINGW_CC):
+            if shutil.which(tool) is None:
+                raise unittest.SkipTest("%s is not installed" % tool)
+        harness.ensure_display()
+        ensure_prefix()
+        self.install = harness.Installation(LAUNCHER_EXE, harness.LAUNCHER_NAME + ".exe")
+        self.addCleanup(self.install.remove)
+        self.served = tempfile.mkdtemp(prefix="ostrevan-served-")
+        self.addCleanup(shutil.rmtree, self.served, True)
+
+    def test_ready_on_screen_and_start_game_starts_the_client_with_quietmoor(self):
+        subprocess.run([MINGW_CC, "-O2", "-static", "-o", self.install.path("Halcyra.exe"), STAND_IN_SOURCE],
+                       check=True, timeout=120)
+        self.start_server(READY_SCRIPT)
+        launcher = self.start_launcher(wine_env(), ["wine", self.install.launcher])
+        window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
+        launcher.wait_for_first_frame(LIMIT)
+        # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen.
+        self.assertEqual(harness.window_geometry(window), (390, 205, 1140, 670))
+
+        picture = wait_for_picture(self, window, lambda p: start_button_shown(p) and
+                                   status_line.shows_status(p, "Ready."),
+                                   "the ready phase (START GAME and \"Ready.\")", LIMIT, "windows_ready")
+        keep(picture, "windows_ready")
+        harness.click(window, *START_BUTTON)
+        self.assertEqual(launcher.wait(LIMIT), 0)
+        self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")
+
+
+if __name__ == "__main__":
+    unittest.main()
