@@ -19,7 +19,8 @@ import unittest
 import harness
 from harness import READY_SCRIPT, LauncherTestCase
 import status_line
-from status_line import START_BUTTON, keep, start_button_shown, wait_for_picture
+from status_line import START_BUTTON, start_button_shown, wait_for_picture
+from test_window import send_close_request
 
 WINDOWS_BUILD = os.environ.get("LAUNCHER_WINDOWS_BUILD_DIR") or os.path.join(harness.REPO, "build-windows")
 LAUNCHER_EXE = os.path.join(WINDOWS_BUILD, harness.LAUNCHER_NAME + ".exe")
@@ -81,24 +82,35 @@ class WindowsLauncher(LauncherTestCase):
         self.served = tempfile.mkdtemp(prefix="ostrevan-served-")
         self.addCleanup(shutil.rmtree, self.served, True)
 
-    def test_ready_on_screen_and_start_game_starts_the_client_with_quietmoor(self):
-        subprocess.run([MINGW_CC, "-O2", "-static", "-o", self.install.path("Halcyra.exe"), STAND_IN_SOURCE],
-                       check=True, timeout=120)
+    def open_window(self):
+        """Starts the server and the launcher under Wine; returns (launcher, window id)."""
         self.start_server(READY_SCRIPT)
         launcher = self.start_launcher(wine_env(), ["wine", self.install.launcher])
         window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
         launcher.wait_for_first_frame(LIMIT)
-        # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen.
-        self.assertEqual(harness.window_geometry(window), (390, 205, 1140, 670))
+        return launcher, window
 
-        picture = wait_for_picture(self, window, lambda p: start_button_shown(p) and
-                                   status_line.shows_status(p, "Ready."),
-                                   "the ready phase (START GAME and \"Ready.\")", LIMIT, "windows_ready")
-        keep(picture, "windows_ready")
+    def test_ready_on_screen_and_start_game_starts_the_client_with_quietmoor(self):
+        subprocess.run([MINGW_CC, "-O2", "-static", "-o", self.install.path("Halcyra.exe"), STAND_IN_SOURCE],
+                       check=True, timeout=120)
+        launcher, window = self.open_window()
+        # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen; the class icon is icon 106.
+        self.assertEqual(harness.window_geometry(window), (390, 205, 1140, 670))
+        properties = subprocess.run(["xprop", "-id", str(window), "_NET_WM_ICON"], capture_output=True,
+                                    text=True, timeout=10).stdout
+        self.assertIn("Icon (32 x 32)", properties)
+
+        wait_for_picture(self, window, lambda p: start_button_shown(p) and status_line.shows_status(p, "Ready."),
+                         "the ready phase (START GAME and \"Ready.\")", LIMIT, "windows_ready")
         harness.click(window, *START_BUTTON)
         self.assertEqual(launcher.wait(LIMIT), 0)
         self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")
 
+    def test_close_request_from_the_window_manager_ends_with_0(self):
+        launcher, window = self.open_window()
+        # Wine turns the request into the window's close message.
+        send_close_request(window)
+        self.assertEqual(launcher.wait(LIMIT), 0)
 
 if __name__ == "__main__":
     unittest.main()

@@ -3,6 +3,10 @@
 // lost device is reset here once it can be.
 #include "ui/renderer.h"
 
+#include <bitset>
+#include <deque>
+#include <vector>
+
 #include <imgui.h>
 #include <imgui_impl_win32.h>
 
@@ -16,7 +20,52 @@ extern IMGUI_IMPL_API LRESULT ImGui_ImplWin32_WndProcHandler(HWND window, UINT m
 namespace {
 
 // Touched only by the interface thread.
-std::vector<QueuedMessage> messages;
+std::vector<QueuedMessage> taken;
+std::deque<QueuedMessage> pending; // taken, not yet handed to Dear ImGui
+constexpr std::size_t maxPendingMessages = 4096;
+
+// What a message presses or releases: mouse buttons 0-4, then keys from pressTargetKeys on (by
+// their virtual-key code); -1 for anything else.
+constexpr int pressTargetKeys = 8;
+constexpr std::size_t pressTargets = pressTargetKeys + 256;
+int pressTarget(const QueuedMessage& queued, bool& down) {
+    const bool firstX = GET_XBUTTON_WPARAM(queued.wParam) == XBUTTON1;
+    switch (queued.message) {
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        down = true;
+        return 0;
+    case WM_LBUTTONUP:
+        return 0;
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONDBLCLK:
+        down = true;
+        return 1;
+    case WM_RBUTTONUP:
+        return 1;
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONDBLCLK:
+        down = true;
+        return 2;
+    case WM_MBUTTONUP:
+        return 2;
+    case WM_XBUTTONDOWN:
+    case WM_XBUTTONDBLCLK:
+        down = true;
+        return firstX ? 3 : 4;
+    case WM_XBUTTONUP:
+        return firstX ? 3 : 4;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        down = true;
+        return pressTargetKeys + static_cast<int>(queued.wParam & 0xFF);
+    case WM_KEYUP:
+    case WM_SYSKEYUP:
+        return pressTargetKeys + static_cast<int>(queued.wParam & 0xFF);
+    default:
+        return -1;
+    }
+}
 
 // The handler reads the modifier keys with GetKeyState, which answers for the calling thread; the
 // state the window's own thread saw goes over it.
@@ -70,15 +119,26 @@ WindowInput takeWindowInput() {
     }
     if (quit) return WindowInput::quit;
 
-    const bool arrived = takeQueuedMessages(messages);
+    bool arrived = takeQueuedMessages(taken);
+    pending.insert(pending.end(), taken.begin(), taken.end());
+    if (pending.size() > maxPendingMessages) pending.clear();
+    // Dear ImGui reads a button or key as it is at the frame, so a press and its release handed
+    // over together would never be seen: the release and whatever follows it wait for the next
+    // frame (a busy renderer can take several ticks' worth of input at once).
+    std::bitset<pressTargets> pressedNow;
     HWND window = launcherWindowHandle();
     ImGuiIO& io = ImGui::GetIO();
-    for (const QueuedMessage& queued : messages) {
+    while (!pending.empty()) {
+        const QueuedMessage queued = pending.front();
+        bool down = false;
+        const int target = pressTarget(queued, down);
+        if (target >= 0 && !down && pressedNow[static_cast<std::size_t>(target)]) break;
+        if (target >= 0 && down) pressedNow.set(static_cast<std::size_t>(target));
+        pending.pop_front();
         ImGui_ImplWin32_WndProcHandler(window, queued.message, queued.wParam, queued.lParam);
-        if (queued.message == WM_KEYDOWN || queued.message == WM_KEYUP || queued.message == WM_SYSKEYDOWN ||
-            queued.message == WM_SYSKEYUP)
-            applyModifiers(io, queued);
+        if (target >= pressTargetKeys) applyModifiers(io, queued);
     }
+    arrived = arrived || !pending.empty();
     return arrived ? WindowInput::arrived : WindowInput::none;
 }
 
