@@ -157,8 +157,26 @@ void queueMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     queuedMessages.push_back(queued);
 }
 
+// Whether a message may change what the window must show: input, or the window shown, moved,
+// resized, activated or uncovered. Hit tests and cursor queries, which some systems send several
+// times a second while the pointer rests on the window, are not.
+bool changesPicture(UINT message) {
+    switch (message) {
+    case WM_PAINT:
+    case WM_SIZE:
+    case WM_SHOWWINDOW:
+    case WM_WINDOWPOSCHANGED:
+    case WM_ACTIVATE:
+    case WM_ACTIVATEAPP:
+    case WM_DISPLAYCHANGE:
+        return true;
+    default:
+        return isImGuiInput(message);
+    }
+}
+
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    {
+    if (changesPicture(message)) {
         std::lock_guard lock(queueLock);
         messageArrived = true;
     }

@@ -32,6 +32,6 @@ struct QueuedMessage {
     std::uint8_t leftControl = 0, rightControl = 0, leftShift = 0, rightShift = 0, leftAlt = 0, rightAlt = 0;
 };
 
-// Moves the queued messages into `messages` (cleared first); true when any message at all reached
-// the window procedure since the last call (input, painting, size or focus changes).
+// Moves the queued messages into `messages` (cleared first); true when a message that may change
+// the picture reached the window procedure since the last call (input, painting, size or focus).
 bool takeQueuedMessages(std::vector<QueuedMessage>& messages);
