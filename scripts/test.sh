@@ -2,7 +2,8 @@
 # Builds the launcher and runs every test: unit tests, then the tests of the real launcher
 # against the development server under a virtual X display. Then the unit tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer (LAUNCHER_SKIP_SANITIZERS=1 leaves that out), and
-# the fuzz targets for a minute each (LAUNCHER_SKIP_FUZZ=1 leaves them out).
+# the fuzz targets for a minute each (LAUNCHER_SKIP_FUZZ=1 leaves them out). Last the Windows build,
+# cross-built, with its unit tests run under Wine (LAUNCHER_SKIP_WINDOWS=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -51,4 +52,13 @@ fi
 # committed inputs only.
 if [ "${LAUNCHER_SKIP_FUZZ:-0}" != 1 ]; then
   bash scripts/fuzz.sh "${LAUNCHER_FUZZ_SECONDS:-60}"
+fi
+
+if [ "${LAUNCHER_SKIP_WINDOWS:-0}" != 1 ]; then
+  bash scripts/build-windows.sh
+  # One wineserver for the whole run (it ends a minute after its last program): each test program
+  # then starts in a fraction of a second.
+  export WINEPREFIX=$root/build-windows/wine WINEDEBUG=-all
+  wineserver -p60
+  (cd build-windows && env -u DISPLAY ctest --output-on-failure --timeout 600 -L windows -j "$jobs")
 fi

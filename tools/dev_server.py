@@ -30,7 +30,8 @@ connection script has up to three lists of steps, each run on its trigger:
       "on_hello": [steps],              after the launcher's hello has been read
       "on_integrity_request": [steps],  after each integrity request (runs again for every one)
       "http": {"status": {"/patches/1002.zip": 500},          answer these paths with a status
-               "throttle": {"chunk_bytes": 4096, "chunk_delay_ms": 20}}   slow file bodies down
+               "throttle": {"chunk_bytes": 4096, "chunk_delay_ms": 20},   slow file bodies down
+               "cut": {"/patches/Launcher/OstrevanLauncher": 4096}}    no Content-Length, cut
     }
 
 The "http" key is read from the top level of the file (beside "connections", or in the single

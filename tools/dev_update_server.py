@@ -3,7 +3,9 @@
 GET and HEAD, Content-Length on every answer, 404 for anything missing or outside the folder, a
 small HTML page for "/" when the folder has no index.html. Settings (the "http" key of a script):
 "status" answers listed paths with a fixed status; "throttle" sends file bodies in chunks with a
-pause between them, so that a download lasts long enough to watch.
+pause between them, so that a download lasts long enough to watch; "cut" ({"/path": N}) answers a
+path without Content-Length and closes after its first N bytes, a transfer cut short that no
+client can tell from a whole one.
 """
 
 import html
@@ -54,9 +56,13 @@ class UpdateHandler(BaseHTTPRequestHandler):
             content, kind = ("%d\n" % status).encode(), "text/plain"
         self.server.recorder.add("http", method=self.command, path=path, status=status,
                                  cache_control=self.headers.get("Cache-Control"))
+        cut = config.get("cut", {}).get(path)
         self.send_response(status)
         self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(content)))
+        if cut is None:
+            self.send_header("Content-Length", str(len(content)))
+        else:
+            content, self.close_connection = content[:cut], True
         self.end_headers()
         if body:
             self._write(content, config.get("throttle"))

@@ -37,9 +37,10 @@ MessageHandlers currentHandlers() {
     return handlers;
 }
 
-// The one long-lived thread on which acceptance, patch updates and integrity checks run, one at a
-// time and in arrival order, so that a later message never overtakes an earlier one and news is
-// never held up behind a download.
+// The one long-lived thread on which the start-up clean-up, acceptance, patch updates and integrity
+// checks run, one at a time and in arrival order, so that a later message never overtakes an
+// earlier one, the self-update never overlaps the clean-up, and news is never held up behind a
+// download.
 struct UpdateWorker {
     std::mutex lock;
     std::condition_variable changed;

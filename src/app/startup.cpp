@@ -8,13 +8,14 @@
 #include "app/dispatch.h"
 #include "core/connection.h"
 #include "core/file_digest.h"
+#include "core/install_folder.h"
 #include "core/launcher_state.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/net.h"
 #include "platform/process.h"
 #include "ui/window.h"
-#include "update/self_update.h"
+#include "update/leftovers.h"
 
 namespace {
 
@@ -38,10 +39,16 @@ int reportCannotConnect() {
     platform::diagnose(cannotConnectText);
     platform::showMessageBox(cannotConnectCaption, cannotConnectText, platform::DialogButtons::ok,
                              platform::DialogIcon::question);
+    // The entry point returns: the clean-up must not be cut off by the end of the process.
+    waitForUpdateWorker();
     return 0;
 }
 
 } // namespace
+
+void queueLeftoverRemoval(const std::string& folder) {
+    queueUpdateJob([folder] { removeLeftoversIn(folder); });
+}
 
 int runLauncher() {
     std::set_terminate(endOnUncaughtFailure);
@@ -51,6 +58,7 @@ int runLauncher() {
         std::jthread digest([] { launcherState.launcherDigest = fileDigest(platform::executablePath()); });
         prepareLauncherWindow();
     }
+    queueLeftoverRemoval(installFolder());
     if (!platform::startNetworking()) return reportCannotConnect();
     launcherState.serverSocket = platform::createTcpSocket();
     if (launcherState.serverSocket == platform::invalidSocket) {
@@ -58,7 +66,6 @@ int runLauncher() {
         return reportCannotConnect();
     }
     if (!connectToServer(dispatchMessage)) return reportCannotConnect();
-    removeOldLaunchers();
     if (!createLauncherWindow()) return 0;
     std::thread(runInterfaceThread).detach();
     pumpWindowMessages();

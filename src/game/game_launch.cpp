@@ -23,7 +23,7 @@ void startGameIn(const std::string& folder, int clientCount) {
         if (!platform::startGameClient(folder, gameExecutableName, startArgument)) {
             // Clients already started keep running; the caller ends the interface thread.
             platform::showMessageBox(startFailedCaption, startFailedText, platform::DialogButtons::ok,
-                                     platform::DialogIcon::error);
+                                     platform::DialogIcon::none);
             return;
         }
         platform::sleepMilliseconds(startPauseMilliseconds);

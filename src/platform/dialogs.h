@@ -12,7 +12,7 @@
 namespace platform {
 
 enum class DialogButtons { ok, yesNo };
-enum class DialogIcon { question, warning, error, information };
+enum class DialogIcon { none, question, warning, error, information };
 enum class DialogAnswer { ok, yes, no, failed };
 
 struct DialogRequest {

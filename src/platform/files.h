@@ -8,6 +8,7 @@
 // [X] one-level folder creation where an existing folder is success (CreateDirectory)
 // [X] names from the server or an archive: '\' becomes '/', and each component is matched to an
 //     existing entry without regard to case, as Windows and Wine would
+// [X] free space of a folder's file system for an unprivileged writer (GetDiskFreeSpaceEx)
 #pragma once
 
 #include <cstdint>
@@ -50,6 +51,9 @@ bool moveFileNoReplace(const std::string& from, const std::string& to);
 // Atomically replaces `to` (used to put a completed download in place).
 bool replaceFile(const std::string& from, const std::string& to);
 bool makeExecutable(const std::string& path);
+// Bytes this process may still write on the file system that holds `folder`; nothing when it
+// cannot be had.
+std::optional<std::uint64_t> freeSpace(const std::string& folder);
 bool setModificationTime(const std::string& path, std::time_t time);
 
 // The running executable's full path; empty when it cannot be had.

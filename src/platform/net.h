@@ -4,7 +4,7 @@
 // [X] one send per message; a short send is reported, never completed (as Winsock's send is used)
 // [X] sends never raise SIGPIPE: a closed peer is a failed send
 // [X] receive with a time limit, for joining a message split over two reads
-// [ ] WSAStartup/WSACleanup: nothing to start on POSIX; startNetworking() always succeeds
+// [X] WSAStartup/WSACleanup on Windows; nothing to start on POSIX (startNetworking succeeds)
 #pragma once
 
 #include <cstddef>
@@ -13,8 +13,14 @@
 
 namespace platform {
 
+#ifdef _WIN32
+// Winsock's SOCKET, an unsigned pointer-sized number; INVALID_SOCKET is all bits set.
+using SocketHandle = std::uintptr_t;
+inline constexpr SocketHandle invalidSocket = ~SocketHandle{0};
+#else
 using SocketHandle = int;
 inline constexpr SocketHandle invalidSocket = -1;
+#endif
 
 enum class ConnectResult { connected, badAddress, failed };
 

@@ -39,6 +39,10 @@ bool startProcess(const std::string& program, const std::vector<std::string>& ar
                   const std::string& workingFolder);
 // Starts a downloaded program as a detached process (ShellExecute "open" of an executable).
 bool startDetached(const std::string& program);
+// True when `path` holds a whole program that this system can run on this machine, as this
+// program was built (an ELF of the same class, byte order and machine here, a PE on Windows),
+// whose headers and every part they describe lie inside the file: a cut download fails.
+bool isCompleteExecutable(const std::string& path);
 // Starts the game client `clientName` with `argument`: looked for in `launcherFolder`, then in the
 // working folder, started directly when executable, otherwise through wine.
 bool startGameClient(const std::string& launcherFolder, const std::string& clientName,

@@ -1,14 +1,27 @@
-// Downloads from the update server: making room for the target, fetching, and the progress sink.
+// Downloads from the update server: fetching beside the target, trying again, resuming, and
+// putting the complete file in place.
+//
+// [X] the target is replaced only by renaming a complete, signed (where required) and accepted
+//     download over it; any failure leaves it as it was
+// [X] passing failures are tried again after 1, 2 and 4 s (or the server's short Retry-After)
+// [X] a cut transfer's part is kept with its validator and resumed, in this run or the next
+// [X] limits: the target's free space less a spare, and a cap for answers without a length
+// [X] SHA-256 of the whole file while it streams in, only when signatures are required
 #include "update/download.h"
 
-#include <filesystem>
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/process.h"
 #include "update/release_signature.h"
+#include "update/resume.h"
 
 namespace {
 
@@ -81,28 +94,156 @@ bool prepareFileForDownload(const std::string& path) {
 
 namespace {
 
+constexpr const char* retryText = "Retrying download of: ";
+constexpr const char* retryPauseText = " in ";
+constexpr const char* retryUnitText = " ms";
+
+std::mutex pauseLock;
+std::function<void(int)> retryPause;
+std::atomic<bool> alwaysHash{false};
+
+void pauseBeforeRetry(int milliseconds) {
+    std::function<void(int)> pause;
+    {
+        std::lock_guard lock(pauseLock);
+        pause = retryPause;
+    }
+    if (pause)
+        pause(milliseconds);
+    else
+        platform::sleepMilliseconds(milliseconds);
+}
+
+int retryPauseMs(int retry, int retryAfterSeconds) {
+    // A longer Retry-After would hold the update for minutes: the usual pause is taken instead.
+    if (retryAfterSeconds >= 0 && retryAfterSeconds <= maximumRetryAfterSeconds)
+        return retryAfterSeconds * 1000;
+    return firstRetryPauseMs << retry;
+}
+
+std::string hexText(const std::array<unsigned char, 32>& value) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text;
+    for (const unsigned char byte : value) {
+        text += digits[byte >> 4];
+        text += digits[byte & 0x0F];
+    }
+    return text;
+}
+
+std::string folderOf(const std::string& path) {
+    const auto separator = path.find_last_of('/');
+    if (separator == std::string::npos) return ".";
+    return separator == 0 ? "/" : path.substr(0, separator);
+}
+
+// What one download keeps between its tries, and whether its part outlives the process.
+struct Attempts {
+    std::string url;
+    std::string part;
+    bool resumable = false; // only the plain "<target>.part" is ever resumed
+    bool hashing = false;
+    std::optional<platform::Sha256Hasher> hasher;
+    // Read by an end step on whichever thread ends the process.
+    std::shared_ptr<std::atomic<bool>> keepPart = std::make_shared<std::atomic<bool>>(false);
+};
+
+// The whole file may take what the file system offers, less the spare; `kept` is already there.
+std::uint64_t sizeLimit(const std::string& path, std::uint64_t kept) {
+    const auto free = platform::freeSpace(folderOf(path));
+    if (!free) return 0;
+    // 0 would mean no limit: a full disk still takes an empty file, and nothing more.
+    return kept + std::max<std::uint64_t>(*free > downloadSpareBytes ? *free - downloadSpareBytes : 0, 1);
+}
+
+platform::DownloadResult tryOnce(Attempts& attempts, Downloader& sink) {
+    std::optional<ResumePoint> point;
+    if (attempts.resumable) point = keptPart(attempts.part, attempts.url);
+    if (attempts.hashing) {
+        attempts.hasher.emplace();
+        // The kept part is hashed before the rest is appended; an unreadable one is fetched again.
+        if (point && !hashFileStart(attempts.part, point->kept, *attempts.hasher)) {
+            forgetPart(attempts.part);
+            point.reset();
+            attempts.hasher.emplace();
+        }
+    }
+    attempts.keepPart->store(point.has_value());
+
+    platform::DownloadRequest request;
+    request.url = attempts.url;
+    request.path = attempts.part;
+    if (point) {
+        request.resumeFrom = point->kept;
+        request.ifRange = point->validator;
+    }
+    request.maximumBytes = sizeLimit(attempts.part, point ? point->kept : 0);
+    request.maximumUnannouncedBytes = unannouncedDownloadCapBytes;
+    request.progress = [&sink](std::uint64_t received, std::uint64_t total) {
+        sink.onProgress(received, total);
+    };
+    request.started = [&attempts](const platform::DownloadAnswer& answer) {
+        // A fresh start (a 200, or a copy that changed) hashes from the first byte again.
+        if (answer.kept == 0 && attempts.hashing) attempts.hasher.emplace();
+        const bool keep = attempts.resumable &&
+                          saveResumePoint(attempts.part, attempts.url, answer.validator, answer.total);
+        if (!keep) platform::deleteFile(resumeFilePath(attempts.part));
+        attempts.keepPart->store(keep);
+        return true;
+    };
+    if (attempts.hashing)
+        request.body = [&attempts](const char* data, std::size_t size) {
+            return attempts.hasher->update(data, size);
+        };
+    platform::DownloadResult result = platform::downloadToFile(request);
+    if (result.code == platform::downloadRangeMismatch) {
+        forgetPart(attempts.part);
+        attempts.keepPart->store(false);
+    }
+    return result;
+}
+
 // Downloads into a temporary beside `path`; `accept` decides whether it replaces `path`.
 bool downloadReplacing(const std::string& url, const std::string& path, Downloader& sink,
                        const std::string& baseUrl, const std::string& relativePath,
                        const AcceptDownload& accept) {
     const TemporaryName temporary(path);
-    // A leftover of a launcher that ended mid-download.
-    platform::deleteFile(temporary.path());
-    // Should the process end mid-transfer (a lost connection, the close button), nothing partial
-    // stays behind.
-    const platform::EndStep removePartial([partial = temporary.path()] { platform::deleteFile(partial); });
-    int result =
-        platform::downloadToFile(url, temporary.path(), [&sink](std::uint64_t received, std::uint64_t total) {
-            sink.onProgress(received, total);
-        });
-    if (result != 0) {
-        platform::deleteFile(temporary.path());
-        platform::diagnose(downloadFailedText + url + downloadCodeText + std::to_string(result));
+    Attempts attempts;
+    attempts.url = url;
+    attempts.part = temporary.path();
+    attempts.resumable = temporary.path() == path + ".part";
+    attempts.hashing = alwaysHash.load() || signaturesRequired();
+    // A leftover of another download of this target that this one cannot resume.
+    if (!attempts.resumable) forgetPart(temporary.path());
+    // Should the process end mid-transfer (a lost connection, the close button), a part that can
+    // be resumed stays for the next start; nothing else partial stays behind.
+    const platform::EndStep removePartial([part = temporary.path(), keep = attempts.keepPart] {
+        if (!keep->load()) forgetPart(part);
+    });
+
+    platform::DownloadResult result;
+    for (int retry = 0;; ++retry) {
+        result = tryOnce(attempts, sink);
+        if (result.code == 0 || !result.transient || retry == downloadRetries) break;
+        const int pause = retryPauseMs(retry, result.retryAfterSeconds);
+        platform::diagnose(retryText + url + downloadCodeText + std::to_string(result.code) + retryPauseText +
+                           std::to_string(pause) + retryUnitText);
+        pauseBeforeRetry(pause);
+    }
+    if (result.code != 0) {
+        // A cut transfer of a copy the server can name again is kept for the next start.
+        if (!(result.transient && attempts.keepPart->load())) forgetPart(temporary.path());
+        platform::diagnose(downloadFailedText + url + downloadCodeText + std::to_string(result.code));
         return false;
     }
-    std::error_code error;
-    const auto size = std::filesystem::file_size(temporary.path(), error);
-    const FetchedFile fetched{temporary.path(), relativePath, error ? 0 : size, {}};
+    attempts.keepPart->store(false);
+    platform::deleteFile(resumeFilePath(temporary.path()));
+
+    FetchedFile fetched{temporary.path(), relativePath, result.size, {}};
+    if (attempts.hashing) {
+        const auto value = attempts.hasher->finish();
+        if (value) fetched.sha256 = hexText(*value);
+    }
     if (!relativePath.empty() && !verifyReleaseSignature(baseUrl, fetched)) {
         platform::deleteFile(temporary.path());
         return false;
@@ -124,14 +265,40 @@ bool downloadReplacing(const std::string& url, const std::string& path, Download
     return true;
 }
 
+bool isUnreserved(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
+}
+
 } // namespace
+
+void setDownloadRetryPause(std::function<void(int milliseconds)> pause) {
+    std::lock_guard lock(pauseLock);
+    retryPause = std::move(pause);
+}
+
+void setDownloadHashingForTests(bool always) {
+    alwaysHash = always;
+}
 
 bool downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
     return downloadReplacing(url, path, sink, {}, {}, {});
 }
 
 std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath) {
-    return baseUrl + relativePath;
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string url = baseUrl;
+    for (const char c : relativePath) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (isUnreserved(byte) || c == '/') {
+            url += c;
+        } else {
+            url += '%';
+            url += digits[byte >> 4];
+            url += digits[byte & 0x0F];
+        }
+    }
+    return url;
 }
 
 bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,

@@ -8,6 +8,20 @@
 #include "core/downloader.h"
 #include "core/install_folder.h"
 
+// A download without Content-Length stops here: a server streaming for ever must not fill the disk.
+inline constexpr std::uint64_t unannouncedDownloadCapBytes = std::uint64_t{4} << 30;
+// Room left free on the target's file system, for the system and for the file being replaced.
+inline constexpr std::uint64_t downloadSpareBytes = std::uint64_t{16} << 20;
+// A download that fails for a passing reason is tried this many more times, after 1, 2 and 4 s,
+// or after the server's Retry-After when it asks for at most maximumRetryAfterSeconds.
+inline constexpr int downloadRetries = 3;
+inline constexpr int firstRetryPauseMs = 1000;
+inline constexpr int maximumRetryAfterSeconds = 30;
+// Tests pause without waiting; an empty function restores sleeping.
+void setDownloadRetryPause(std::function<void(int milliseconds)> pause);
+// Tests hash every download, as a build that requires signatures does; false restores that rule.
+void setDownloadHashingForTests(bool always);
+
 // True when nothing is left at `path`.
 bool prepareFileForDownload(const std::string& path);
 // Fetches `url` into `path`; failures are diagnostics only. True when the file is in place.
@@ -24,7 +38,8 @@ struct FetchedFile {
 // as a failed download; the target stays as it was.
 using AcceptDownload = std::function<bool(const FetchedFile&)>;
 
-// The address of a file on the update server: `baseUrl` (ending with '/') and the published path.
+// The address of a file on the update server: `baseUrl` (ending with '/') and the published path
+// with each segment percent-encoded (unreserved characters and '/' kept).
 std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath);
 // Fetches a file of the update server into `path`. The download replaces `path` only once it is
 // complete, signed where this build requires signatures, and accepted by `accept`; otherwise

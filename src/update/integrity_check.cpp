@@ -5,11 +5,21 @@
 // installation folder, or a download path that would leave patches/Launcher/, is never fetched
 // and counts as failed. A message that ends before its last entry is read no further: the
 // entries it does not hold are neither in order nor repaired, so the check cannot end "Ready.";
-// the report then counts the failures of the entries that were read.
+// the report then counts the failures of the entries that were read, or, with none, says that the
+// list was incomplete.
+//
+// Two more guarantees: a repair download replaces the file only once its own digest is accepted
+// (a wrong download leaves the file as it was); and the listed files are hashed ahead, one worker
+// per core, while the entries are still handled (downloads, status, diagnostics) in list order.
 #include "update/integrity_check.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
+#include <set>
+#include <thread>
 #include <vector>
 
 #include "core/file_digest.h"
@@ -28,6 +38,7 @@ constexpr const char* readyStatusText = "Ready.";
 constexpr const char* mismatchText = "MD5 mismatch for: ";
 constexpr const char* refusedText = "Refusing a listed file outside the installation: ";
 constexpr const char* truncatedText = "File list ends before its last entry; entries read: ";
+constexpr const char* incompleteListText = "The file list arrived incomplete. Please restart launcher.";
 constexpr const char* repairFolder = "patches/Launcher/";
 constexpr std::size_t countOffset = 4;
 constexpr std::size_t skippedLengthOffset = 5;
@@ -119,6 +130,55 @@ std::string failureReport(std::size_t failCount, const std::vector<std::string>&
     return report;
 }
 
+// The digests of the listed files, computed ahead of the entry being handled by one worker per
+// core. Workers take the files in list order, so the one needed next is the first to be ready.
+class DigestsAhead {
+  public:
+    // An empty path stands for an entry that is not hashed.
+    explicit DigestsAhead(std::vector<std::string> paths)
+        : paths_(std::move(paths)), digests_(paths_.size()) {
+        const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+        const std::size_t count = std::min(cores, paths_.size());
+        for (std::size_t i = 0; i < count; ++i) workers_.emplace_back([this] { work(); });
+    }
+    DigestsAhead(const DigestsAhead&) = delete;
+    DigestsAhead& operator=(const DigestsAhead&) = delete;
+
+    const std::string& path(std::size_t index) const { return paths_[index]; }
+    // Waits until the digest of entry `index` is there.
+    std::string digest(std::size_t index) {
+        std::unique_lock lock(lock_);
+        ready_.wait(lock, [&] { return digests_[index].has_value(); });
+        return *digests_[index];
+    }
+
+  private:
+    void work() {
+        for (;;) {
+            std::size_t index = 0;
+            {
+                std::lock_guard lock(lock_);
+                if (next_ == paths_.size()) return;
+                index = next_++;
+            }
+            std::string digest = paths_[index].empty() ? std::string(noDigest) : fileDigest(paths_[index]);
+            {
+                std::lock_guard lock(lock_);
+                digests_[index] = std::move(digest);
+            }
+            ready_.notify_all();
+        }
+    }
+
+    const std::vector<std::string> paths_;
+    std::mutex lock_;
+    std::condition_variable ready_;
+    std::vector<std::optional<std::string>> digests_;
+    std::size_t next_ = 0;
+    // Last, so that the workers are joined before what they use goes.
+    std::vector<std::jthread> workers_;
+};
+
 } // namespace
 
 void runIntegrityCheckIn(std::string_view message, const std::string& folder, const std::string& baseUrl) {
@@ -126,23 +186,44 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
     setUpdatePhase(verifyingPhase);
 
     const EntryList list = readEntries(message);
+    std::vector<std::string> localPaths;
+    for (const auto& entry : list.entries)
+        localPaths.push_back(isSafeEntry(entry) ? platform::resolveCaseInsensitive(folder, entry.name) : "");
+    DigestsAhead digests(std::move(localPaths));
+
     std::size_t okCount = 0;
     std::vector<std::string> failedNames;
-    for (const auto& entry : list.entries) {
+    // Files replaced and folders made so far: a later entry naming the same file (or resolving
+    // differently now that a folder exists) is hashed again in its turn.
+    std::set<std::string> repaired;
+    for (std::size_t i = 0; i < list.entries.size(); ++i) {
+        const IntegrityEntry& entry = list.entries[i];
         if (!isSafeEntry(entry)) {
             platform::diagnose(refusedText + entry.name);
             failedNames.push_back(entry.name);
             continue;
         }
-        const std::string localPath = platform::resolveCaseInsensitive(folder, entry.name);
-        if (isAccepted(fileDigest(localPath), entry.acceptedDigests)) {
+        std::string digest = digests.digest(i);
+        std::string localPath = digests.path(i);
+        if (!repaired.empty()) {
+            localPath = platform::resolveCaseInsensitive(folder, entry.name);
+            if (localPath != digests.path(i) || repaired.count(localPath) != 0)
+                digest = fileDigest(localPath);
+        }
+        if (isAccepted(digest, entry.acceptedDigests)) {
             ++okCount;
             continue;
         }
         createParentFolder(localPath);
         setStatusText("Downloading " + entry.name + " file.");
-        guardedDownload(baseUrl, std::string(repairFolder) + entry.downloadPath, localPath, downloader);
-        if (isAccepted(fileDigest(localPath), entry.acceptedDigests)) {
+        // The download is checked before it replaces anything: a wrong one leaves the file as it was.
+        const auto accept = [&entry](const FetchedFile& fetched) {
+            return isAccepted(fileDigest(fetched.temporaryPath), entry.acceptedDigests);
+        };
+        const bool replaced = guardedDownload(baseUrl, std::string(repairFolder) + entry.downloadPath,
+                                              localPath, downloader, accept);
+        repaired.insert(localPath);
+        if (replaced) {
             ++okCount;
             continue;
         }
@@ -158,7 +239,8 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
         setStatusText(readyStatusText);
         return;
     }
-    setStatusText(failureReport(failedNames.size(), failedNames));
+    setStatusText(failedNames.empty() ? std::string(incompleteListText)
+                                      : failureReport(failedNames.size(), failedNames));
 }
 
 void runIntegrityCheck(std::string_view message) {

@@ -1,16 +1,19 @@
-// Handler of message 1001: when the server answers "false", the running launcher moves aside,
-// the published launcher is downloaded under the launcher's name and started, and this process
-// ends. The next launcher removes the old copy at start-up.
+// Handler of message 1001: when the server answers "false", the published launcher is downloaded,
+// checked, put in the running launcher's place (the running one moves aside) and started, and this
+// process ends. The next launcher removes the old copy at start-up.
 //
-// Two things differ from a plain move-download-start, both so that the player is never left
-// without a launcher: when nothing arrives, the running launcher is moved back under its own
-// name (and nothing is started); and the start-up clean-up never deletes the file of the running
-// process, which on this system would succeed while the download is still under way.
+// Nothing unverified is ever put under the launcher's name: the new launcher arrives under a name
+// of its own and must be whole (the transfer complete, a complete program for this system, signed
+// where this build requires it) before the running launcher moves aside. On any failure the running
+// launcher keeps its name, nothing is left beside it, one diagnostic says why, and the process ends
+// as it would with no launcher published. Should the process end between the move aside and the
+// new launcher's arrival under the name, the running launcher goes back under it.
 #include "update/self_update.h"
 
 #include <filesystem>
 #include <iostream>
-#include <optional>
+#include <memory>
+#include <mutex>
 
 #include "core/launcher_state.h"
 #include "core/protocol.h"
@@ -31,6 +34,13 @@ constexpr const char* outOfDateAnswer = "false";
 constexpr const char* selfUpdateStatusText = "Download a new version of the Launcher.";
 constexpr const char* publishedLauncherPath = "patches/Launcher/";
 constexpr const char* oldCopyMarker = "OLDVersion";
+// Beside the launcher while it is checked; never under a name that start-up would run or remove.
+constexpr const char* arrivingSuffix = ".new";
+// The temporaries of a download of `x` (see download.cpp): `x.part`, and its resume record.
+constexpr const char* partSuffix = ".part";
+constexpr const char* resumeSuffix = ".resume";
+constexpr const char* notAProgramText = "The published launcher is not a complete program for this system: ";
+constexpr const char* notInPlaceText = "The new launcher could not be put in place: ";
 constexpr std::size_t answerLengthOffset = 4;
 
 std::string withSeparator(std::string folder) {
@@ -67,6 +77,10 @@ std::string oldLauncherFileName() {
     return std::string(brandName) + "Launcher_OLDVersion" + executableSuffix;
 }
 
+std::string arrivingLauncherFileName() {
+    return launcherFileName() + arrivingSuffix;
+}
+
 std::vector<std::string> listExecutables(const std::string& folder) {
     std::vector<std::string> paths;
     const std::string prefix = withSeparator(folder);
@@ -80,8 +94,8 @@ std::vector<std::string> listExecutables(const std::string& folder) {
 void removeOldLaunchersIn(const std::string& folder) {
     for (const auto& path : listExecutables(folder)) {
         if (fileNameOf(path).find(oldCopyMarker) == std::string::npos) continue;
-        // A launcher that has just moved itself aside (the self-update runs beside start-up)
-        // still needs its file until its replacement has arrived.
+        // A launcher started from the old-copy name keeps its file, as Windows would refuse to
+        // delete a running program.
         if (platform::isRunningExecutable(path)) continue;
         std::cout << path << std::endl;
         platform::deleteFile(path);
@@ -92,32 +106,76 @@ void removeOldLaunchers() {
     removeOldLaunchersIn(installFolder());
 }
 
+namespace {
+
+void removeArriving(const std::string& arrivingPath) {
+    for (const std::string& path :
+         {arrivingPath, arrivingPath + partSuffix, arrivingPath + partSuffix + resumeSuffix})
+        platform::deleteFile(path);
+}
+
+// Downloads the new launcher to `arrivingPath` and checks it there; true when it may take the
+// launcher's place. Leaves nothing behind otherwise.
+bool fetchNewLauncher(const std::string& url, const std::string& arrivingPath) {
+    removeArriving(arrivingPath);
+    const auto separator = url.rfind(publishedLauncherPath);
+    const std::string baseUrl = url.substr(0, separator);
+    const std::string relativePath = separator == std::string::npos ? url : url.substr(separator);
+    const auto isProgram = [&url](const FetchedFile& fetched) {
+        if (platform::isCompleteExecutable(fetched.temporaryPath)) return true;
+        platform::diagnose(notAProgramText + url);
+        return false;
+    };
+    if (separator != std::string::npos &&
+        fetchUpdateFile(baseUrl, relativePath, arrivingPath, downloader, isProgram))
+        return true;
+    // An address outside the update server (never built by this program) is not fetched.
+    removeArriving(arrivingPath);
+    return false;
+}
+
+} // namespace
+
 void replaceLauncherIn(const std::string& folder, const std::string& url) {
     const std::string launcherPath = withSeparator(folder) + launcherFileName();
     const std::string oldCopyPath = withSeparator(folder) + oldLauncherFileName();
-
-    bool movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
-    if (!movedAside && platform::pathExists(launcherPath) && platform::pathExists(oldCopyPath) &&
-        !platform::isRunningExecutable(oldCopyPath)) {
-        // A stale old copy holds the name; without the move the download below would delete the
-        // running launcher, and a failed download would leave none.
-        platform::deleteFile(oldCopyPath);
-        movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
-    }
+    const std::string arrivingPath = withSeparator(folder) + arrivingLauncherFileName();
 
     {
-        // The process may end from another thread during the download (the server closes the
-        // connection): the running launcher then goes back under its name all the same.
-        std::optional<platform::EndStep> moveBack;
-        if (movedAside) moveBack.emplace([=] { platform::moveFileNoReplace(oldCopyPath, launcherPath); });
-        downloadFile(url, launcherPath, downloader);
-    }
+        // Should the process end during the download, nothing of it stays beside the launcher.
+        const platform::EndStep removeDownload([=] { removeArriving(arrivingPath); });
+        if (!fetchNewLauncher(url, arrivingPath)) return;
+        platform::makeExecutable(arrivingPath);
 
-    if (!platform::pathExists(launcherPath)) {
-        if (movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
-        return;
+        // The move aside and the arrival under the name are one step for a process that ends
+        // meanwhile (the server closes the connection): it waits for them, then puts the running
+        // launcher back if the name was left empty.
+        struct Swap {
+            std::mutex lock;
+            bool movedAside = false;
+        };
+        const auto swap = std::make_shared<Swap>();
+        const platform::EndStep putBack([=] {
+            std::lock_guard guard(swap->lock);
+            if (swap->movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
+        });
+        std::lock_guard guard(swap->lock);
+        swap->movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
+        if (!swap->movedAside && platform::pathExists(launcherPath) && platform::pathExists(oldCopyPath) &&
+            !platform::isRunningExecutable(oldCopyPath)) {
+            // A stale old copy holds the name; the running launcher must still find room beside.
+            platform::deleteFile(oldCopyPath);
+            swap->movedAside = platform::moveFileNoReplace(launcherPath, oldCopyPath);
+        }
+        const bool arrived = platform::replaceFile(arrivingPath, launcherPath);
+        if (!arrived) {
+            platform::diagnose(notInPlaceText + launcherPath);
+            removeArriving(arrivingPath);
+            if (swap->movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
+        }
+        swap->movedAside = false;
+        if (!arrived) return;
     }
-    platform::makeExecutable(launcherPath);
     platform::startDetached(launcherPath);
 }
 

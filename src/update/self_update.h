@@ -8,6 +8,8 @@
 // brandName + "Launcher" + the platform's executable suffix, and the old-copy name.
 std::string launcherFileName();
 std::string oldLauncherFileName();
+// The new launcher's name while it is checked, before it takes the launcher's name.
+std::string arrivingLauncherFileName();
 
 void runLauncherSelfUpdate(std::string_view message);
 void replaceLauncher(const std::string& url);

@@ -1,9 +1,11 @@
-// The integrity check of 1 GiB in 200 files, all in order, against md5sum of the same files, and
+// The integrity check of 1000 MiB in 20 files, all in order, against md5sum of the same files (the
+// check hashes on every core, md5sum on one), and
 // the extraction of a 500 MiB deflated archive against unzip -o into an empty folder. Prints the
 // median times, their ratios and each operation's peak memory above idle. The operations run in
 // child processes of this program, so that every peak is measured from a fresh process.
 //
-// Usage: update_bench [MiB for the integrity check] [MiB for the extraction]  (default 1024 500)
+// Usage: update_bench [MiB for the integrity check] [MiB for the extraction]  (default 1000 500;
+// 0 leaves that part out)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -32,7 +34,7 @@ using bench::median;
 using bench::processorSeconds;
 using bench::seconds;
 using bench::statusKib;
-constexpr int fileCount = 200;
+constexpr int fileCount = 20;
 constexpr int runs = 3;
 
 // Wall and CPU time of one run; on a busy machine the CPU time is the steadier comparison.
@@ -152,7 +154,7 @@ void benchIntegrity(const std::string& self, const std::string& folder, long meb
     }
     printComparison("integrity check, " + std::to_string(mebibytes) + " MiB in " + std::to_string(fileCount) +
                         " files, all in order",
-                    "md5sum", ours, theirs, 1.1, peak);
+                    "md5sum", ours, theirs, 0.6, peak);
     fs::remove_all(files);
 }
 
@@ -194,11 +196,11 @@ void benchExtraction(const std::string& self, const std::string& folder, long me
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "integrity") return childIntegrity(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "extract") return childExtract(argv[2], argv[3]);
-    const long integrityMib = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1024;
+    const long integrityMib = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000;
     const long extractMib = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 500;
     const std::string self = platform::executablePath();
     dltest::TestFolder folder;
-    benchIntegrity(self, folder.path(), integrityMib);
-    benchExtraction(self, folder.path(), extractMib);
+    if (integrityMib > 0) benchIntegrity(self, folder.path(), integrityMib);
+    if (extractMib > 0) benchExtraction(self, folder.path(), extractMib);
     return 0;
 }

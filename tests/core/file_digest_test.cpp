@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -60,11 +61,20 @@ TEST_F(FileDigestTest, text_is_always_32_lowercase_hex_digits) {
     }
 }
 
-TEST_F(FileDigestTest, missing_path_and_folder_give_none) {
-    EXPECT_EQ(fileDigest((root / "absent").string()), "None");
-    EXPECT_EQ(fileDigest((root / "absent" / "deeper").string()), "None");
-    EXPECT_EQ(fileDigest(root.string()), "None");
-    EXPECT_EQ(fileDigest(""), "None");
+TEST_F(FileDigestTest, anything_but_a_regular_file_gives_none_at_once) {
+    // A FIFO without a writer and /dev/zero would block or never end if they were read.
+    ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
+    fs::create_symlink("/dev/zero", root / "zeros");
+    fs::create_directory(root / "folder");
+    fs::create_directory_symlink(root / "folder", root / "folder-link");
+    fs::create_symlink(root / "absent", root / "dangling");
+    for (const fs::path& path :
+         {root / "absent", root / "absent" / "deeper", root, fs::path(""), root / "fifo", root / "zeros",
+          root / "folder-link", root / "dangling", fs::path("/dev/null")})
+        EXPECT_EQ(fileDigest(path.string()), "None") << path;
+    // A link to a regular file is read through.
+    fs::create_symlink(write("target", "abc"), root / "file-link");
+    EXPECT_EQ(fileDigest((root / "file-link").string()), "900150983cd24fb0d6963f7d28e17f72");
 }
 
 TEST_F(FileDigestTest, unreadable_file_gives_none) {

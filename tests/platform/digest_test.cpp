@@ -5,7 +5,7 @@
 
 namespace {
 
-std::string hex(const std::array<unsigned char, 16>& value) {
+template <std::size_t Size> std::string hex(const std::array<unsigned char, Size>& value) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string text;
     for (const unsigned char byte : value) {
@@ -36,6 +36,16 @@ TEST(Md5Hasher, a_finished_hash_takes_no_more_data) {
     EXPECT_FALSE(hasher.valid());
     EXPECT_FALSE(hasher.update("a", 1));
     EXPECT_FALSE(hasher.finish().has_value());
+}
+
+TEST(Sha256Hasher, hashes_data_given_in_parts_to_the_published_value) {
+    platform::Sha256Hasher hasher;
+    ASSERT_TRUE(hasher.update("a", 1));
+    ASSERT_TRUE(hasher.update("bc", 2));
+    const auto value = hasher.finish();
+    ASSERT_TRUE(value);
+    EXPECT_EQ(hex(*value), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_FALSE(hasher.update("a", 1));
 }
 
 } // namespace

@@ -98,6 +98,15 @@ TEST_F(FilesTest, the_running_executable_is_known_under_any_name) {
     EXPECT_FALSE(platform::isRunningExecutable(path("absent")));
 }
 
+TEST_F(FilesTest, free_space_is_what_the_file_system_offers_and_nothing_for_a_missing_folder) {
+    const auto free = platform::freeSpace(scratch.path());
+    ASSERT_TRUE(free.has_value());
+    const auto available = fs::space(root).available;
+    // Other engineers' builds write to the same disk meanwhile.
+    EXPECT_NEAR(static_cast<double>(*free), static_cast<double>(available), 256.0 * 1024 * 1024);
+    EXPECT_FALSE(platform::freeSpace(path("absent")).has_value());
+}
+
 TEST(ContainedPath, rejects_names_that_leave_the_folder) {
     EXPECT_TRUE(platform::isContainedRelativePath("data/a.dat"));
     EXPECT_TRUE(platform::isContainedRelativePath("data\\..x\\a"));

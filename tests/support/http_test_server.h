@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,9 +18,10 @@ namespace dltest {
 
 class HttpTestServer {
   public:
-    // `faults` are "PATH=MODE" pairs; `tls` is {certificate, key} for an https server.
+    // `faults` are "PATH=MODE" pairs; `tls` is {certificate, key} for an https server;
+    // `validators` sends ETag and Last-Modified and honours Range requests.
     explicit HttpTestServer(const std::string& root, const std::vector<std::string>& faults = {},
-                            const std::vector<std::string>& tls = {})
+                            const std::vector<std::string>& tls = {}, bool validators = false)
         : log_((std::filesystem::temp_directory_path() / ("launcher-dl-requests-" + std::to_string(getpid()) +
                                                           "-" + std::to_string(counter()++) + ".log"))
                    .string()) {
@@ -28,6 +31,7 @@ class HttpTestServer {
         std::vector<std::string> argv = {"python3", script, "--root", root, "--log", log_};
         for (const auto& fault : faults) argv.insert(argv.end(), {"--fault", fault});
         if (tls.size() == 2) argv.insert(argv.end(), {"--tls", tls[0], tls[1]});
+        if (validators) argv.push_back("--validators");
         std::vector<char*> args;
         for (auto& arg : argv) args.push_back(arg.data());
         args.push_back(nullptr);
@@ -54,6 +58,7 @@ class HttpTestServer {
         }
         std::error_code ignored;
         std::filesystem::remove(log_, ignored);
+        std::filesystem::remove(log_ + ".sent", ignored);
     }
     HttpTestServer(const HttpTestServer&) = delete;
     HttpTestServer& operator=(const HttpTestServer&) = delete;
@@ -64,6 +69,13 @@ class HttpTestServer {
     }
     // One JSON line per request, headers in lower case.
     std::string requestLog() const { return readText(log_); }
+    // Body bytes sent in all answers so far.
+    std::uint64_t bytesServed() const {
+        std::uint64_t total = 0;
+        std::istringstream lines(readText(log_ + ".sent"));
+        for (std::string line; std::getline(lines, line);) total += std::stoull(line);
+        return total;
+    }
 
   private:
     static int& counter() {

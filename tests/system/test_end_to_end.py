@@ -211,6 +211,9 @@ class SelfUpdate(EndToEndCase):
         connection.send(dev_server.encode_accept("true" if digest == self.published_digest else "false"))
 
     def test_out_of_date_launcher_is_replaced_and_the_next_start_removes_the_old_copy(self):
+        # Temporaries that a launcher ended half-way left go at the next start, too.
+        for leftover in ("Downloads/1002.zip.part", "data/.extracting-Ab12Cd", harness.LAUNCHER_NAME + ".new"):
+            self.install.write(leftover, b"left over")
         server = self.start_server({"on_hello": [self.answer_by_digest]})
         old = self.start_launcher()
         self.assertEqual(old.wait(LIMIT), 0)
@@ -238,7 +241,7 @@ class SelfUpdate(EndToEndCase):
                                     "http": {"throttle": {"chunk_bytes": 300000, "chunk_delay_ms": 30000}}})
         launcher = self.start_launcher()
         server.wait_for_http(self.PUBLISHED, timeout=LIMIT)
-        partial = self.install.path(harness.LAUNCHER_NAME + ".part")
+        partial = self.install.path(harness.LAUNCHER_NAME + ".new.part")
         wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) > 0, "the download to begin writing")
         server.close_connection()
         self.assertEqual(launcher.wait(LIMIT), 0)
@@ -253,11 +256,45 @@ class SelfUpdate(EndToEndCase):
         self.assertIn(self.original, [self.install.read(n) for n in present], "the running launcher was lost")
 
     def test_connection_lost_while_the_new_launcher_downloads_keeps_the_launcher_under_its_name(self):
-        # The lost connection ends the process between the move aside and the move back: the
-        # launcher still goes back under its own name, and the partial download goes.
+        # The lost connection ends the process mid-download: the running launcher never moved,
+        # and the partial download goes.
         self.lose_connection_during_the_launcher_download()
         self.assertEqual(listing(self.install.folder), [harness.LAUNCHER_NAME])
         self.assertEqual(self.install.read(harness.LAUNCHER_NAME), self.original)
+
+    def assert_published_launcher_refused(self, http=None):
+        """The server says "false" and publishes what is no whole launcher: the launcher ends as
+        with none published, nothing was started or left, and it starts again as it was."""
+        server = self.start_server({"connections": [{"on_hello": [{"send": "accept", "text": "false"}]},
+                                                    {"on_hello": accept_then()}],
+                                    "http": http or {}})
+        launcher = self.start_launcher()
+        self.assertEqual(launcher.wait(LIMIT), 0)
+        self.assertEqual(self.requested(server), [("GET", "/" + self.PUBLISHED, 200)])
+        self.assertEqual(launcher.stderr.count(
+            "The published launcher is not a complete program for this system: http://127.0.0.1:%d/%s\n"
+            % (harness.http_port(), self.PUBLISHED)), 1, launcher.stderr)
+        self.assertEqual(listing(self.install.folder), [harness.LAUNCHER_NAME])
+        self.assertEqual(self.install.read(harness.LAUNCHER_NAME), self.original)
+        self.assertTrue(os.access(self.install.launcher, os.X_OK))
+        self.assertFalse(processes_running(self.install.launcher), "a launcher was started")
+        self.assertEqual(len(server.hellos), 1, "a launcher was started")
+
+        again = self.start_launcher()
+        self.assertEqual(server.wait_for_hello(timeout=LIMIT, count=2)["digest"], dev_server.md5_hex(self.original))
+        self.open_window(again, server)
+        server.close_connection()
+        self.assertEqual(again.wait(LIMIT), 0)
+
+    def test_launcher_cut_short_without_content_length_is_never_installed_or_started(self):
+        # The reply ends early and nothing announced its size: only the program's own
+        # structure shows that it is not whole.
+        self.assert_published_launcher_refused({"cut": {"/" + self.PUBLISHED: 4096}})
+
+    def test_shell_script_served_as_the_launcher_is_never_installed_or_started(self):
+        self.serve_file(self.PUBLISHED, "#!/bin/sh\ntouch '%s/script-ran'\n" % self.records)
+        self.assert_published_launcher_refused()
+        self.assertFalse(os.path.exists(os.path.join(self.records, "script-ran")))
 
 
 # ---------------------------------------------------------------------------------------------
@@ -366,6 +403,7 @@ class FailingIntegrityCheck(EndToEndCase):
     def test_files_that_stay_wrong_are_reported_in_the_status_line_and_on_stderr(self):
         self.serve_file("patches/Launcher/data/served.bin", b"what the server has")
         self.install.write("data/kept.bin", b"in order")
+        self.install.write("data/served.bin", b"damaged")
         entries = [
             {"name": "data/kept.bin", "downloadPath": "data/kept.bin", "acceptedDigests": dev_server.md5_hex(b"in order")},
             {"name": "data/served.bin", "downloadPath": "data/served.bin",
@@ -390,7 +428,8 @@ class FailingIntegrityCheck(EndToEndCase):
         self.assertNotIn("MD5 mismatch for: data/kept.bin", errors)
         self.assertEqual([p for _, p, _ in self.requested(server)],
                          ["/patches/Launcher/data/served.bin", "/patches/Launcher/data/absent.bin"])
-        self.assertEqual(self.install.read("data/served.bin"), b"what the server has")
+        # What the server has is not what the list accepts: it never replaces the damaged file.
+        self.assertEqual(self.install.read("data/served.bin"), b"damaged")
         self.assertFalse(self.install.exists("data/absent.bin"))
 
         # Nothing starts the game from here: a click where START GAME would be does nothing.

@@ -162,8 +162,9 @@ class FullDiskAndReadOnlyFolder(FaultTestCase):
         self.assertTrue(launcher.running(), launcher.stderr[-1000:])
         self.assertEqual(listing(folder), before)
         self.assertEqual(self.install.read("data/a.bin"), b"old")
-        self.assertIn("Failed to prepare file for download: %s\n" % self.install.path("data/a.bin"),
-                      launcher.stderr)
+        # Not even the temporary beside the file can be written.
+        self.assertIn("Download failed for: http://127.0.0.1:%d/patches/Launcher/data/a.bin HRESULT: -1\n"
+                      % harness.http_port(), launcher.stderr)
         server.close_connection()
         self.assertEqual(launcher.wait(EXIT_LIMIT), 0)
 

@@ -4,11 +4,19 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
 #include <thread>
 
 #include "../support/http_test_server.h"
+#include "platform/digest.h"
 #include "platform/files.h"
 #include "platform/http.h"
+#include "platform/process.h"
 
 namespace {
 
@@ -140,24 +148,58 @@ class DownloadFile : public ::testing::Test {
         ASSERT_FALSE(folder.path().empty());
         std::filesystem::create_directory(root);
         writeText(root + "/patch.zip", content);
-        server = std::make_unique<HttpTestServer>(root);
+        server = std::make_unique<HttpTestServer>(root, std::vector<std::string>{},
+                                                  std::vector<std::string>{}, validators);
         ASSERT_TRUE(server->started());
         sink.progressPercent = 0;
+        setDownloadRetryPause([this](int milliseconds) {
+            pauses.push_back(milliseconds);
+            if (betweenTries) betweenTries();
+        });
     }
-    void TearDown() override { platform::setDownloadStallSeconds(0); }
+    void TearDown() override {
+        platform::setDownloadStallSeconds(0);
+        setDownloadRetryPause({});
+        setDownloadHashingForTests(false);
+    }
 
-    void download(const std::string& relative) {
+    bool download(const std::string& relative) {
         url = server->url(relative);
         ::testing::internal::CaptureStderr();
-        downloadFile(url, target, sink);
+        const bool fetched = downloadFile(url, target, sink);
         diagnostics = ::testing::internal::GetCapturedStderr();
+        return fetched;
+    }
+    // Fetches through the update server's routine, recording what is offered for acceptance. A
+    // fault rides in `base`'s query, where percent-encoding of `relative` cannot reach it.
+    bool fetch(const std::string& base, const std::string& relative) {
+        ::testing::internal::CaptureStderr();
+        const bool fetched = fetchUpdateFile(base, relative, target, sink, [this](const FetchedFile& file) {
+            offered = file;
+            return true;
+        });
+        diagnostics = ::testing::internal::GetCapturedStderr();
+        return fetched;
+    }
+    std::size_t retryLines() const {
+        std::size_t count = 0;
+        for (auto at = diagnostics.find("Retrying download of: "); at != std::string::npos;
+             at = diagnostics.find("Retrying download of: ", at + 1))
+            ++count;
+        return count;
     }
     // Nothing under the target's name and no temporary left beside it.
     void expectNothingLeft() {
         EXPECT_FALSE(std::filesystem::exists(target));
         EXPECT_EQ(platform::listFolder(folder.path()), std::vector<std::string>{"root"});
     }
+    // The old file as it was, and no temporary beside it.
+    void expectOldFileKept() {
+        EXPECT_EQ(readText(target), "old");
+        EXPECT_EQ(platform::listFolder(folder.path()).size(), 2u);
+    }
 
+    bool validators = false;
     TestFolder folder;
     std::string root = folder.file("root");
     std::string target = folder.file("1001.zip");
@@ -166,7 +208,23 @@ class DownloadFile : public ::testing::Test {
     Downloader sink;
     std::string url;
     std::string diagnostics;
+    std::vector<int> pauses;
+    std::function<void()> betweenTries;
+    FetchedFile offered;
 };
+
+std::string sha256Of(const std::string& text) {
+    platform::Sha256Hasher hasher;
+    hasher.update(text.data(), text.size());
+    const auto value = hasher.finish();
+    std::string hex;
+    for (const unsigned char byte : *value) {
+        static constexpr char digits[] = "0123456789abcdef";
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0x0F];
+    }
+    return hex;
+}
 
 TEST_F(DownloadFile, replaces_an_old_read_only_file_and_reaches_100_percent) {
     writeText(target, "old");
@@ -184,29 +242,68 @@ TEST_F(DownloadFile, follows_a_redirect) {
     EXPECT_EQ(readText(target), content);
 }
 
-TEST_F(DownloadFile, error_status_leaves_no_file_and_reports_the_code) {
+TEST_F(DownloadFile, error_status_keeps_the_old_file_and_reports_the_code) {
     writeText(target, "old");
     download("patch.zip?fault=404");
     EXPECT_EQ(diagnostics, "Download failed for: " + url + " HRESULT: -404\n");
-    expectNothingLeft();
-    download("patch.zip?fault=500");
-    EXPECT_EQ(diagnostics, "Download failed for: " + url + " HRESULT: -500\n");
-    expectNothingLeft();
+    expectOldFileKept();
 }
 
-TEST_F(DownloadFile, cut_transfer_leaves_no_truncated_file) {
-    for (const char* fault : {"drop", "short"}) {
-        download(std::string("patch.zip?fault=") + fault);
-        EXPECT_EQ(diagnostics, "Download failed for: " + url + " HRESULT: -1018\n") << fault;
-        expectNothingLeft();
+// Passing failures are tried 3 more times after 1, 2 and 4 s, or after a short Retry-After.
+TEST_F(DownloadFile, passing_failures_are_tried_again_after_growing_pauses) {
+    struct Case {
+        const char* fault;
+        std::vector<int> pauses;
+        bool installed;
+    };
+    const Case cases[] = {
+        {"503*1", {1000}, true},
+        {"503:2*1", {2000}, true},
+        {"503:120*1", {1000}, true}, // too long to wait for: the usual pause
+        {"429*2", {1000, 2000}, true},
+        {"408*1", {1000}, true},
+        {"reset*1", {1000}, true},
+        {"drop*3", {1000, 2000, 4000}, true},
+        {"500", {1000, 2000, 4000}, false},
+        {"403", {}, false},
+    };
+    for (const auto& c : cases) {
+        writeText(target, "old");
+        pauses.clear();
+        const bool fetched = download(std::string("patch.zip?fault=") + c.fault);
+        EXPECT_EQ(fetched, c.installed) << c.fault << diagnostics;
+        EXPECT_EQ(pauses, c.pauses) << c.fault;
+        EXPECT_EQ(retryLines(), c.pauses.size()) << c.fault << diagnostics;
+        if (c.installed) {
+            EXPECT_EQ(readText(target), content) << c.fault;
+            EXPECT_EQ(diagnostics.find("Download failed for: "), std::string::npos) << c.fault;
+        } else {
+            expectOldFileKept();
+            EXPECT_NE(diagnostics.find("Download failed for: " + url + " HRESULT: -"), std::string::npos);
+        }
     }
 }
 
-TEST_F(DownloadFile, stalled_transfer_gives_up_and_leaves_nothing) {
+TEST_F(DownloadFile, cut_transfer_keeps_the_old_file_after_the_last_try) {
+    for (const char* fault : {"drop", "short"}) {
+        writeText(target, "old");
+        download(std::string("patch.zip?fault=") + fault);
+        EXPECT_EQ(retryLines(), 3u);
+        const std::string last = "Download failed for: " + url + " HRESULT: -1018\n";
+        ASSERT_GE(diagnostics.size(), last.size());
+        EXPECT_EQ(diagnostics.substr(diagnostics.size() - last.size()), last) << fault;
+        // Without a validator from the server, no part is worth keeping.
+        expectOldFileKept();
+    }
+}
+
+TEST_F(DownloadFile, stalled_transfer_is_given_up_and_tried_again) {
     platform::setDownloadStallSeconds(1);
-    download("patch.zip?fault=stall");
-    EXPECT_EQ(diagnostics, "Download failed for: " + url + " HRESULT: -1028\n");
-    expectNothingLeft();
+    EXPECT_TRUE(download("patch.zip?fault=stall*1"));
+    EXPECT_NE(diagnostics.find("Retrying download of: " + url + " HRESULT: -1028 in 1000 ms\n"),
+              std::string::npos)
+        << diagnostics;
+    EXPECT_EQ(readText(target), content);
 }
 
 TEST_F(DownloadFile, missing_folder_fails_as_unwritable) {
@@ -215,7 +312,9 @@ TEST_F(DownloadFile, missing_folder_fails_as_unwritable) {
     EXPECT_EQ(diagnostics, "Download failed for: " + url + " HRESULT: -1\n");
 }
 
-TEST_F(DownloadFile, failed_preparation_downloads_nothing) {
+// Clearing attributes and deleting happen only once the new file is complete, right before it
+// takes the old one's place.
+TEST_F(DownloadFile, failed_preparation_keeps_the_old_file) {
     writeText(target, "old");
     ImmutableFile locked(target);
     if (!locked.active())
@@ -224,10 +323,11 @@ TEST_F(DownloadFile, failed_preparation_downloads_nothing) {
     EXPECT_EQ(diagnostics, "Failed to delete file after retries: " + target +
                                "\nFailed to prepare file for download: " + target + "\n");
     EXPECT_EQ(readText(target), "old");
-    EXPECT_EQ(server->requestLog(), "");
+    EXPECT_NE(server->requestLog(), "");
+    EXPECT_EQ(platform::listFolder(folder.path()).size(), 2u);
 }
 
-TEST_F(DownloadFile, leftover_temporary_of_an_ended_launcher_is_replaced) {
+TEST_F(DownloadFile, leftover_temporary_without_validator_file_is_replaced) {
     writeText(target + ".part", "half");
     download("patch.zip");
     EXPECT_EQ(readText(target), content);
@@ -244,6 +344,154 @@ TEST_F(DownloadFile, simultaneous_downloads_of_one_target_leave_a_complete_file)
     second.join();
     EXPECT_EQ(readText(target), content);
     EXPECT_EQ(platform::listFolder(folder.path()).size(), 2u);
+}
+
+TEST(UpdateFileUrl, each_segment_is_percent_encoded_and_slashes_kept) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"patches/1001.zip", "patches/1001.zip"},
+        {"patches/1001 .zip", "patches/1001%20.zip"},
+        {"patches/Launcher/data/A-Z_a.z~09", "patches/Launcher/data/A-Z_a.z~09"},
+        {"a?b#c%d+e&f=g", "a%3Fb%23c%25d%2Be%26f%3Dg"},
+        {"data\\x.bin", "data%5Cx.bin"},
+        {"d\xc3\xbc/\x7f", "d%C3%BC/%7F"},
+    };
+    for (const auto& [relative, encoded] : cases)
+        EXPECT_EQ(updateFileUrl("http://h:1/up/", relative), std::string("http://h:1/up/") + encoded)
+            << relative;
+}
+
+TEST_F(DownloadFile, a_name_with_a_space_is_fetched_under_its_full_text) {
+    writeText(root + "/1001 .zip", "spaced");
+    EXPECT_TRUE(fetch(server->url(""), "1001 .zip"));
+    EXPECT_EQ(readText(target), "spaced");
+    EXPECT_EQ(offered.relativePath, "1001 .zip");
+    EXPECT_NE(server->requestLog().find("\"path\": \"/1001%20.zip\""), std::string::npos);
+}
+
+// Against a server that names its copy (ETag, Last-Modified) and answers Range requests.
+class ResumedDownload : public DownloadFile {
+  protected:
+    void SetUp() override {
+        validators = true;
+        DownloadFile::SetUp();
+        setDownloadHashingForTests(true);
+    }
+    std::vector<std::string> requests() const {
+        std::vector<std::string> lines;
+        std::istringstream log(server->requestLog());
+        for (std::string line; std::getline(log, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+TEST_F(ResumedDownload, transfer_cut_at_half_is_resumed_with_a_range_request) {
+    writeText(target, "old");
+    ASSERT_TRUE(fetch(server->url("patch.zip?fault=drop*1&to="), ""));
+    EXPECT_EQ(readText(target), content);
+    EXPECT_EQ(offered.size, content.size());
+    EXPECT_EQ(offered.sha256, sha256Of(content)) << "the kept half is hashed before the rest";
+    const auto lines = requests();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0].find("\"range\""), std::string::npos);
+    EXPECT_NE(lines[1].find("\"range\": \"bytes="), std::string::npos) << lines[1];
+    EXPECT_NE(lines[1].find("\"if-range\": \"\\\""), std::string::npos) << lines[1];
+    EXPECT_LT(static_cast<double>(server->bytesServed()), 1.6 * static_cast<double>(content.size()));
+    EXPECT_EQ(sink.progressPercent, 100);
+    EXPECT_EQ(platform::listFolder(folder.path()).size(), 2u) << "neither part nor validator file is left";
+}
+
+TEST_F(ResumedDownload, copy_changed_between_tries_is_fetched_whole) {
+    const std::string changed = std::string(3 * 1024 * 1024, 'y') + "new";
+    betweenTries = [&] { writeText(root + "/patch.zip", changed); };
+    ASSERT_TRUE(fetch(server->url("patch.zip?fault=drop*1&to="), ""));
+    EXPECT_EQ(readText(target), changed);
+    EXPECT_EQ(offered.sha256, sha256Of(changed));
+    EXPECT_EQ(offered.size, changed.size());
+    const auto lines = requests();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("\"if-range\""), std::string::npos);
+    EXPECT_EQ(server->bytesServed(), content.size() / 2 + changed.size());
+}
+
+// All tries fail: the part and its validator file stay, and the next download goes on from them.
+TEST_F(ResumedDownload, part_kept_after_the_last_try_is_resumed_by_the_next_download) {
+    writeText(target, "old");
+    EXPECT_FALSE(download("patch.zip?fault=drop*4"));
+    EXPECT_EQ(readText(target), "old");
+    EXPECT_TRUE(std::filesystem::exists(target + ".part"));
+    EXPECT_TRUE(std::filesystem::exists(target + ".part.resume"));
+    EXPECT_TRUE(download("patch.zip?fault=drop*4"));
+    EXPECT_EQ(readText(target), content);
+    EXPECT_EQ(requests().size(), 5u);
+    EXPECT_NE(requests().back().find("\"range\": \"bytes="), std::string::npos);
+    EXPECT_LT(static_cast<double>(server->bytesServed()), 1.6 * static_cast<double>(content.size()));
+}
+
+// A launcher process that ends (or is killed) mid-download; the next start resumes its part.
+TEST_F(ResumedDownload, launcher_ended_mid_download_resumes_at_its_next_start) {
+    for (const bool killed : {true, false}) {
+        std::filesystem::remove(target);
+        const std::string relative =
+            std::string("patch.zip?fault=stall*1&run=") + (killed ? "killed" : "ended");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            std::thread watcher([this, killed] {
+                while (!std::filesystem::exists(target + ".part.resume") ||
+                       std::filesystem::file_size(target + ".part") < 256 * 1024)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                if (killed) kill(getpid(), SIGKILL);
+                platform::endProcess(0);
+            });
+            watcher.detach();
+            downloadFile(server->url(relative), target, sink);
+            _exit(3); // the stalled transfer never ends by itself
+        }
+        int status = 0;
+        for (int waited = 0; waited < 3000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (kill(child, 0) == 0) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            FAIL() << "the child never reached half of the download";
+        }
+        EXPECT_TRUE(killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_TRUE(std::filesystem::exists(target + ".part.resume")) << killed;
+        const auto kept = std::filesystem::file_size(target + ".part");
+
+        ASSERT_TRUE(download(relative)) << diagnostics;
+        EXPECT_EQ(readText(target), content);
+        EXPECT_NE(requests().back().find("\"range\": \"bytes=" + std::to_string(kept) + "-\""),
+                  std::string::npos);
+        EXPECT_EQ(platform::listFolder(folder.path()).size(), 2u);
+    }
+}
+
+// Without a validator there is nothing to resume: a process ending mid-download leaves no part.
+TEST_F(DownloadFile, launcher_ended_mid_download_leaves_no_part_the_server_cannot_name) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::thread watcher([this] {
+            while (!std::filesystem::exists(target + ".part") ||
+                   std::filesystem::file_size(target + ".part") < 256 * 1024)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            platform::endProcess(0);
+        });
+        watcher.detach();
+        downloadFile(server->url("patch.zip?fault=stall"), target, sink);
+        _exit(3);
+    }
+    int status = 0;
+    for (int waited = 0; waited < 3000 && waitpid(child, &status, WNOHANG) == 0; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (kill(child, 0) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the child never reached half of the download";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    expectNothingLeft();
 }
 
 } // namespace

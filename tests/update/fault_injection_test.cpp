@@ -173,26 +173,30 @@ TEST_F(FaultInjectionTest, patch_that_never_arrives_whole_changes_no_game_file_a
             << version;
 }
 
-TEST_F(FaultInjectionTest, repair_that_never_arrives_whole_leaves_no_truncated_file_and_is_reported) {
-    for (const char* name : {"drop", "short", "error", "stall", "silent"})
+TEST_F(FaultInjectionTest, repair_that_never_arrives_whole_or_right_keeps_the_old_file_and_is_reported) {
+    // "wrong" arrives whole, with other content than the list accepts.
+    const char* const names[] = {"drop", "short", "error", "stall", "silent", "wrong"};
+    for (const char* name : names)
         serve(std::string("patches/Launcher/data/") + name + ".bin", noise(bigFileSize));
+    writeText(served + "patches/Launcher/data/wrong.bin", noise(bigFileSize / 2));
     const std::string digest = md5Of(noise(bigFileSize));
     platform::setDownloadStallSeconds(1);
 
-    for (const char* name : {"drop", "short", "error", "stall", "silent"}) {
+    for (const std::string name : names) {
         SCOPED_TRACE(name);
-        const std::string relative = std::string("data/") + name + ".bin";
+        const std::string relative = "data/" + name + ".bin";
         writeText(install + relative, "damaged");
         const std::string diagnostics = check(oneFileList(relative, digest));
 
-        EXPECT_FALSE(fs::exists(install + relative))
-            << "a file that did not arrive whole is not left in place";
+        EXPECT_EQ(readText(install + relative), "damaged")
+            << "only a whole, accepted file replaces the old one";
         EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
         EXPECT_EQ(statusText(), "Missing/corrupted files (1): " + relative + ". Please restart launcher.");
         EXPECT_EQ(updatePhase(), 4);
-        EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/Launcher/" + relative)),
-                  std::string::npos)
-            << diagnostics;
+        const bool failedDownload =
+            diagnostics.find("Download failed for: " + server.url("patches/Launcher/" + relative)) !=
+            std::string::npos;
+        EXPECT_EQ(failedDownload, name != "wrong") << diagnostics;
         EXPECT_NE(diagnostics.find("MD5 mismatch for: " + relative + "\n"), std::string::npos);
     }
 }
@@ -313,7 +317,9 @@ TEST_F(FaultInjectionTest, read_only_installation_keeps_a_damaged_file_and_repor
     EXPECT_EQ(readText(install + "data/a.txt"), "old a");
     EXPECT_EQ(statusText(), "Missing/corrupted files (1): data/a.txt. Please restart launcher.");
     EXPECT_EQ(updatePhase(), 4);
-    EXPECT_NE(diagnostics.find("Failed to prepare file for download: " + install + "data/a.txt\n"),
+    // Not even the temporary beside the file can be written.
+    EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/Launcher/data/a.txt") +
+                               " HRESULT: -1\n"),
               std::string::npos)
         << diagnostics;
     EXPECT_NE(diagnostics.find("MD5 mismatch for: data/a.txt\n"), std::string::npos);

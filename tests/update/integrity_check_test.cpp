@@ -55,9 +55,11 @@ TEST_F(IntegrityCheckTest, missing_and_changed_files_are_fetched_again_into_plac
     writeText(install + "changed.dat", "tampered");
     serveRepair("changed.dat", "good content");
     serveRepair("new/missing.dat", "good content");
-    EXPECT_EQ(
-        run(fileList({{"changed.dat", "changed.dat", good}, {"new\\missing.dat", "new/missing.dat", good}})),
-        "");
+    // Listed twice: the second time it is in order, though it was hashed before its repair.
+    EXPECT_EQ(run(fileList({{"changed.dat", "changed.dat", good},
+                            {"new\\missing.dat", "new/missing.dat", good},
+                            {"changed.dat", "changed.dat", good}})),
+              "");
     EXPECT_EQ(statusAtDownload,
               (Pieces{"Downloading changed.dat file.", "Downloading new\\missing.dat file."}));
     EXPECT_EQ(requestedPaths(server),
@@ -75,11 +77,18 @@ TEST_F(IntegrityCheckTest, names_follow_existing_files_regardless_of_case) {
     EXPECT_TRUE(requestedPaths(server).empty());
 }
 
-TEST_F(IntegrityCheckTest, wrong_content_after_the_download_is_reported) {
+TEST_F(IntegrityCheckTest, wrong_content_from_the_server_never_replaces_the_file_and_is_reported) {
     serveRepair("f1", "still wrong");
-    EXPECT_EQ(run(fileList({{"f1", "f1", good}})), "MD5 mismatch for: f1\n");
-    expectReport("Missing/corrupted files (1): f1. Please restart launcher.");
-    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/Launcher/f1"});
+    serveRepair("f2", "still wrong");
+    writeText(install + "f1", "damaged");
+    EXPECT_EQ(run(fileList({{"f1", "f1", good}, {"f2", "f2", good}})),
+              "MD5 mismatch for: f1\nMD5 mismatch for: f2\n");
+    expectReport("Missing/corrupted files (2): f1, f2. Please restart launcher.");
+    EXPECT_EQ(requestedPaths(server), (Pieces{"/patches/Launcher/f1", "/patches/Launcher/f2"}));
+    EXPECT_EQ(readText(install + "f1"), "damaged");
+    EXPECT_FALSE(fs::exists(install + "f2"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(install), fs::directory_iterator()), 1)
+        << "a temporary left";
 }
 
 TEST_F(IntegrityCheckTest, report_names_at_most_three_files) {
@@ -156,13 +165,13 @@ TEST_F(IntegrityCheckTest, message_that_ends_before_its_last_entry_is_not_ready)
     const std::string errors = run(message);
     EXPECT_EQ(errors, "File list ends before its last entry; entries read: 1 of 2\n");
     EXPECT_TRUE(requestedPaths(server).empty());
-    expectReport("Missing/corrupted files (0): . Please restart launcher.");
+    expectReport("The file list arrived incomplete. Please restart launcher.");
 
-    // One entry more claimed than there is.
-    message = fileList({{"a.dat", "a.dat", good}});
+    // One entry more claimed than there is, after one that cannot be repaired: that one is named.
+    message = fileList({{"gone.dat", "gone.dat", good}});
     message[4] = 2;
     run(message);
-    expectReport("Missing/corrupted files (0): . Please restart launcher.");
+    expectReport("Missing/corrupted files (1): gone.dat. Please restart launcher.");
 }
 
 TEST_F(IntegrityCheckTest, skipped_text_is_read_past) {

@@ -3,9 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <optional>
 #include <thread>
 
+#include "app/dispatch.h"
+#include "app/startup.h"
 #include "platform/files.h"
+#include "update/leftovers.h"
 #include "update_test_support.h"
 
 namespace {
@@ -13,8 +18,23 @@ namespace {
 using namespace updtest;
 using Pieces = std::vector<std::string>;
 
-const std::string newLauncher = "#!/bin/sh\necho new > \"$(dirname \"$0\")/new-started\"\n";
-const std::string oldLauncher = "#!/bin/sh\necho old > \"$(dirname \"$0\")/old-started\"\n";
+const std::string oldLauncher = "#!/bin/sh\necho old > \"$(dirname \"$0\")/started\"\n";
+const std::string markName = "started";
+constexpr const char* notAProgram = "The published launcher is not a complete program for this system: ";
+
+// The published launcher: a whole program for this machine that, started without arguments,
+// leaves its name in "started" beside itself (this test program, running only the child test
+// below, chosen through the environment it inherits), with other bytes at its end.
+const std::string& publishedLauncher() {
+    static const std::string bytes =
+        readText(platform::executablePath()) + std::string("\0published 1.1\0", 15);
+    return bytes;
+}
+
+TEST(SelfUpdateChild, DISABLED_leaves_its_mark_beside_itself) {
+    const fs::path self = platform::executablePath();
+    writeText((self.parent_path() / markName).string(), self.filename().string());
+}
 
 bool isExecutable(const std::string& path) {
     return (fs::status(path).permissions() & fs::perms::owner_exec) != fs::perms::none;
@@ -27,9 +47,16 @@ void writeProgram(const std::string& path, const std::string& content) {
 
 // The started launcher runs on its own; give it a generous while to leave its mark.
 bool appears(const std::string& path) {
-    for (int i = 0; i < 500 && !fs::exists(path); ++i)
+    for (int i = 0; i < 1500 && !fs::exists(path); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     return fs::exists(path);
+}
+
+Pieces namesIn(const std::string& folder) {
+    Pieces names;
+    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::string serverAnswer(const std::string& text) {
@@ -46,61 +73,104 @@ class SelfUpdateTest : public UpdateTest {
     void SetUp() override {
         UpdateTest::SetUp();
         ASSERT_TRUE(server.started());
+        // What a started copy of this program runs (see publishedLauncher).
+        ::setenv("GTEST_FILTER", "SelfUpdateChild.DISABLED_leaves_its_mark_beside_itself", 1);
+        ::setenv("GTEST_ALSO_RUN_DISABLED_TESTS", "1", 1);
+    }
+    void TearDown() override {
+        ::unsetenv("GTEST_FILTER");
+        ::unsetenv("GTEST_ALSO_RUN_DISABLED_TESTS");
+        UpdateTest::TearDown();
     }
     std::string launcher() const { return install + "OstrevanLauncher"; }
     std::string oldCopy() const { return install + "OstrevanLauncher_OLDVersion"; }
+    std::string url() const { return server.url("patches/Launcher/OstrevanLauncher"); }
+    void publish(const std::string& content) { serve("patches/Launcher/OstrevanLauncher", content); }
     void replace() {
         ::testing::internal::CaptureStderr();
-        replaceLauncherIn(install, server.url("patches/Launcher/OstrevanLauncher"));
+        replaceLauncherIn(install, url());
         errors = ::testing::internal::GetCapturedStderr();
     }
+    // Which program left its mark, once one has.
+    std::string startedProgram() { return appears(install + markName) ? readText(install + markName) : ""; }
+
     dltest::HttpTestServer server{served};
     std::string errors;
 };
 
 TEST_F(SelfUpdateTest, running_launcher_moves_aside_and_the_published_one_is_started_in_its_place) {
     writeProgram(launcher(), oldLauncher);
-    serve("patches/Launcher/OstrevanLauncher", newLauncher);
+    publish(publishedLauncher());
     replace();
     EXPECT_EQ(errors, "");
     EXPECT_EQ(requestedPaths(server), Pieces{"/patches/Launcher/OstrevanLauncher"});
     EXPECT_EQ(readText(oldCopy()), oldLauncher);
-    EXPECT_EQ(readText(launcher()), newLauncher);
+    EXPECT_EQ(readText(launcher()), publishedLauncher());
     EXPECT_TRUE(isExecutable(launcher()));
-    EXPECT_TRUE(appears(install + "new-started"));
+    EXPECT_EQ(startedProgram(), "OstrevanLauncher");
+    EXPECT_EQ(namesIn(install), (Pieces{"OstrevanLauncher", "OstrevanLauncher_OLDVersion", markName}));
 }
 
-TEST_F(SelfUpdateTest, failed_download_puts_the_running_launcher_back_under_its_name) {
-    writeProgram(launcher(), oldLauncher);
-    replace();
-    EXPECT_NE(errors.find("Download failed for: "), std::string::npos);
-    EXPECT_EQ(readText(launcher()), oldLauncher);
-    EXPECT_TRUE(isExecutable(launcher()));
-    EXPECT_FALSE(fs::exists(oldCopy()));
+// The update server publishes something that must never take the launcher's place.
+TEST_F(SelfUpdateTest, launcher_that_is_not_a_whole_program_here_leaves_the_running_one_untouched) {
+    const std::string& whole = publishedLauncher();
+    std::string otherMachine = whole;
+    otherMachine[18] = static_cast<char>(otherMachine[18] ^ 0x01); // e_machine
+    std::string library = whole;
+    library[16] = 1; // e_type: a relocatable object, not a program
+    const std::string script = "#!/bin/sh\necho script > \"$(dirname \"$0\")/started\"\n";
+    const struct {
+        const char* what;
+        std::optional<std::string> published;
+        std::string diagnostic;
+    } cases[] = {
+        {"nothing published", std::nullopt, "Download failed for: " + url() + " HRESULT: -404\n"},
+        {"cut after 4096 bytes", whole.substr(0, 4096), notAProgram + url() + "\n"},
+        {"cut at half", whole.substr(0, whole.size() / 2), notAProgram + url() + "\n"},
+        {"cut in its last header", whole.substr(0, whole.size() - 16 - 20), notAProgram + url() + "\n"},
+        {"a shell script", script, notAProgram + url() + "\n"},
+        {"a program for another machine", otherMachine, notAProgram + url() + "\n"},
+        {"an object file", library, notAProgram + url() + "\n"},
+        {"empty", "", notAProgram + url() + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(served);
+        if (c.published) publish(*c.published);
+        writeProgram(launcher(), oldLauncher);
+        replace();
+        EXPECT_EQ(errors, c.diagnostic);
+        EXPECT_EQ(readText(launcher()), oldLauncher);
+        EXPECT_TRUE(isExecutable(launcher()));
+        EXPECT_EQ(namesIn(install), Pieces{"OstrevanLauncher"}) << "moved aside, started or left behind";
+    }
+    // Whatever was started would have left its mark by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(fs::exists(install + markName));
 }
 
 TEST_F(SelfUpdateTest, stale_old_copy_gives_way_so_the_running_launcher_is_kept_aside) {
     writeProgram(launcher(), oldLauncher);
     writeProgram(oldCopy(), "stale");
     replace();
-    // The server has nothing: had the move been refused, no launcher would be left.
+    // The server has nothing: nothing moves.
     EXPECT_EQ(readText(launcher()), oldLauncher);
+    EXPECT_EQ(readText(oldCopy()), "stale");
 
-    serve("patches/Launcher/OstrevanLauncher", newLauncher);
-    writeProgram(oldCopy(), "stale");
+    publish(publishedLauncher());
     replace();
     EXPECT_EQ(readText(oldCopy()), oldLauncher);
-    EXPECT_EQ(readText(launcher()), newLauncher);
+    EXPECT_EQ(readText(launcher()), publishedLauncher());
 }
 
 TEST_F(SelfUpdateTest, launcher_under_another_name_still_gets_the_published_one) {
     writeProgram(install + "RenamedLauncher", oldLauncher);
-    serve("patches/Launcher/OstrevanLauncher", newLauncher);
+    publish(publishedLauncher());
     replace();
     EXPECT_EQ(readText(install + "RenamedLauncher"), oldLauncher);
     EXPECT_FALSE(fs::exists(oldCopy()));
-    EXPECT_EQ(readText(launcher()), newLauncher);
-    EXPECT_TRUE(appears(install + "new-started"));
+    EXPECT_EQ(readText(launcher()), publishedLauncher());
+    EXPECT_EQ(startedProgram(), "OstrevanLauncher");
 }
 
 TEST_F(SelfUpdateTest, only_executable_files_directly_in_the_folder_are_listed) {
@@ -140,6 +210,70 @@ TEST_F(SelfUpdateTest, old_copies_are_removed_and_named_on_standard_output) {
     for (const auto* kept : {"OstrevanLauncher", "Halcyra.exe", "notes_OLDVersion.txt", "Launcher_oldversion",
                              "Folder_OLDVersion", "sub/Deep_OLDVersion"})
         EXPECT_TRUE(fs::exists(install + kept)) << kept;
+}
+
+TEST_F(SelfUpdateTest, temporaries_of_an_ended_launcher_are_removed_through_the_tree_but_not_beyond_it) {
+    const std::string outside = scratch.path() + "/elsewhere/";
+    fs::create_directories(outside);
+    writeText(outside + "theirs.part", "not ours");
+    fs::create_directories(install + "Downloads");
+    fs::create_directories(install + "data/deep/er");
+    fs::create_directory_symlink(outside, install + "data/linked");
+    fs::create_symlink(outside + "theirs.part", install + "data/link.part");
+    fs::create_directories(install + "data/folder.part");
+    const struct {
+        std::string name;
+        bool kept;
+    } files[] = {
+        {"Downloads/1002.zip.part", false},
+        {"Downloads/1003.zip.part", true}, // may be resumed: its record lies beside it
+        {"Downloads/1003.zip.part.resume", true},
+        {"Downloads/1004.zip.part.resume", false}, // a record without its part
+        {"data/deep/er/map.dat.2.part", false},
+        {"data/.extracting-Ab12Cd", false},
+        {"OstrevanLauncher.new", false},
+        {"OstrevanLauncher.new.part", false},
+        {"OstrevanLauncher", true},
+        {"data/map.part.dat", true},
+        {"data/notes.parts", true},
+        {"data/extracting-not-hidden", true},
+    };
+    for (const auto& file : files) writeText(install + file.name, "x");
+    ::testing::internal::CaptureStdout();
+    removeLeftoversIn(install);
+    ::testing::internal::GetCapturedStdout();
+    for (const auto& file : files) EXPECT_EQ(fs::exists(install + file.name), file.kept) << file.name;
+    EXPECT_TRUE(fs::is_directory(install + "data/folder.part"));
+    EXPECT_TRUE(fs::is_symlink(install + "data/link.part"));
+    EXPECT_EQ(readText(outside + "theirs.part"), "not ours");
+}
+
+TEST_F(SelfUpdateTest, clean_up_queued_at_start_up_ends_before_the_self_update_begins) {
+    // The old copy a self-update of this run moves aside must survive the clean-up of the last
+    // run's copy; both run on the update worker, the clean-up first.
+    writeProgram(launcher(), oldLauncher);
+    writeProgram(oldCopy(), "stale");
+    writeText(install + "left.part", "x");
+    publish(publishedLauncher());
+    launcherState.serverAccepted = 0;
+    MessageHandlers handlers;
+    handlers.launcherSelfUpdate = [this](std::string_view) { replaceLauncherIn(install, url()); };
+    setMessageHandlers(handlers);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    queueLeftoverRemoval(install);
+    dispatchMessage(serverAnswer("false"));
+    waitForUpdateWorker();
+    errors = ::testing::internal::GetCapturedStderr();
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    setMessageHandlers({});
+    launcherState.serverAccepted = 0;
+
+    EXPECT_EQ(printed, oldCopy() + "\n");
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(readText(oldCopy()), oldLauncher);
+    EXPECT_EQ(readText(launcher()), publishedLauncher());
+    EXPECT_FALSE(fs::exists(install + "left.part"));
 }
 
 // Run only inside a copy of this program (see the next test): cleans up the copy's own folder.

@@ -28,6 +28,8 @@ constexpr int buttonNo = 3;
 
 Uint32 iconFlag(DialogIcon icon) {
     switch (icon) {
+    case DialogIcon::none:
+        return 0;
     case DialogIcon::warning:
         return SDL_MESSAGEBOX_WARNING;
     case DialogIcon::error:

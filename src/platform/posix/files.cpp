@@ -7,6 +7,8 @@
 // [X] delete errors: ENOENT not found; EACCES, EPERM, EBUSY, ETXTBSY busy (Windows' 5 and 32)
 // [X] MoveFile: renameat2(RENAME_NOREPLACE), or link + unlink where the file system lacks it
 // [X] CreateDirectory: one level; an existing folder is success, an existing file is not
+// [X] GetDiskFreeSpaceEx's bytes available to the caller: statvfs's f_bavail (the root's reserve
+//     excluded)
 #include "platform/files.h"
 
 #include "platform/process.h"
@@ -18,6 +20,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -151,6 +154,12 @@ bool makeExecutable(const std::string& path) {
     if (mode & S_IRGRP) mode |= S_IXGRP;
     if (mode & S_IROTH) mode |= S_IXOTH;
     return chmod(path.c_str(), mode) == 0;
+}
+
+std::optional<std::uint64_t> freeSpace(const std::string& folder) {
+    struct statvfs info {};
+    if (statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(info.f_bavail) * static_cast<std::uint64_t>(info.f_frsize);
 }
 
 bool setModificationTime(const std::string& path, std::time_t time) {

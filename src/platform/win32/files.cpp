@@ -1,0 +1,202 @@
+// Files and folders through the wide Kernel32 calls.
+//
+// [X] paths are UTF-8 above this layer and UTF-16 here; '/' and '\' both separate folders
+// [X] GetFileAttributesW / SetFileAttributesW: the real read-only, hidden and system bits
+// [X] DeleteFileW: error 2 is "not found", 5 and 32 the busy kind that callers retry, the rest failures
+// [X] MoveFileW never replaces an existing file; MoveFileExW(MOVEFILE_REPLACE_EXISTING) puts a
+//     completed download in place
+// [X] CreateDirectoryW: one level; an existing folder is success, an existing file is not
+// [X] names from the server or an archive: the file system already matches them without regard to
+//     case, so they are only joined ('\' becomes '/', which every wide call accepts)
+// [X] the running executable compared by file identity (volume and file index), not by name
+// [ ] executable bits: Windows has none; makeExecutable succeeds for any existing file
+#include "platform/files.h"
+
+#include "platform/process.h"
+#include "wide_text.h"
+
+#include <windows.h>
+
+namespace platform {
+namespace {
+
+using win32::narrow;
+using win32::ownHandle;
+using win32::UniqueHandle;
+using win32::widen;
+
+std::vector<std::string> splitComponents(const std::string& relative) {
+    std::vector<std::string> parts;
+    std::string current;
+    for (char c : relative) {
+        if (c == '/' || c == '\\') {
+            if (!current.empty()) parts.push_back(std::move(current));
+            current.clear();
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty()) parts.push_back(std::move(current));
+    return parts;
+}
+
+struct FindCloser {
+    void operator()(HANDLE handle) const { FindClose(handle); }
+};
+
+// Opened for nothing but its identity; folders need FILE_FLAG_BACKUP_SEMANTICS.
+UniqueHandle openForIdentity(const std::wstring& path) {
+    return ownHandle(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+} // namespace
+
+std::optional<std::uint32_t> fileAttributes(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    return static_cast<std::uint32_t>(attributes);
+}
+
+bool setFileAttributes(const std::string& path, std::uint32_t attributes) {
+    return SetFileAttributesW(widen(path).c_str(), attributes) != 0;
+}
+
+DeleteOutcome deleteFile(const std::string& path) {
+    if (DeleteFileW(widen(path).c_str())) return {DeleteResult::deleted, 0};
+    const auto error = static_cast<int>(GetLastError());
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+        return {DeleteResult::notFound, error};
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return {DeleteResult::busy, error};
+    default:
+        return {DeleteResult::failed, error};
+    }
+}
+
+DeleteOutcome deleteFileRetrying(const std::string& path, int attempts, int pauseMs) {
+    DeleteOutcome outcome{DeleteResult::busy, 0};
+    for (int attempt = 0; attempt < attempts && outcome.result == DeleteResult::busy; ++attempt) {
+        outcome = deleteFile(path);
+        if (outcome.result == DeleteResult::busy) sleepMilliseconds(pauseMs);
+    }
+    return outcome;
+}
+
+bool pathExists(const std::string& path) {
+    return GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool isFolder(const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool createFolder(const std::string& path) {
+    if (CreateDirectoryW(widen(path).c_str(), nullptr)) return true;
+    return GetLastError() == ERROR_ALREADY_EXISTS && isFolder(path);
+}
+
+bool moveFileNoReplace(const std::string& from, const std::string& to) {
+    return MoveFileW(widen(from).c_str(), widen(to).c_str()) != 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool makeExecutable(const std::string& path) {
+    return pathExists(path);
+}
+
+bool setModificationTime(const std::string& path, std::time_t time) {
+    UniqueHandle file = ownHandle(CreateFileW(widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file) return false;
+    // FILETIME counts 100-nanosecond steps from 1601-01-01, 11644473600 seconds before 1970.
+    const auto ticks = (static_cast<std::uint64_t>(time) + 11644473600ULL) * 10000000ULL;
+    FILETIME stamp{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    return SetFileTime(file.get(), nullptr, &stamp, &stamp) != 0;
+}
+
+std::string executablePath() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (size == 0) return {};
+        if (size < path.size()) {
+            path.resize(size);
+            return narrow(path);
+        }
+        if (path.size() >= 32768) return {};
+        path.resize(path.size() * 2);
+    }
+}
+
+bool isRunningExecutable(const std::string& path) {
+    // Compared by file identity: the launcher may be renamed at any moment (the self-update moves
+    // it aside), so a name read earlier proves nothing. The module's own path follows the rename.
+    std::wstring running(32768, L'\0');
+    const DWORD size = GetModuleFileNameW(nullptr, running.data(), static_cast<DWORD>(running.size()));
+    if (size == 0 || size >= running.size()) return false;
+    running.resize(size);
+    const UniqueHandle own = openForIdentity(running);
+    const UniqueHandle other = openForIdentity(widen(path));
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return own && other && GetFileInformationByHandle(own.get(), &a) &&
+           GetFileInformationByHandle(other.get(), &b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+std::vector<std::string> listFolder(const std::string& folder) {
+    std::vector<std::string> names;
+    std::string pattern = folder.empty() ? "." : folder;
+    if (pattern.back() != '/' && pattern.back() != '\\') pattern += '/';
+    WIN32_FIND_DATAW entry{};
+    std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser> find(
+        FindFirstFileW(widen(pattern + "*").c_str(), &entry));
+    if (find.get() == INVALID_HANDLE_VALUE) {
+        find.release();
+        return names;
+    }
+    do {
+        const std::string name = narrow(entry.cFileName);
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileW(find.get(), &entry));
+    return names;
+}
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+std::string resolveCaseInsensitive(const std::string& folder, const std::string& relative) {
+    std::string path = folder;
+    const auto parts = splitComponents(relative);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        path += parts[i];
+        if (i + 1 < parts.size()) path += '/';
+    }
+    if (!relative.empty() && (relative.back() == '/' || relative.back() == '\\') && !parts.empty())
+        path += '/';
+    return path;
+}
+
+bool isContainedRelativePath(const std::string& relative) {
+    if (relative.empty() || relative.front() == '/' || relative.front() == '\\') return false;
+    // A drive letter ("C:") is absolute, and "name:stream" would name an alternate data stream.
+    if (relative.find(':') != std::string::npos) return false;
+    for (const auto& part : splitComponents(relative))
+        if (part == "..") return false;
+    return true;
+}
+
+} // namespace platform
