@@ -43,8 +43,10 @@ def tearDownModule():
         shutil.rmtree(_prefix, ignore_errors=True)
 
 
-def wine_env():
-    return dict(os.environ, WINEPREFIX=_prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+def wine_env(overrides=""):
+    """The environment of a Wine program in the tests' prefix; `overrides` adds DLL overrides."""
+    return dict(os.environ, WINEPREFIX=_prefix, WINEDEBUG="-all",
+                WINEDLLOVERRIDES="mscoree,mshtml=" + (";" + overrides if overrides else ""))
 
 
 def ensure_prefix():
@@ -105,6 +107,12 @@ class WindowsLauncher(LauncherTestCase):
         harness.click(window, *START_BUTTON)
         self.assertEqual(launcher.wait(LIMIT), 0)
         self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")
+
+    def test_without_direct3d_8_the_launcher_ends_with_1(self):
+        self.start_server(READY_SCRIPT)
+        launcher = self.start_launcher(wine_env("d3d8="), ["wine", self.install.launcher])
+        self.assertEqual(launcher.wait(LIMIT), 1)
+        self.assertIn("no Direct3D 8 device", launcher.stderr)
 
     def test_close_request_from_the_window_manager_ends_with_0(self):
         launcher, window = self.open_window()

@@ -1,6 +1,16 @@
 // The interface thread's side of the Win32 + Direct3D 8 window: the queued window messages go to
 // Dear ImGui's Win32 back end on this thread, frames go out through the Direct3D 8 back end, and a
 // lost device is reset here once it can be.
+//
+// [X] back ends bound in order (Win32, then Direct3D 8); the thread's own queue drained every
+//     tick, a quit message ends the loop and releases back ends, context, device, Direct3D, the
+//     background texture, window and class, in that order
+// [X] each frame: Z and alpha blending off, clear to transparent black, BeginScene, draw data,
+//     EndScene, Present; after D3DERR_DEVICELOST a reset only once TestCooperativeLevel reports
+//     D3DERR_DEVICENOTRESET, with the back-buffer size the window procedure kept
+// [X] minimising goes through the window's own thread (ShowWindowAsync)
+// [ ] a frame every 10 ms: frames are drawn only after input, a window or state change, or while
+//     the interface is busy (ui/frame_pacing.h); the 10 ms tick stays
 #include "ui/renderer.h"
 
 #include <bitset>
