@@ -4,6 +4,11 @@
 # file is missing and one is damaged, both repaired. The launcher runs in demo-out/install beside
 # a stand-in game client that only notes how it was started.
 #
+# The releases are signed: the demo's launcher is the one the build makes with a release key of its
+# own (<build>/signed/, key pair made by the release tool at build time, never committed or
+# published), patch 1002 is made and signed by the release tool, and every other published file is
+# signed by it. The build's main launcher stays without a key, as the tests expect.
+#
 # With a display, the window opens there and you click START GAME yourself. Without one, the
 # launcher runs under a virtual X display, the demo presses the buttons itself and keeps a
 # picture of each phase in demo-out/screenshots. DEMO_BUILD_DIR names another build folder.
@@ -15,7 +20,7 @@ bash scripts/setup.sh
 
 build=${DEMO_BUILD_DIR:-build}
 cmake -S "$root" -B "$build" -G Ninja -DLAUNCHER_WERROR=ON >/dev/null
-cmake --build "$build" -j "$(nproc)" --target OstrevanLauncher
+cmake --build "$build" -j "$(nproc)" --target OstrevanLauncherSigned release_tool
 
 # The launcher reaches the server and the update server at the addresses compiled into it.
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
@@ -28,17 +33,22 @@ if [ "$(cache_value LAUNCHER_SERVER_ADDRESS)" != 127.0.0.1 ] || [ -z "$http_port
   exit 1
 fi
 launcher_name=${brand}Launcher
+release_tool=$build/$(printf '%s' "$brand" | tr 'A-Z' 'a-z')-release
+demo_key=$build/signed/release-key.pem
 
 out=$root/demo-out
 rm -rf "$out"
 mkdir -p "$out/install" "$out/served"
-cp "$build/$launcher_name" "$out/install/"
+cp "$build/signed/$launcher_name" "$out/install/"
 cat >"$out/install/Halcyra.exe" <<EOF
 #!/bin/sh
 echo "Halcyra.exe (stand-in game client) started with: \$* ; working folder: \$(pwd)" | tee -a '$out/client.log'
 EOF
 chmod +x "$out/install/Halcyra.exe"
-python3 tools/demo_content.py --served "$out/served" --install "$out/install" --script "$out/server-script.json" --slow
+python3 tools/demo_content.py --served "$out/served" --install "$out/install" --script "$out/server-script.json" --slow \
+  --release-tool "$release_tool" --key "$demo_key"
+"$release_tool" verify "${demo_key%.pem}.pub.pem" "$out/served" patches/1001.zip patches/1002.zip >/dev/null
+echo "demo: a release signed by $release_tool with $demo_key; the launcher accepts only files signed with it"
 
 server_pid=""
 cleanup() {

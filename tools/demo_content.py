@@ -5,6 +5,9 @@
 - two patch archives made here and now: patches/1001.zip by Python's zipfile (deflated, with a
   subfolder) and patches/1002.zip by Info-ZIP `zip` (stored and deflated entries, one replacing a
   file of 1001); each carries version.dat at its root;
+- or, for a launcher built with a release key, a signed release: patches/1002.zip made and signed
+  by the release tool (`<brand>-release patch`) from the folders before and after it, and every
+  other published file signed by the tool (`<brand>-release sign`);
 - a file list for the integrity check: one file the patches install (in order), one file the
   installation lacks and one it holds with other content; both are repaired from
   patches/Launcher/;
@@ -17,6 +20,7 @@ the demo shows what the tests prove.
 Command line (used by scripts/demo.sh):
 
     python3 tools/demo_content.py --served FOLDER --install FOLDER --script FILE.json [--slow]
+                                  [--release-tool TOOL --key PRIVATE.pem]
 
 writes the update server's folder, the pieces of the installation that exist before the first
 start (not the launcher and not the game client), and the script for tools/dev_server.py. With
@@ -114,12 +118,43 @@ def infozip_zip(path, files):
     return path
 
 
-def publish(served):
-    """Fills the update server's folder."""
+def publish(served, tool=None, key=None):
+    """Fills the update server's folder; with the release tool and a private key, signed."""
     python_zip(os.path.join(served, "patches", "1001.zip"), PATCH_1001)
-    infozip_zip(os.path.join(served, "patches", "1002.zip"), PATCH_1002)
+    if tool:
+        tool_patch(tool, key, served)
+    else:
+        infozip_zip(os.path.join(served, "patches", "1002.zip"), PATCH_1002)
     for name, content, _ in VERIFIED:
         write_file(os.path.join(served, "patches", "Launcher", *name.split("/")), content)
+    if tool:
+        unsigned = [os.path.relpath(os.path.join(top, name), served).replace(os.sep, "/")
+                    for top, _, names in os.walk(served) for name in names if not name.endswith(".sig")
+                    and not os.path.exists(os.path.join(top, name + ".sig"))]
+        run_tool(tool, "sign", key, served, *sorted(unsigned))
+
+
+def tool_patch(tool, key, served):
+    """patches/1002.zip, made and signed by the release tool from the game's folder as 1001 left
+    it and as 1002 leaves it; the tool also publishes that folder's files for repairs."""
+    staging = tempfile.mkdtemp(prefix="ostrevan-release-")
+    try:
+        before, after = os.path.join(staging, "1001"), os.path.join(staging, "1002")
+        for folder, files in ((before, PATCH_1001), (after, dict(PATCH_1001, **PATCH_1002))):
+            for name, content in files.items():
+                if name != "version.dat":
+                    write_file(os.path.join(folder, *name.split("/")), content)
+        run_tool(tool, "patch", "--version", "1002", "--from", before, "--to", after, "--out", served, "--key", key)
+    finally:
+        shutil.rmtree(staging, ignore_errors=True)
+
+
+def run_tool(*command):
+    """Runs the release tool quietly; what it said goes into the error when it fails."""
+    result = subprocess.run(command, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise RuntimeError("%s failed (%d): %s" % (" ".join(command), result.returncode, result.stderr))
+    return result.stdout
 
 
 def prepare_installation(install):
@@ -161,8 +196,12 @@ def main(argv=None):
     parser.add_argument("--install", required=True, help="installation folder to prepare")
     parser.add_argument("--script", required=True, help="game server script to write (JSON)")
     parser.add_argument("--slow", action="store_true", help="slow transfers, pauses between steps")
+    parser.add_argument("--release-tool", help="the release tool, to publish a signed release")
+    parser.add_argument("--key", help="the private key the release tool signs with")
     args = parser.parse_args(argv)
-    publish(args.served)
+    if bool(args.release_tool) != bool(args.key):
+        parser.error("--release-tool and --key go together")
+    publish(args.served, args.release_tool, args.key)
     prepare_installation(args.install)
     with open(args.script, "w", encoding="utf-8") as f:
         json.dump(script(args.slow), f, indent=1)

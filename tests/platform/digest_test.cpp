@@ -1,4 +1,5 @@
 #include "platform/digest.h"
+#include "platform/signature.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -46,6 +47,31 @@ TEST(Sha256Hasher, hashes_data_given_in_parts_to_the_published_value) {
     ASSERT_TRUE(value);
     EXPECT_EQ(hex(*value), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_FALSE(hasher.update("a", 1));
+}
+
+std::string bytes(const std::string& hexText) {
+    std::string out;
+    for (std::size_t i = 0; i + 1 < hexText.size(); i += 2)
+        out += static_cast<char>(std::stoi(hexText.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// RFC 8032, section 7.1, TEST 2 (a one-byte message).
+TEST(VerifyEd25519, accepts_the_published_test_vector_and_nothing_changed_from_it) {
+    const std::string key = "-----BEGIN PUBLIC KEY-----\n"
+                            "MCowBQYDK2VwAyEAPUAXw+hDiVqStwqnTRt+vJyYLM8uxJaMwM1V8Sr0Zgw=\n"
+                            "-----END PUBLIC KEY-----\n";
+    const std::string signature = bytes("92a009a9f0d4cab8720e820b5f642540a2b27b5416503f8fb3762223ebdb69da"
+                                        "085ac1e43e15996e458f3613d0f11d8c387b2eaeb4302aeeb00d291612bb0c00");
+    EXPECT_TRUE(platform::verifyEd25519(key, "r", signature));
+    EXPECT_FALSE(platform::verifyEd25519(key, "s", signature));
+    EXPECT_FALSE(platform::verifyEd25519(key, "r", signature.substr(0, 63)));
+    EXPECT_FALSE(platform::verifyEd25519(key, "r", signature + "x"));
+    std::string changed = signature;
+    changed[10] = static_cast<char>(changed[10] ^ 1);
+    EXPECT_FALSE(platform::verifyEd25519(key, "r", changed));
+    EXPECT_FALSE(platform::verifyEd25519("not a key", "r", signature));
+    EXPECT_FALSE(platform::verifyEd25519("", "r", signature));
 }
 
 } // namespace

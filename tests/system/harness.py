@@ -10,7 +10,9 @@
 - answering SDL message boxes.
 
 The launcher binary comes from $LAUNCHER_BINARY (set by tests/CMakeLists.txt); the ports and
-base URL it was built with are read from $LAUNCHER_BUILD_DIR/CMakeCache.txt when present.
+base URL it was built with are read from $LAUNCHER_BUILD_DIR/CMakeCache.txt when present. The
+launcher built with a release key comes from $LAUNCHER_SIGNED_BINARY, its private key lies beside
+it (release-key.pem), and the release tool is $LAUNCHER_RELEASE_TOOL.
 """
 
 import atexit
@@ -57,6 +59,13 @@ READY_SCRIPT = {
 
 def launcher_binary():
     return os.environ.get("LAUNCHER_BINARY", "")
+
+
+def signed_release_setup():
+    """(signed launcher, its private key, release tool), or None when they were not built."""
+    binary, tool = os.environ.get("LAUNCHER_SIGNED_BINARY", ""), os.environ.get("LAUNCHER_RELEASE_TOOL", "")
+    key = os.path.join(os.path.dirname(binary), "release-key.pem")
+    return (binary, key, tool) if all(os.path.isfile(p) for p in (binary, key, tool)) else None
 
 
 def _cache_value(name):

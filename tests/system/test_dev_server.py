@@ -76,7 +76,9 @@ class UpdateServer(unittest.TestCase):
         os.makedirs(os.path.join(self.root, "patches"))
         with open(os.path.join(self.root, "patches", "1001.zip"), "wb") as f:
             f.write(b"PK archive bytes")
-        script = {"http": {"status": {"/patches/broken.zip": 500}}}
+        with open(os.path.join(self.root, "patches", "cut.zip"), "wb") as f:
+            f.write(b"PK archive bytes")
+        script = {"http": {"status": {"/patches/broken.zip": 500}, "cut": {"/patches/cut.zip": 5}}}
         self.server = dev_server.DevServer(self.root, script, game_port=None, http_port=0).start()
         self.addCleanup(self.server.stop)
 
@@ -92,6 +94,10 @@ class UpdateServer(unittest.TestCase):
         status, headers, body = self.fetch("patches/1001.zip")
         self.assertEqual((status, body), (200, b"PK archive bytes"))
         self.assertEqual(headers["Content-Length"], "16")
+
+    def test_cut_file_comes_without_length_and_ends_early(self):
+        status, headers, body = self.fetch("patches/cut.zip")
+        self.assertEqual((status, headers["Content-Length"], body), (200, None, b"PK ar"))
 
     def test_head_gives_length_without_body(self):
         status, headers, body = self.fetch("patches/1001.zip", "HEAD")

@@ -1,7 +1,9 @@
 """Whole journeys of the real launcher, each from a fresh installation folder, against the
 development server serving the demo content (tools/demo_content.py): the normal start up to the
 game client, the launcher replacing itself, connections lost in the middle of a download and the
-next start, the game running while a patch waits, and an integrity check that cannot be mended.
+next start, the game running while a patch waits, an integrity check that cannot be mended, and a
+launcher built with a release key against a release signed by the release tool, then against each
+kind of file it must refuse.
 
 Each journey checks what the servers recorded, the files left in the folder and the exit code;
 where the screen is the only witness (the phase, the status text) it probes the picture with
@@ -9,6 +11,8 @@ tolerances (status_line.py). Pictures of each phase are kept in $LAUNCHER_SCREEN
 The window's close button and close command are covered by test_window.py.
 """
 
+import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -70,6 +74,22 @@ def processes_running(path):
         except OSError:
             continue
     return found
+
+
+def kill_launchers_of(installation):
+    for pid in processes_running(installation.launcher):
+        try:
+            os.kill(pid, 9)
+        except ProcessLookupError:
+            pass
+
+
+def flip_byte(path, at):
+    with open(path, "r+b") as f:
+        f.seek(at)
+        value = f.read(1)[0]
+        f.seek(at)
+        f.write(bytes([value ^ 0xFF]))
 
 
 def listing(folder):
@@ -195,14 +215,7 @@ class SelfUpdate(EndToEndCase):
         self.published_digest = dev_server.md5_hex(self.published)
         self.original = self.install.read(harness.LAUNCHER_NAME)
         self.old_copy = self.install.path(harness.LAUNCHER_NAME + "_OLDVersion")
-        self.addCleanup(self.kill_detached_launchers)
-
-    def kill_detached_launchers(self):
-        for pid in processes_running(self.install.launcher):
-            try:
-                os.kill(pid, 9)
-            except ProcessLookupError:
-                pass
+        self.addCleanup(lambda: kill_launchers_of(self.install))
 
     def answer_by_digest(self, connection):
         """A game server's rule: out of date unless the hello carries the published launcher's
@@ -438,6 +451,193 @@ class FailingIntegrityCheck(EndToEndCase):
         self.assertFalse(os.path.exists(os.path.join(self.records, "arguments")))
         server.close_connection()
         self.assertEqual(launcher.wait(LIMIT), 0)
+
+
+# ---------------------------------------------------------------------------------------------
+
+class SignedRelease(EndToEndCase):
+    """The launcher built with a release key (tests/CMakeLists.txt builds it beside the other)."""
+
+    PUBLISHED = "patches/Launcher/" + harness.LAUNCHER_NAME
+    NO_MATCH = "Release signature does not match for: "
+
+    def setUp(self):
+        found = harness.signed_release_setup()
+        if not found:
+            raise unittest.SkipTest("the launcher with a release key and the release tool were not built")
+        self.binary, self.key, self.tool = found
+        super().setUp()
+        self.base = "http://127.0.0.1:%d/" % harness.http_port()
+        self.fresh_installation()
+
+    def fresh_installation(self):
+        self.install.remove()
+        self.install = harness.Installation(self.binary)
+        self.addCleanup(self.install.remove)
+        self.addCleanup(kill_launchers_of, self.install)
+        self.original = self.install.read(harness.LAUNCHER_NAME)
+        self.served = tempfile.mkdtemp(prefix="ostrevan-served-")
+        self.addCleanup(shutil.rmtree, self.served, True)
+
+    def test_release_made_and_signed_by_the_release_tool_is_installed(self):
+        demo_content.publish(self.served, self.tool, self.key)
+        demo_content.prepare_installation(self.install.folder)
+        server = self.start_server(demo_content.script())
+        launcher = self.start_launcher()
+        window = self.open_window(launcher, server)
+        self.wait_for_ready(window, "signed_ready")
+        self.assert_demo_files_installed()
+        self.assertEqual(self.install.read("version.dat"), b"1002")
+        repaired = ["patches/Launcher/" + name for name, _, _ in demo_content.VERIFIED[1:]]
+        self.assertEqual(self.requested(server), [("GET", "/" + path + suffix, 200) for path in
+                                                  ["patches/1001.zip", "patches/1002.zip", *repaired]
+                                                  for suffix in ("", ".sig")])
+        self.assertNotIn("Release signature", launcher.stderr)
+        self.assertEqual(listing(self.install.folder), sorted([harness.LAUNCHER_NAME, "version.dat", "config.ini",
+                                                               os.path.join("ini", "GameSetup.ini"),
+                                                               *[n for n in demo_content.EXPECTED_FILES
+                                                                 if n != "version.dat"]]))
+        server.close_connection()
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
+        # Plain OpenSSL accepts what the tool signed, from the statement written out by hand.
+        archive = os.path.join(self.served, "patches", "1002.zip")
+        with open(archive, "rb") as f:
+            data = f.read()
+        statement = os.path.join(self.records, "statement")
+        with open(statement, "wb") as f:
+            f.write(b"ostrevan-signed-file-v1\npatches/1002.zip\n%d\n%s\n"
+                    % (len(data), hashlib.sha256(data).hexdigest().encode()))
+        result = subprocess.run(["openssl", "pkeyutl", "-verify", "-pubin", "-inkey", self.key[:-4] + ".pub.pem",
+                                 "-rawin", "-in", statement, "-sigfile", archive + ".sig"],
+                                capture_output=True, text=True)
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+
+    def test_release_tool_exit_codes_and_a_file_list_too_long_for_one_message(self):
+        def tool(*arguments):
+            return subprocess.run([self.tool, *arguments], capture_output=True, text=True, cwd=self.records)
+        old, new = os.path.join(self.records, "old"), os.path.join(self.records, "new")
+        os.makedirs(old)
+        for number in range(12):
+            demo_content.write_file(os.path.join(new, "data", "a-rather-long-folder-name", "file%02d.bin" % number),
+                                    b"%d" % number)
+        self.assertEqual(tool("--help").returncode, 0)
+        for arguments in [(), ("sign",), ("patch", "--version", "x", "--from", old, "--to", new, "--out", "w"),
+                          ("patch", "--version", "1"), ("keygen", "a", "b"), ("unknown",)]:
+            result = tool(*arguments)
+            self.assertEqual((result.returncode, "--help" in result.stderr), (2, True), (arguments, result.stderr))
+        made = tool("patch", "--version", "7", "--from", old, "--to", new, "--out", "www")
+        self.assertEqual(made.returncode, 0, made.stderr)
+        self.assertIn("does not fit in one message", made.stderr)
+        step = json.loads(made.stdout)
+        self.assertEqual(len(step["entries"]), 12)
+        self.assertGreater(len(dev_server.encode_integrity(step["entries"])), 1024)
+        self.assertEqual(tool("patch", "--version", "7", "--from", old, "--to", new, "--out", "www").returncode, 1)
+        verified = tool("verify", self.key[:-4] + ".pub.pem", "www", "patches/7.zip")
+        self.assertEqual((verified.returncode, verified.stdout), (1, "patches/7.zip: no signature\n"))
+        self.assertEqual(tool("keygen", self.key).returncode, 1, "a key was overwritten")
+
+    # Each case: how the served release goes wrong, the diagnostic naming the refusal (None where
+    # another check than the signature refuses), and what must not have been installed.
+    def publish_demo(self):
+        demo_content.publish(self.served, self.tool, self.key)
+        demo_content.prepare_installation(self.install.folder)
+
+    def tampered_archive(self):
+        self.publish_demo()
+        archive = os.path.join(self.served, "patches", "1002.zip")
+        flip_byte(archive, os.path.getsize(archive) // 2)
+
+    def old_archive_as_a_newer_one(self):
+        self.publish_demo()
+        for suffix in ("", ".sig"):
+            shutil.copyfile(os.path.join(self.served, "patches", "1001.zip" + suffix),
+                            os.path.join(self.served, "patches", "1002.zip" + suffix))
+
+    def repair_without_signature(self):
+        self.publish_demo()
+        os.remove(os.path.join(self.served, "patches", "Launcher", "data", "textures", "moor.tex.sig"))
+
+    def publish_launcher(self, content, tamper=False):
+        self.serve_file(self.PUBLISHED, content)
+        subprocess.run([self.tool, "sign", self.key, self.served, self.PUBLISHED], check=True)
+        if tamper:
+            flip_byte(os.path.join(self.served, self.PUBLISHED), len(content) - 3)
+
+    def check_patch_1002_refused(self):
+        self.assertEqual(self.install.read("version.dat"), b"1001")
+        self.assertEqual(self.install.read("data/text/strings.txt"), demo_content.PATCH_1001["data/text/strings.txt"])
+        self.assertFalse(self.install.exists("data/music/moor.ogg"))
+
+    def check_repair_refused(self):
+        self.assertFalse(self.install.exists("data/textures/moor.tex"))
+        self.assertIn("MD5 mismatch for: data/textures/moor.tex\n", self.launcher.stderr)
+
+    def test_each_bad_file_is_refused_and_the_launcher_stays_intact_and_still_starts(self):
+        launcher_file = self.original + b"\0published launcher 1.1\0"
+        script = "#!/bin/sh\ntouch '%s/started'\n" % self.records
+        cases = [
+            ("a tampered archive", self.tampered_archive, None,
+             self.NO_MATCH + "patches/1002.zip", self.check_patch_1002_refused),
+            ("the signature of another path", self.old_archive_as_a_newer_one, None,
+             self.NO_MATCH + "patches/1002.zip", self.check_patch_1002_refused),
+            ("a missing signature", self.repair_without_signature, None,
+             "Release signature missing for: %spatches/Launcher/data/textures/moor.tex.sig HRESULT: -404"
+             % self.base, self.check_repair_refused),
+            ("a tampered launcher", lambda: self.publish_launcher(launcher_file, tamper=True), None,
+             self.NO_MATCH + self.PUBLISHED, None),
+            ("a truncated launcher without Content-Length", lambda: self.publish_launcher(launcher_file),
+             {"cut": {"/" + self.PUBLISHED: 4096}}, self.NO_MATCH + self.PUBLISHED, None),
+            ("a shell script served as the launcher", lambda: self.publish_launcher(script.encode()), None,
+             None, None),
+        ]
+        for what, publish, http, diagnostic, check in cases:
+            with self.subTest(what):
+                self.fresh_installation()
+                publish()
+                self.refused_once(http, diagnostic, check)
+
+    def refused_once(self, http, diagnostic, check):
+        self_update = check is None
+        first = ({"on_hello": [{"send": "accept", "text": "false"}]} if self_update else demo_content.script())
+        server = self.start_server(dict({"connections": [first, harness.READY_SCRIPT]}, http=http or {}))
+        try:
+            self.refused_by(server, diagnostic, check)
+        finally:
+            server.stop()  # the next case needs the ports
+
+    def refused_by(self, server, diagnostic, check):
+        self_update = check is None
+        self.launcher = launcher = self.start_launcher()
+        if self_update:
+            # Refused, the launcher ends as when nothing is published, and starts nothing.
+            self.assertEqual(launcher.wait(LIMIT), 0)
+            self.assertFalse(processes_running(self.install.launcher), "a launcher runs")
+            self.assertEqual(len(server.hellos), 1, "a launcher was started")
+            self.assertFalse(os.path.exists(os.path.join(self.records, "started")), "the script was run")
+        else:
+            last = "/patches/Launcher/" + demo_content.VERIFIED[-1][0]
+            wait_until(lambda: any(e["path"] == last for e in server.http_log), "the last repair", LIMIT)
+            wait_until(lambda: self.install.exists(demo_content.VERIFIED[-1][0]) and
+                       self.install.read(demo_content.VERIFIED[-1][0]) == demo_content.VERIFIED[-1][1],
+                       "the last repair to be in place", LIMIT)
+            check()
+            self.assertTrue(launcher.running(), launcher.stderr[-1000:])
+            server.close_connection()
+            self.assertEqual(launcher.wait(LIMIT), 0)
+        if diagnostic:
+            self.assertIn(diagnostic + "\n", launcher.stderr)
+        self.assertEqual(self.install.read(harness.LAUNCHER_NAME), self.original)
+        self.assertTrue(os.access(self.install.launcher, os.X_OK))
+        leftovers = [n for n in listing(self.install.folder) if n.endswith(".part") or ".extracting-" in n
+                     or n.startswith("Downloads" + os.sep) or "OLDVersion" in n]
+        self.assertEqual(leftovers, [])
+
+        # The launcher left in place still starts and says hello with its own digest.
+        again = self.start_launcher()
+        self.assertEqual(server.wait_for_hello(timeout=LIMIT, count=2)["digest"], harness.md5_of(self.install.launcher))
+        server.close_connection()
+        self.assertEqual(again.wait(LIMIT), 0)
 
 
 # ---------------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 // [X] names from the server or an archive: the file system already matches them without regard to
 //     case, so they are only joined ('\' becomes '/', which every wide call accepts)
 // [X] the running executable compared by file identity (volume and file index), not by name
+// [X] free space for this caller, quotas included (GetDiskFreeSpaceExW)
 // [ ] executable bits: Windows has none; makeExecutable succeeds for any existing file
 #include "platform/files.h"
 
@@ -109,6 +110,14 @@ bool replaceFile(const std::string& from, const std::string& to) {
 
 bool makeExecutable(const std::string& path) {
     return pathExists(path);
+}
+
+std::optional<std::uint64_t> freeSpace(const std::string& folder) {
+    ULARGE_INTEGER available{};
+    // The bytes free to this caller, quotas included.
+    if (!GetDiskFreeSpaceExW(widen(folder.empty() ? "." : folder).c_str(), &available, nullptr, nullptr))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(available.QuadPart);
 }
 
 bool setModificationTime(const std::string& path, std::time_t time) {

@@ -2,22 +2,27 @@
 //
 // The design names URLDownloadToFileW with a bind-status callback. WinHTTP stands in for it
 // because the moniker cannot give the behaviour the launcher relies on: URLDownloadToFileW
-// answers S_OK to a 404 and leaves the error page (or an empty file) behind, it offers no stall
-// time-out, and it cannot ask for a range of the file. WinHTTP reports the status code, has a
-// time limit for every wait, and sends whatever headers the launcher needs.
+// answers S_OK to a 404 and leaves the error page (or an empty file) behind, has no stall
+// time-out, writes straight into the target, and cannot ask for the rest of a file (Range). WinHTTP
+// reports the status and every header, bounds each wait, and sends the headers the launcher needs.
 //
 // [X] DeleteUrlCacheEntryW first (url_cache.cpp); "Cache-Control: no-cache" so that caches on the
 //     way revalidate as well
-// [X] redirects followed (WinHTTP's default: at most 10, never from https down to http)
+// [X] redirects followed (WinHTTP's policy: at most 10, never from https down to http)
 // [X] https with the system's certificate checks
 // [X] an HTTP status outside 2xx is a failure, reported as -status; the error page is never written
 // [X] every wait (name lookup, connect, send, each receive) is bounded by the stall time, so a
 //     transfer that moves no byte for that long fails
-// [X] a body shorter than its Content-Length is a failure
-// [X] progress reports carry the bytes received and the expected total (0 while unknown)
+// [X] a body shorter than its Content-Length is a failure (a passing one)
+// [X] resuming with Range and If-Range; a 206 must continue exactly where the kept part ends
+// [X] size limits, the started and body observers, Retry-After in seconds, passing failures
+// [X] progress reports carry bytes of the file so far (kept part included) and the expected total
+// [ ] a test's own certificate authority (setDownloadTrustedCertificates): kept but not used;
+//     WinHTTP trusts the system's store only
 // [ ] the proxy: WinHTTP's own setting (netsh winhttp), not the browser's
 #include "platform/http.h"
 
+#include "platform/files.h"
 #include "url_cache.h"
 #include "wide_text.h"
 
@@ -28,12 +33,14 @@
 #include <atomic>
 #include <cwchar>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 namespace platform {
 namespace {
 
+using win32::narrow;
 using win32::ownHandle;
 using win32::UniqueHandle;
 using win32::widen;
@@ -42,6 +49,8 @@ constexpr DWORD receiveBufferBytes = 128 * 1024;
 constexpr const wchar_t* userAgent = L"Mozilla/4.0 (compatible)";
 
 std::atomic<int> stallSeconds{downloadStallSeconds};
+std::mutex trustedLock;
+std::string trustedCertificates;
 
 struct InternetCloser {
     void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
@@ -52,20 +61,70 @@ int transportFailure(DWORD error) {
     return -(1000 + static_cast<int>(error));
 }
 
-int lastTransportFailure() {
-    return transportFailure(GetLastError());
+bool isPassingError(DWORD error) {
+    switch (error) {
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case ERROR_WINHTTP_TIMEOUT:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_WINHTTP_RESEND_REQUEST:
+        return true;
+    default:
+        return false;
+    }
 }
 
-std::optional<std::uint64_t> contentLength(HINTERNET request) {
-    wchar_t text[32] = {};
-    DWORD size = sizeof text;
-    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+bool isPassingStatus(DWORD status) {
+    return status == 408 || status == 429 || (status >= 500 && status <= 599);
+}
+
+std::optional<std::string> header(HINTERNET request, DWORD which) {
+    DWORD size = 0;
+    WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+                        WINHTTP_NO_HEADER_INDEX);
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return std::nullopt;
+    std::wstring text(size / sizeof(wchar_t) + 1, L'\0');
+    if (!WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, text.data(), &size,
                              WINHTTP_NO_HEADER_INDEX))
         return std::nullopt;
-    wchar_t* end = nullptr;
-    const auto value = std::wcstoull(text, &end, 10);
-    if (end == text) return std::nullopt;
-    return static_cast<std::uint64_t>(value);
+    text.resize(size / sizeof(wchar_t));
+    return narrow(text);
+}
+
+long long parseCount(const std::string& text) {
+    if (text.empty() || text.size() > 18) return -1;
+    long long value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+bool startsWithIgnoringCase(const std::string& text, const char* prefix) {
+    const std::string_view start(prefix);
+    return text.size() >= start.size() &&
+           equalsIgnoringAsciiCase(std::string_view(text).substr(0, start.size()), start);
+}
+
+// "bytes FIRST-LAST/TOTAL": true with FIRST and TOTAL (TOTAL 0 when "*").
+bool parseContentRange(const std::string& text, std::uint64_t& first, std::uint64_t& total) {
+    if (!startsWithIgnoringCase(text, "bytes ")) return false;
+    const auto dash = text.find('-', 6);
+    const auto slash = text.find('/', 6);
+    if (dash == std::string::npos || slash == std::string::npos || dash > slash) return false;
+    const long long from = parseCount(text.substr(6, dash - 6));
+    const long long size = text.substr(slash + 1) == "*" ? 0 : parseCount(text.substr(slash + 1));
+    if (from < 0 || size < 0) return false;
+    first = static_cast<std::uint64_t>(from);
+    total = static_cast<std::uint64_t>(size);
+    return true;
+}
+
+bool truncateTo(HANDLE file, std::uint64_t size) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(size);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
 bool writeAll(HANDLE file, const char* data, DWORD size) {
@@ -78,72 +137,205 @@ bool writeAll(HANDLE file, const char* data, DWORD size) {
     return true;
 }
 
-} // namespace
+// One transfer: the request, its open handles and what has arrived.
+struct Transfer {
+    const DownloadRequest& request;
+    bool resuming = false;
+    HANDLE file = nullptr;
+    DownloadResult result;
+    std::uint64_t received = 0;
+    std::uint64_t expected = 0;
+    std::uint64_t limit = 0;
+    bool begun = false;
 
-void setDownloadStallSeconds(int seconds) {
-    stallSeconds = seconds > 0 ? seconds : downloadStallSeconds;
+    DownloadResult& fail(int code, bool transient = false) {
+        result.code = code;
+        result.transient = transient;
+        return result;
+    }
+};
+
+// The final answer is a success: settle what is kept, the total and the limit, then tell the owner.
+bool beginBody(Transfer& transfer, HINTERNET request, DWORD status) {
+    const DownloadRequest& asked = transfer.request;
+    DownloadAnswer& begun = transfer.result.answer;
+    const long long length = parseCount(header(request, WINHTTP_QUERY_CONTENT_LENGTH).value_or(""));
+    if (status == 206) {
+        std::uint64_t first = 0;
+        std::uint64_t total = 0;
+        if (!transfer.resuming ||
+            !parseContentRange(header(request, WINHTTP_QUERY_CONTENT_RANGE).value_or(""), first, total) ||
+            first != asked.resumeFrom) {
+            // The server's copy moved under us; the next try asks for the whole file.
+            transfer.fail(downloadRangeMismatch, true);
+            return false;
+        }
+        begun.kept = asked.resumeFrom;
+        begun.total = total;
+    } else {
+        begun.kept = 0;
+        begun.total = length > 0 ? static_cast<std::uint64_t>(length) : 0;
+    }
+    if (!truncateTo(transfer.file, begun.kept)) {
+        transfer.fail(downloadUnwritable);
+        return false;
+    }
+    // A weak ETag may not stand in If-Range.
+    const std::string etag = header(request, WINHTTP_QUERY_ETAG).value_or("");
+    begun.validator = !etag.empty() && !startsWithIgnoringCase(etag, "W/")
+                          ? etag
+                          : header(request, WINHTTP_QUERY_LAST_MODIFIED).value_or("");
+    const bool announced = begun.total > 0 || length >= 0;
+    transfer.limit = asked.maximumBytes;
+    if (!announced && asked.maximumUnannouncedBytes > 0 &&
+        (transfer.limit == 0 || asked.maximumUnannouncedBytes < transfer.limit))
+        transfer.limit = asked.maximumUnannouncedBytes;
+    transfer.expected =
+        begun.total > 0 ? begun.total : begun.kept + static_cast<std::uint64_t>(length > 0 ? length : 0);
+    if (transfer.limit > 0 && transfer.expected > transfer.limit) {
+        transfer.fail(downloadTooLarge);
+        return false;
+    }
+    transfer.begun = true;
+    if (asked.started && !asked.started(begun)) {
+        transfer.fail(downloadAbandoned);
+        return false;
+    }
+    return true;
 }
 
-int downloadToFile(const std::string& url, const std::string& path, const DownloadProgress& progress) {
-    const std::wstring wideUrl = widen(url);
-    win32::forgetCachedUrl(wideUrl);
+// Reads the body into the file; false with the result set when the transfer stops early.
+bool readBody(Transfer& transfer, HINTERNET request) {
+    const DownloadRequest& asked = transfer.request;
+    const std::uint64_t kept = transfer.result.answer.kept;
+    std::vector<char> buffer(receiveBufferBytes);
+    for (;;) {
+        DWORD got = 0;
+        if (!WinHttpReadData(request, buffer.data(), receiveBufferBytes, &got)) {
+            const DWORD error = GetLastError();
+            transfer.fail(transportFailure(error), isPassingError(error));
+            return false;
+        }
+        if (got == 0) return true;
+        if (transfer.limit > 0 && kept + transfer.received + got > transfer.limit) {
+            transfer.fail(downloadTooLarge);
+            return false;
+        }
+        if (asked.body && !asked.body(buffer.data(), got)) {
+            transfer.fail(downloadAbandoned);
+            return false;
+        }
+        if (!writeAll(transfer.file, buffer.data(), got)) {
+            transfer.fail(downloadUnwritable);
+            return false;
+        }
+        transfer.received += got;
+        if (asked.progress) asked.progress(kept + transfer.received, transfer.expected);
+    }
+}
+
+void run(Transfer& transfer) {
+    const DownloadRequest& asked = transfer.request;
+    const std::wstring url = widen(asked.url);
+    win32::forgetCachedUrl(url);
 
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = static_cast<DWORD>(-1);
     parts.dwUrlPathLength = static_cast<DWORD>(-1);
     parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(wideUrl.c_str(), 0, 0, &parts)) return lastTransportFailure();
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
-        return transportFailure(ERROR_WINHTTP_UNRECOGNIZED_SCHEME);
+    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
+        transfer.fail(transportFailure(GetLastError()));
+        return;
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
+        transfer.fail(transportFailure(ERROR_WINHTTP_UNRECOGNIZED_SCHEME));
+        return;
+    }
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
     object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
     if (object.empty()) object = L"/";
 
+    const auto lastFailure = [&transfer] {
+        const DWORD error = GetLastError();
+        transfer.fail(transportFailure(error), isPassingError(error));
+    };
     const InternetHandle session(WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return lastTransportFailure();
+    if (!session) return lastFailure();
     const int stallMs = stallSeconds.load() * 1000;
     WinHttpSetTimeouts(session.get(), stallMs, stallMs, stallMs, stallMs);
     const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    if (!connection) return lastTransportFailure();
+    if (!connection) return lastFailure();
     const InternetHandle request(WinHttpOpenRequest(
         connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return lastTransportFailure();
-    const wchar_t* headers = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
-    if (!WinHttpSendRequest(request.get(), headers, static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            0) ||
+    if (!request) return lastFailure();
+    std::wstring headers = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
+    if (transfer.resuming)
+        headers += L"Range: bytes=" + std::to_wstring(asked.resumeFrom) + L"-\r\nIf-Range: " +
+                   widen(asked.ifRange) + L"\r\n";
+    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !WinHttpReceiveResponse(request.get(), nullptr))
-        return lastTransportFailure();
+        return lastFailure();
 
     DWORD status = 0;
     DWORD statusSize = sizeof status;
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
-        return lastTransportFailure();
-    if (status < 200 || status >= 300) return -static_cast<int>(status);
-    const std::optional<std::uint64_t> expected = contentLength(request.get());
-
-    const UniqueHandle file = ownHandle(CreateFileW(widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return -1;
-    std::vector<char> buffer(receiveBufferBytes);
-    std::uint64_t received = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!WinHttpReadData(request.get(), buffer.data(), receiveBufferBytes, &got))
-            return lastTransportFailure();
-        if (got == 0) break;
-        if (!writeAll(file.get(), buffer.data(), got)) return -1;
-        received += got;
-        if (progress) progress(received, expected.value_or(0));
+        return lastFailure();
+    if (status < 200 || status >= 300) {
+        const long long retryAfter =
+            parseCount(header(request.get(), WINHTTP_QUERY_RETRY_AFTER).value_or(""));
+        transfer.result.retryAfterSeconds =
+            retryAfter >= 0 && retryAfter < 86400 ? static_cast<int>(retryAfter) : -1;
+        transfer.fail(-static_cast<int>(status), isPassingStatus(status));
+        return;
     }
-    if (expected && received != *expected) return transportFailure(ERROR_WINHTTP_CONNECTION_ERROR);
+    try {
+        if (!beginBody(transfer, request.get(), status) || !readBody(transfer, request.get())) return;
+    } catch (...) {
+        transfer.fail(downloadAbandoned);
+        return;
+    }
+    const std::uint64_t size = transfer.result.answer.kept + transfer.received;
+    if (transfer.result.answer.total > 0 && size != transfer.result.answer.total)
+        transfer.fail(transportFailure(ERROR_WINHTTP_CONNECTION_ERROR), true);
+}
+
+} // namespace
+
+void setDownloadStallSeconds(int seconds) {
+    stallSeconds = seconds > 0 ? seconds : downloadStallSeconds;
+}
+
+void setDownloadTrustedCertificates(const std::string& pemFile) {
+    std::lock_guard lock(trustedLock);
+    trustedCertificates = pemFile;
+}
+
+DownloadResult downloadToFile(const DownloadRequest& request) {
+    Transfer transfer{request, false, nullptr, {}, 0, 0, 0, false};
+    transfer.resuming = request.resumeFrom > 0 && !request.ifRange.empty();
+    // The kept part is written in place; a fresh download starts from an empty file.
+    const UniqueHandle file = ownHandle(
+        CreateFileW(widen(request.path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    transfer.resuming ? OPEN_EXISTING : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return transfer.fail(downloadUnwritable);
+    transfer.file = file.get();
+    run(transfer);
+    // What did arrive stays in the file: a kept part may be resumed by the next try.
+    transfer.result.size = transfer.begun ? transfer.result.answer.kept + transfer.received : 0;
+    if (transfer.result.code != 0) return transfer.result;
     // The last report may have gone out before the end of the body was known to be the end.
-    if (progress && received > 0 && !expected) progress(received, received);
-    return 0;
+    try {
+        if (request.progress && transfer.result.size > 0)
+            request.progress(transfer.result.size, transfer.result.size);
+    } catch (...) {
+    }
+    return transfer.result;
 }
 
 } // namespace platform

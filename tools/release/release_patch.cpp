@@ -1,0 +1,259 @@
+// The patch command: one release from two folders.
+//
+// - patches/<version>.zip: every file of the new folder that is missing from the old one or
+//   differs from it, Deflate-compressed, plus version.dat holding the version (written last
+//   into the archive, though the launcher puts it in place last whatever its position);
+// - patches/Launcher/<path>: every file of the new folder, the good copies the integrity check
+//   repairs from;
+// - signatures of all of those when a key is given;
+// - on standard output, the file list as a step of the development server's script.
+// The archive is written under a temporary name and renamed when complete; a version already
+// published is never written again.
+#include <zip.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/file_digest.h"
+#include "platform/files.h"
+#include "release_files.h"
+
+namespace release {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* versionFileName = "version.dat";
+constexpr const char* patchesFolder = "patches";
+constexpr const char* launcherFolder = "patches/Launcher";
+// What one message of the game server may hold, and the limits of its fields.
+constexpr std::size_t messageLimit = 1024;
+constexpr std::size_t fieldLimit = 255;
+constexpr std::size_t entryLimit = 255;
+constexpr std::size_t messageHeaderBytes = 4 + 1 + 1; // code, entry count, empty skipped field
+constexpr int progressSteps = 10;
+
+struct ArchiveDiscard {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+
+struct Entry {
+    std::string path; // relative, '/' between folders
+    std::string digest;
+};
+
+// Regular files below `folder`, relative and sorted; anything else is named and left out.
+std::vector<std::string> filesBelow(const std::string& folder) {
+    std::vector<std::string> found;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const std::string relative = it->path().lexically_relative(folder).generic_string();
+        if (it->is_symlink(error)) {
+            say("left out (a symbolic link): " + relative);
+            if (it->is_directory(error)) it.disable_recursion_pending();
+        } else if (it->is_regular_file(error)) {
+            found.push_back(relative);
+        } else if (!it->is_directory(error)) {
+            say("left out (not a regular file): " + relative);
+        }
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+bool sameContent(const std::string& a, const std::string& b) {
+    std::error_code error;
+    if (!fs::is_regular_file(b, error) || fs::file_size(a, error) != fs::file_size(b, error)) return false;
+    const std::string digest = fileDigest(b);
+    return digest != noDigest && digest == fileDigest(a);
+}
+
+std::string mebibytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(bytes) / (1 << 20));
+    return text;
+}
+
+void reportArchiveProgress(zip_t*, double done, void* context) {
+    auto* last = static_cast<int*>(context);
+    const int step = static_cast<int>(done * progressSteps);
+    if (step <= *last) return;
+    *last = step;
+    say("writing the archive: " + std::to_string(step * 100 / progressSteps) + " %");
+}
+
+bool writeArchive(const std::string& path, const std::string& newFolder,
+                  const std::vector<std::string>& changed, const std::string& version) {
+    const std::string temporary = path + ".part";
+    std::remove(temporary.c_str());
+    int code = 0;
+    std::unique_ptr<zip_t, ArchiveDiscard> archive(
+        zip_open(temporary.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code));
+    if (!archive) {
+        say("cannot create " + temporary);
+        return false;
+    }
+    auto add = [&](const std::string& name, zip_source_t* source) {
+        if (!source) return false;
+        const zip_int64_t index = zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8);
+        if (index < 0) {
+            zip_source_free(source);
+            return false;
+        }
+        return zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 9) ==
+               0;
+    };
+    for (const auto& name : changed) {
+        if (!add(name, zip_source_file(archive.get(), (newFolder + "/" + name).c_str(), 0, 0))) {
+            say("cannot add " + name + ": " + zip_strerror(archive.get()));
+            return false;
+        }
+    }
+    if (!add(versionFileName, zip_source_buffer(archive.get(), version.data(), version.size(), 0))) {
+        say(std::string("cannot add version.dat: ") + zip_strerror(archive.get()));
+        return false;
+    }
+    int lastStep = 0;
+    zip_register_progress_callback_with_state(archive.get(), 1.0 / progressSteps, reportArchiveProgress,
+                                              nullptr, &lastStep);
+    if (zip_close(archive.get()) != 0) {
+        say("cannot write " + temporary + ": " + zip_strerror(archive.get()));
+        std::remove(temporary.c_str());
+        return false;
+    }
+    archive.release();
+    if (!platform::moveFileNoReplace(temporary, path)) {
+        std::remove(temporary.c_str());
+        say("cannot rename " + temporary + " to " + path);
+        return false;
+    }
+    return true;
+}
+
+bool copyForRepair(const std::string& newFolder, const std::string& root,
+                   const std::vector<std::string>& files) {
+    for (const auto& name : files) {
+        const std::string from = newFolder + "/" + name;
+        const std::string to = root + "/" + launcherFolder + "/" + name;
+        if (sameContent(from, to)) continue;
+        std::error_code error;
+        fs::create_directories(fs::path(to).parent_path(), error);
+        const std::string temporary = to + ".part";
+        fs::copy_file(from, temporary, fs::copy_options::overwrite_existing, error);
+        if (error || !platform::replaceFile(temporary, to)) {
+            std::remove(temporary.c_str());
+            say("cannot copy " + from + " to " + to + (error ? ": " + error.message() : ""));
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string jsonText(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+// The file list as the development server's script step, and a note when one message cannot
+// carry it.
+void printFileList(const std::vector<Entry>& entries) {
+    std::size_t bytes = messageHeaderBytes;
+    bool fieldTooLong = false;
+    std::printf("{\"send\": \"integrity\", \"entries\": [");
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const auto& entry = entries[i];
+        std::printf("%s\n  {\"name\": %s, \"downloadPath\": %s, \"acceptedDigests\": \"%s\"}", i ? "," : "",
+                    jsonText(entry.path).c_str(), jsonText(entry.path).c_str(), entry.digest.c_str());
+        bytes += 3 + 2 * entry.path.size() + entry.digest.size();
+        fieldTooLong = fieldTooLong || entry.path.size() > fieldLimit;
+    }
+    std::printf("]}\n");
+    std::fflush(stdout);
+    if (bytes > messageLimit || entries.size() > entryLimit || fieldTooLong)
+        say("the file list does not fit in one message: " + std::to_string(entries.size()) +
+            " entries take " + std::to_string(bytes) + " bytes, one message holds " +
+            std::to_string(messageLimit) + " bytes, " + std::to_string(entryLimit) + " entries and " +
+            std::to_string(fieldLimit) +
+            " bytes per path; list fewer files (the ones that matter most) or send them over several "
+            "messages");
+}
+
+} // namespace
+
+bool makePatch(const PatchRequest& request) {
+    for (const auto& folder : {request.fromFolder, request.toFolder}) {
+        if (!platform::isFolder(folder)) {
+            say("not a folder: " + folder);
+            return false;
+        }
+    }
+    const std::string archive = request.updateRoot + "/" + patchesFolder + "/" + request.version + ".zip";
+    if (platform::pathExists(archive)) {
+        say(archive + " already exists; a published version is never written again");
+        return false;
+    }
+    std::error_code error;
+    fs::create_directories(request.updateRoot + "/" + launcherFolder, error);
+    if (error) {
+        say("cannot create " + request.updateRoot + "/" + launcherFolder + ": " + error.message());
+        return false;
+    }
+
+    // The archive brings its own version.dat.
+    std::vector<std::string> files = filesBelow(request.toFolder);
+    files.erase(std::remove(files.begin(), files.end(), versionFileName), files.end());
+    std::vector<std::string> changed;
+    std::vector<Entry> entries;
+    std::uint64_t changedBytes = 0;
+    for (const auto& name : files) {
+        const std::string path = request.toFolder + "/" + name;
+        const std::string digest = fileDigest(path);
+        if (digest == noDigest) {
+            say("cannot read " + path);
+            return false;
+        }
+        entries.push_back({name, digest});
+        if (!sameContent(path, request.fromFolder + "/" + name)) {
+            changed.push_back(name);
+            changedBytes += fs::file_size(path, error);
+        }
+    }
+    for (const auto& name : filesBelow(request.fromFolder))
+        if (name != versionFileName && !platform::pathExists(request.toFolder + "/" + name))
+            say("not in the new folder, yet a patch removes nothing, so it stays installed: " + name);
+
+    say("packing " + std::to_string(changed.size()) + " new or changed files (" + mebibytes(changedBytes) +
+        ") and version.dat into " + archive);
+    if (!writeArchive(archive, request.toFolder, changed, request.version)) return false;
+    say("copying " + std::to_string(files.size()) + " files to " + request.updateRoot + "/" + launcherFolder +
+        " for repairs");
+    if (!copyForRepair(request.toFolder, request.updateRoot, files)) return false;
+
+    if (!request.privateKeyPath.empty()) {
+        std::vector<std::string> signedPaths = {std::string(patchesFolder) + "/" + request.version + ".zip"};
+        for (const auto& name : files) signedPaths.push_back(std::string(launcherFolder) + "/" + name);
+        say("signing " + std::to_string(signedPaths.size()) + " files");
+        if (!signFiles(request.privateKeyPath, request.updateRoot, signedPaths)) return false;
+    }
+    printFileList(entries);
+    return true;
+}
+
+} // namespace release
