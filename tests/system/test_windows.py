@@ -5,8 +5,8 @@ frames reach the ready phase on screen, and START GAME starts the game client wi
 The Windows build folder is $LAUNCHER_WINDOWS_BUILD_DIR (default: build-windows at the top of the
 repository); its CMakeCache.txt gives the ports. The tests are skipped when there is no Windows
 build, no wine or no MinGW C compiler (the game client's stand-in is built here). They run in a
-Wine prefix of their own, so no wineserver of another run stalls the window's first messages;
-Arial Bold in its fonts folder is the face the Linux build takes for it (fontconfig's match), so
+Wine prefix of their own with a fresh wineserver for each test (a server still winding down, or
+one of another run, stalls the window's first messages for many seconds); Arial Bold in its fonts folder is the face the Linux build takes for it (fontconfig's match), so
 the status line is measured the same way.
 """
 
@@ -38,8 +38,7 @@ def setUpModule():
 
 def tearDownModule():
     if _prefix is not None:
-        subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30)
+        restart_wineserver()
         shutil.rmtree(_prefix, ignore_errors=True)
 
 
@@ -47,6 +46,14 @@ def wine_env(overrides=""):
     """The environment of a Wine program in the tests' prefix; `overrides` adds DLL overrides."""
     return dict(os.environ, WINEPREFIX=_prefix, WINEDEBUG="-all",
                 WINEDLLOVERRIDES="mscoree,mshtml=" + (";" + overrides if overrides else ""))
+
+
+def restart_wineserver():
+    """Ends every program of the prefix and its server: a launcher that finds the last test's
+    server still winding down can wait many seconds for its first window."""
+    for argument in ("-k", "-w"):
+        subprocess.run(["wineserver", argument], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
 
 
 def ensure_prefix():
@@ -65,9 +72,6 @@ def ensure_prefix():
     fonts = os.path.join(_prefix, "drive_c", "windows", "Fonts")
     os.makedirs(fonts, exist_ok=True)
     shutil.copyfile(status_line.text_font(), os.path.join(fonts, "arialbd.ttf"))
-    # The prefix is ready; a fresh server is started by the launcher itself, on the display the
-    # test uses.
-    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
 
 
 class WindowsLauncher(LauncherTestCase):
@@ -79,6 +83,7 @@ class WindowsLauncher(LauncherTestCase):
                 raise unittest.SkipTest("%s is not installed" % tool)
         harness.ensure_display()
         ensure_prefix()
+        restart_wineserver()
         self.install = harness.Installation(LAUNCHER_EXE, harness.LAUNCHER_NAME + ".exe")
         self.addCleanup(self.install.remove)
         self.served = tempfile.mkdtemp(prefix="ostrevan-served-")
