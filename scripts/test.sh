@@ -67,4 +67,6 @@ if [ "${LAUNCHER_SKIP_WINDOWS:-0}" != 1 ]; then
   wineserver -p60
   env -u DISPLAY wine cmd /c exit >/dev/null 2>&1 || true
   (cd build-windows && env -u DISPLAY ctest --output-on-failure --timeout 600 -L windows -j "$jobs")
+  # The Windows launcher's window under Wine against the development server (a prefix of its own).
+  (cd tests/system && env -u DISPLAY python3 -m unittest -v test_windows)
 fi

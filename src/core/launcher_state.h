@@ -44,7 +44,7 @@ struct LauncherState {
     // Written once by start-up before any other thread exists; read-only afterwards.
     std::string launcherDigest;
     platform::SocketHandle serverSocket = platform::invalidSocket;
-    void* mainWindow = nullptr; // the platform window (an SDL_Window on this build)
+    void* mainWindow = nullptr; // the platform window: an SDL_Window (Linux) or an HWND (Windows)
 };
 
 extern LauncherState launcherState;

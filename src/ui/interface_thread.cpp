@@ -1,23 +1,19 @@
-// The interface thread: owns the OpenGL context and Dear ImGui after start-up and draws the
-// "Main" window every 10 ms tick in which something may have changed.
+// The interface thread: owns Dear ImGui and the renderer after start-up and draws the "Main"
+// window every 10 ms tick in which something may have changed. The window and the renderer are
+// reached through ui/renderer.h.
 #include <chrono>
 #include <cstdio>
-#include <vector>
 
-#include <SDL.h>
-#include <SDL_opengl.h>
 #include <imgui.h>
-#include <imgui_impl_opengl3.h>
 
 #include "core/launcher_state.h"
 #include "game/game_settings.h"
 #include "platform/process.h"
 #include "ui/draw.h"
 #include "ui/frame_pacing.h"
-#include "ui/input_feed.h"
 #include "ui/main_screen.h"
+#include "ui/renderer.h"
 #include "ui/window.h"
-#include "ui/window_input.h"
 
 namespace {
 
@@ -33,11 +29,10 @@ bool interfaceBusy(const ImGuiIO& io) {
     return ImGui::IsAnyItemActive() || io.WantTextInput || ImGui::IsAnyMouseDown();
 }
 
-// Builds and renders one frame; false when the main screen says the thread must stop.
-bool drawFrame(const LauncherSnapshot& snapshot, InputFeed& feed, float deltaSeconds) {
-    ImGuiIO& io = ImGui::GetIO();
-    ImGui_ImplOpenGL3_NewFrame();
-    prepareFrameInput(io, feed, deltaSeconds);
+// Builds and presents one frame; false when the main screen says the thread must stop. `busy`
+// tells whether the frame left the interface busy.
+bool drawFrame(const LauncherSnapshot& snapshot, float deltaSeconds, bool& busy) {
+    beginBackendFrame(deltaSeconds);
     ImGui::NewFrame();
 
     ImGui::SetNextWindowPos(ImVec2(-5.0f, -5.0f), ImGuiCond_Always);
@@ -52,11 +47,9 @@ bool drawFrame(const LauncherSnapshot& snapshot, InputFeed& feed, float deltaSec
     strokeRect(0.0f, 0.0f, windowWidth, windowHeight, Colour{1.0f, 0.843137f, 0.0f, 0.5f}, 2.0f, 5.0f,
                ImGui::GetForegroundDrawList());
     ImGui::Render();
+    busy = interfaceBusy(ImGui::GetIO());
 
-    glViewport(0, 0, feed.width, feed.height);
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    ImGui_ImplOpenGL3_RenderDrawData(ImGui::GetDrawData());
+    presentFrame(ImGui::GetDrawData());
     return true;
 }
 
@@ -71,39 +64,34 @@ void reportFirstFrame() {
 } // namespace
 
 void runInterfaceThread() {
-    SDL_Window* window = launcherWindow();
-    SDL_GL_MakeCurrent(window, launcherGlContext());
-    ImGuiIO& io = ImGui::GetIO();
-    InputFeed feed;
-    setupInputFeed(io, feed, static_cast<int>(windowWidth), static_cast<int>(windowHeight));
-    // The renderer's back end was bound, and warmed up, while the window was prepared.
-
+    bindRenderer();
     loadGameSettings();
 
     LauncherSnapshot snapshot;
     FramePacing pacing;
-    std::vector<SDL_Event> events;
     bool busy = false;
     bool presentedOnce = false;
     Clock::time_point lastFrame{};
     for (;;) {
-        takeWindowEvents(events);
-        for (const SDL_Event& event : events) applyWindowEvent(io, feed, event);
+        const WindowInput input = takeWindowInput();
+        if (input == WindowInput::quit) {
+            releaseRenderer();
+            return;
+        }
         // Read every tick, drawn or not, so a change is on screen within one tick.
         const bool stateChanged = refreshSnapshot(snapshot);
-        const bool draw = shouldDrawFrame(pacing, stateChanged || !events.empty(), busy);
-        if (draw && !feed.minimised) {
+        const bool draw = shouldDrawFrame(pacing, stateChanged || input == WindowInput::arrived, busy);
+        if (draw && !windowMinimised()) {
             const Clock::time_point now = Clock::now();
             const float delta =
                 presentedOnce ? std::chrono::duration<float>(now - lastFrame).count() : 1.0f / 60.0f;
             lastFrame = now;
-            if (!drawFrame(snapshot, feed, delta)) return;
-            busy = interfaceBusy(io);
-            SDL_GL_SwapWindow(window);
+            if (!drawFrame(snapshot, delta, busy)) return;
             if (!presentedOnce) {
                 reportFirstFrame();
-                // The atlas now lives in its texture; its pixel copy (~10 MiB) is not needed again.
-                io.Fonts->ClearTexData();
+                // The atlas now lives in its texture; its pixel copy (~10 MiB) is not needed again
+                // (a renderer that loses its device builds it again from the fonts).
+                ImGui::GetIO().Fonts->ClearTexData();
             }
             presentedOnce = true;
         }

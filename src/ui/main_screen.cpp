@@ -12,9 +12,9 @@
 #include "launcher_config.h"
 #include "platform/process.h"
 #include "ui/draw.h"
+#include "ui/renderer.h"
 #include "ui/resources.h"
 #include "ui/settings_panel.h"
-#include "ui/window_input.h"
 
 std::int32_t clientCount = minClientCount;
 bool newsPanelOpen = false;

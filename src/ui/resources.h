@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // Picture resource numbers.
 inline constexpr int backgroundResource = 102;
@@ -19,9 +20,10 @@ struct EmbeddedData {
 // The PNG bytes of a picture resource; empty when the executable has no such resource.
 EmbeddedData embeddedPicture(int resourceId);
 
-// An OpenGL texture made from a picture resource; empty (texture 0) when the picture is missing.
+// A texture made from a picture resource: an OpenGL texture name (SDL2 + OpenGL 3) or the address
+// of a Direct3D 8 texture (Win32); empty (0) when the picture is missing.
 struct Picture {
-    unsigned texture = 0;
+    std::uintptr_t texture = 0;
     int width = 0;
     int height = 0;
     explicit operator bool() const { return texture != 0; }
@@ -33,7 +35,7 @@ extern Picture settingsButtonPicture;
 extern Picture newsPicture;
 extern Picture supportButtonPicture;
 
-// Needs the OpenGL context current on the calling thread.
+// Needs the renderer: the OpenGL context current on the calling thread, or the Direct3D 8 device.
 void loadPicture(int resourceId, Picture& picture);
 // Fills the font atlas (text font plus the two merged icon fonts) and sets the style; needs the
 // interface context.

@@ -411,9 +411,9 @@ def zip_bytes(files, compression=zipfile.ZIP_DEFLATED):
 class Installation:
     """A fresh installation folder holding a copy of the launcher."""
 
-    def __init__(self, binary=None):
+    def __init__(self, binary=None, name=LAUNCHER_NAME):
         self.folder = tempfile.mkdtemp(prefix="ostrevan-install-")
-        self.launcher = os.path.join(self.folder, LAUNCHER_NAME)
+        self.launcher = os.path.join(self.folder, name)
         shutil.copy2(binary or launcher_binary(), self.launcher)
         os.chmod(self.launcher, 0o755)
 
@@ -441,7 +441,9 @@ class Installation:
 class LauncherProcess:
     """The launcher running from an installation folder, in a process group of its own."""
 
-    def __init__(self, installation, extra_env=None):
+    def __init__(self, installation, extra_env=None, command=None):
+        """`command`: the argument list that starts the launcher, when it is not the launcher
+        file itself (a Windows launcher runs through wine)."""
         self.output_folder = tempfile.mkdtemp(prefix="ostrevan-output-")
         self.stdout_path = os.path.join(self.output_folder, "stdout.txt")
         self.stderr_path = os.path.join(self.output_folder, "stderr.txt")
@@ -450,7 +452,7 @@ class LauncherProcess:
         # so a thread that finished but was not joined yet is expected, not a leak.
         env["TSAN_OPTIONS"] = ("report_thread_leaks=0 " + env.get("TSAN_OPTIONS", "")).strip()
         with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
-            self.process = subprocess.Popen([installation.launcher], cwd=installation.folder, env=env,
+            self.process = subprocess.Popen(command or [installation.launcher], cwd=installation.folder, env=env,
                                             stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                             start_new_session=True, preexec_fn=_die_with_parent)
         self.pid = self.process.pid
@@ -610,8 +612,8 @@ class LauncherTestCase(unittest.TestCase):
                               % running_game_processes())
             time.sleep(0.5)
 
-    def start_launcher(self, extra_env=None):
-        launcher = LauncherProcess(self.install, extra_env)
+    def start_launcher(self, extra_env=None, command=None):
+        launcher = LauncherProcess(self.install, extra_env, command)
         # Run last to first: kill, then look for sanitizer reports, then remove the output.
         self.addCleanup(launcher.remove_output)
         self.addCleanup(self.printLauncherOutput, launcher)

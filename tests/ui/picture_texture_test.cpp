@@ -64,7 +64,7 @@ TEST_F(PictureTexture, each_picture_becomes_a_texture_with_its_pixels_and_a_full
         EXPECT_EQ(picture.width, image->width);
         EXPECT_EQ(picture.height, image->height);
 
-        glBindTexture(GL_TEXTURE_2D, picture.texture);
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(picture.texture));
         std::vector<unsigned char> pixels(image->rgba.size());
         glPixelStorei(GL_PACK_ALIGNMENT, 1);
         glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());

@@ -9,8 +9,6 @@
 
 // Moves every event queued since the last call into `events` (which is cleared first).
 void takeWindowEvents(std::vector<SDL_Event>& events);
-// Asks the main thread to minimise the window at its next tick (SDL wants that on its own thread).
-void requestWindowMinimise();
 
 // The window and its OpenGL context, made by createLauncherWindow; released from the main thread
 // before the interface thread starts.

@@ -1,4 +1,4 @@
-#include "ui/input_feed.h"
+#include "ui/sdl_gl/input_feed.h"
 
 #include <cfloat>
 

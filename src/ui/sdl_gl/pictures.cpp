@@ -66,7 +66,7 @@ void loadPicture(int resourceId, Picture& picture) {
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(previous));
 
     if (picture.texture != 0) {
-        const GLuint old = picture.texture;
+        const auto old = static_cast<GLuint>(picture.texture);
         glDeleteTextures(1, &old);
     }
     picture = Picture{texture, image->width, image->height};

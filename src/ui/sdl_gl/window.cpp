@@ -25,8 +25,9 @@
 #include "platform/process.h"
 #include "ui/draw.h"
 #include "ui/picture_data.h"
+#include "ui/renderer.h"
 #include "ui/resources.h"
-#include "ui/window_input.h"
+#include "ui/sdl_gl/window_input.h"
 
 namespace {
 

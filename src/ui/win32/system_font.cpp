@@ -1,0 +1,50 @@
+// Arial Bold from the Windows fonts folder.
+//
+// [X] "arialbd.ttf" in the Fonts folder of the system's Windows folder (C:\Windows\Fonts on
+//     nearly every system; GetWindowsDirectory finds it where Windows lives elsewhere)
+// [X] a file the atlas could not read counts as no match, instead of failing inside the atlas
+#include "ui/system_font.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <windows.h>
+
+#include "core/text_conversion.h"
+
+namespace {
+
+struct FileClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+} // namespace
+
+// TrueType, OpenType (CFF) or a TrueType collection, by the file's first four bytes. The path is
+// UTF-8, as Dear ImGui's file functions take it.
+bool isReadableFontFile(const std::string& path) {
+    const std::u16string wide = toWide(path);
+    std::unique_ptr<std::FILE, FileClose> file(
+        _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb"));
+    if (!file) return false;
+    std::array<char, 4> magic{};
+    if (std::fread(magic.data(), 1, magic.size(), file.get()) != magic.size()) return false;
+    static constexpr std::array<std::array<char, 4>, 4> known{
+        {{'\0', '\1', '\0', '\0'}, {'t', 'r', 'u', 'e'}, {'O', 'T', 'T', 'O'}, {'t', 't', 'c', 'f'}}};
+    for (const auto& k : known)
+        if (magic == k) return true;
+    return false;
+}
+
+SystemFontFile boldTextFont() {
+    std::array<wchar_t, MAX_PATH> folder{};
+    const UINT length = GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    if (length == 0 || length >= folder.size()) return {};
+    const std::string path =
+        toNarrow(std::u16string_view(reinterpret_cast<const char16_t*>(folder.data()), length)) +
+        "\\Fonts\\arialbd.ttf";
+    if (!isReadableFontFile(path)) return {};
+    return {path, 0};
+}

@@ -1,0 +1,129 @@
+"""The Windows launcher (OstrevanLauncher.exe of the cross build, scripts/build-windows.sh) under
+Wine on a virtual X display, against the development server: the Win32 window and its Direct3D 8
+frames reach the ready phase on screen, and START GAME starts the game client with "quietmoor".
+
+The Windows build folder is $LAUNCHER_WINDOWS_BUILD_DIR (default: build-windows at the top of the
+repository); its CMakeCache.txt gives the ports. The tests are skipped when there is no Windows
+build, no wine or no MinGW C compiler (the game client's stand-in is built here). They run in a
+Wine prefix of their own with a fresh wineserver for each test (a server still winding down, or
+one of another run, stalls the window's first messages for many seconds); Arial Bold in its fonts folder is the face the Linux build takes for it (fontconfig's match), so
+the status line is measured the same way.
+"""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import harness
+from harness import READY_SCRIPT, LauncherTestCase
+import status_line
+from status_line import START_BUTTON, start_button_shown, wait_for_picture
+from test_window import send_close_request
+
+WINDOWS_BUILD = os.environ.get("LAUNCHER_WINDOWS_BUILD_DIR") or os.path.join(harness.REPO, "build-windows")
+LAUNCHER_EXE = os.path.join(WINDOWS_BUILD, harness.LAUNCHER_NAME + ".exe")
+STAND_IN_SOURCE = os.path.join(harness.HERE, "halcyra_stand_in.c")
+MINGW_CC = "x86_64-w64-mingw32-gcc"
+LIMIT = 60.0  # Wine's first start in a fresh prefix is slow
+
+_prefix = None
+
+
+def setUpModule():
+    # The ports come from the Windows build's settings, whatever build the other tests use.
+    os.environ["LAUNCHER_BUILD_DIR"] = WINDOWS_BUILD
+
+
+def tearDownModule():
+    if _prefix is not None:
+        restart_wineserver()
+        shutil.rmtree(_prefix, ignore_errors=True)
+
+
+def wine_env(overrides=""):
+    """The environment of a Wine program in the tests' prefix; `overrides` adds DLL overrides."""
+    return dict(os.environ, WINEPREFIX=_prefix, WINEDEBUG="-all",
+                WINEDLLOVERRIDES="mscoree,mshtml=" + (";" + overrides if overrides else ""))
+
+
+def restart_wineserver():
+    """Ends every program of the prefix and its server: a launcher that finds the last test's
+    server still winding down can wait many seconds for its first window."""
+    for argument in ("-k", "-w"):
+        subprocess.run(["wineserver", argument], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+
+
+def ensure_prefix():
+    """A Wine prefix of these tests: crash dialogs off (they would wait for a click), Arial Bold
+    in its fonts folder."""
+    global _prefix
+    if _prefix is not None:
+        return
+    _prefix = tempfile.mkdtemp(prefix="ostrevan-wine-")
+    env = wine_env()
+    subprocess.run(["wineboot", "--init"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=180, check=True)
+    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t",
+                    "REG_DWORD", "/d", "0", "/f"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120, check=True)
+    fonts = os.path.join(_prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    shutil.copyfile(status_line.text_font(), os.path.join(fonts, "arialbd.ttf"))
+
+
+class WindowsLauncher(LauncherTestCase):
+    def setUp(self):
+        if not os.path.isfile(LAUNCHER_EXE):
+            raise unittest.SkipTest("no Windows build (%s); run scripts/build-windows.sh" % LAUNCHER_EXE)
+        for tool in ("wine", "wineboot", "wineserver", MINGW_CC):
+            if shutil.which(tool) is None:
+                raise unittest.SkipTest("%s is not installed" % tool)
+        harness.ensure_display()
+        ensure_prefix()
+        restart_wineserver()
+        self.install = harness.Installation(LAUNCHER_EXE, harness.LAUNCHER_NAME + ".exe")
+        self.addCleanup(self.install.remove)
+        self.served = tempfile.mkdtemp(prefix="ostrevan-served-")
+        self.addCleanup(shutil.rmtree, self.served, True)
+
+    def open_window(self):
+        """Starts the server and the launcher under Wine; returns (launcher, window id)."""
+        self.start_server(READY_SCRIPT)
+        launcher = self.start_launcher(wine_env(), ["wine", self.install.launcher])
+        window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
+        launcher.wait_for_first_frame(LIMIT)
+        return launcher, window
+
+    def test_ready_on_screen_and_start_game_starts_the_client_with_quietmoor(self):
+        subprocess.run([MINGW_CC, "-O2", "-static", "-o", self.install.path("Halcyra.exe"), STAND_IN_SOURCE],
+                       check=True, timeout=120)
+        launcher, window = self.open_window()
+        # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen; the class icon is icon 106.
+        self.assertEqual(harness.window_geometry(window), (390, 205, 1140, 670))
+        properties = subprocess.run(["xprop", "-id", str(window), "_NET_WM_ICON"], capture_output=True,
+                                    text=True, timeout=10).stdout
+        self.assertIn("Icon (32 x 32)", properties)
+
+        wait_for_picture(self, window, lambda p: start_button_shown(p) and status_line.shows_status(p, "Ready."),
+                         "the ready phase (START GAME and \"Ready.\")", LIMIT, "windows_ready")
+        harness.click(window, *START_BUTTON)
+        self.assertEqual(launcher.wait(LIMIT), 0)
+        self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")
+
+    def test_without_direct3d_8_the_launcher_ends_with_1(self):
+        self.start_server(READY_SCRIPT)
+        launcher = self.start_launcher(wine_env("d3d8="), ["wine", self.install.launcher])
+        self.assertEqual(launcher.wait(LIMIT), 1)
+        self.assertIn("no Direct3D 8 device", launcher.stderr)
+
+    def test_close_request_from_the_window_manager_ends_with_0(self):
+        launcher, window = self.open_window()
+        # Wine turns the request into the window's close message.
+        send_close_request(window)
+        self.assertEqual(launcher.wait(LIMIT), 0)
+
+if __name__ == "__main__":
+    unittest.main()
