@@ -55,6 +55,8 @@ void openAddress(const std::string& url);
 void diagnose(std::string_view line);
 
 [[noreturn]] void endProcess(int exitCode);
+// endProcess's last step: ends the process at once, running nothing.
+[[noreturn]] void exitImmediately(int exitCode);
 
 // Work that must still be done when some thread ends the process while another is half-way
 // (a launcher moved aside to be put back, a partial download to remove). While an EndStep lives,

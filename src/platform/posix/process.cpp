@@ -1,7 +1,7 @@
 // Ending this process, pausing, and starting programs that the launcher does not wait for.
 //
-// [X] ExitProcess: the standard streams are flushed, then _exit, because other threads are still
-//     running and static destructors must not run under them
+// [X] ExitProcess: end steps run and the standard streams are flushed (end_process.cpp), then
+//     _exit, because other threads are still running and static destructors must not run under them
 // [X] Sleep
 // [X] ShellExecute "open" of a downloaded launcher: started as a detached process (a session of
 //     its own, reparented at once so it never lingers as our zombie); a failed exec is reported
@@ -16,54 +16,14 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <iostream>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace platform {
-namespace {
 
-struct EndSteps {
-    std::mutex lock;
-    std::map<unsigned long, std::function<void()>> steps; // by registration order
-    unsigned long nextId = 0;
-};
-
-EndSteps& endSteps() {
-    // Never destroyed: endProcess may run while static destructors would.
-    static auto* steps = new EndSteps;
-    return *steps;
-}
-
-} // namespace
-
-EndStep::EndStep(std::function<void()> step) {
-    EndSteps& all = endSteps();
-    std::lock_guard guard(all.lock);
-    id_ = all.nextId++;
-    all.steps.emplace(id_, std::move(step));
-}
-
-EndStep::~EndStep() {
-    EndSteps& all = endSteps();
-    std::lock_guard guard(all.lock);
-    all.steps.erase(id_);
-}
-
-void endProcess(int exitCode) {
-    std::vector<std::function<void()>> steps;
-    {
-        EndSteps& all = endSteps();
-        std::lock_guard guard(all.lock);
-        for (auto it = all.steps.rbegin(); it != all.steps.rend(); ++it) steps.push_back(it->second);
-    }
-    for (const auto& step : steps) step();
-    std::fflush(stdout);
-    std::fflush(stderr);
+void exitImmediately(int exitCode) {
     ::_exit(exitCode);
 }
 

@@ -8,8 +8,8 @@
 // [X] CreateProcessA with the command line "Halcyra.exe quietmoor" and the working folder ".": the
 //     system looks in the launcher's folder first, then in the working folder
 // [X] ShellExecuteW "open" for a downloaded launcher and for addresses
-// [X] the process ends with _exit after the end steps: other threads are still running, so static
-//     destructors must not run under them
+// [X] the process ends with TerminateProcess after the end steps: other threads are still running,
+//     so neither static destructors nor the libraries' detach routines may run under them
 // [X] a seam for tests: the process table can be replaced
 #include "platform/process.h"
 #include "platform/files.h"
@@ -25,7 +25,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
-#include <map>
 #include <mutex>
 #include <thread>
 
@@ -61,18 +60,6 @@ bool endOtherProcess(int pid) {
     if (pid <= 0) return false;
     const UniqueHandle process(OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(pid)));
     return process && TerminateProcess(process.get(), 0) != 0;
-}
-
-struct EndSteps {
-    std::mutex lock;
-    std::map<unsigned long, std::function<void()>> steps; // by registration order
-    unsigned long nextId = 0;
-};
-
-EndSteps& endSteps() {
-    // Never destroyed: endProcess may run while static destructors would.
-    static auto* steps = new EndSteps;
-    return *steps;
 }
 
 // The Microsoft C runtime's rules for reading a command line back into arguments.
@@ -177,30 +164,11 @@ void openAddress(const std::string& url) {
     shellOpen(url);
 }
 
-EndStep::EndStep(std::function<void()> step) {
-    EndSteps& all = endSteps();
-    std::lock_guard guard(all.lock);
-    id_ = all.nextId++;
-    all.steps.emplace(id_, std::move(step));
-}
-
-EndStep::~EndStep() {
-    EndSteps& all = endSteps();
-    std::lock_guard guard(all.lock);
-    all.steps.erase(id_);
-}
-
-void endProcess(int exitCode) {
-    std::vector<std::function<void()>> steps;
-    {
-        EndSteps& all = endSteps();
-        std::lock_guard guard(all.lock);
-        for (auto it = all.steps.rbegin(); it != all.steps.rend(); ++it) steps.push_back(it->second);
-    }
-    for (const auto& step : steps) step();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(exitCode);
+void exitImmediately(int exitCode) {
+    // Unlike ExitProcess, nothing of the libraries' own shutdown runs while the interface thread
+    // may still be inside the graphics driver.
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+    for (;;) Sleep(INFINITE);
 }
 
 void diagnose(std::string_view line) {
