@@ -99,6 +99,8 @@ void quietDiagnostics() {
 
 Scratch prepareScratch() {
     quietDiagnostics();
+    // Downloads go to an address nobody answers: their retries need no real pause.
+    setDownloadRetryPause([](int) {});
     Scratch scratch;
     scratch.install = requireScratchInstall();
     scratch.sandbox = sandboxOf(scratch.install);
