@@ -12,6 +12,7 @@
 // [X] attributes never act through a link: read with lstat and the l*xattr calls, changed with
 //     fchmodat(AT_SYMLINK_NOFOLLOW), which refuses a link even when one is swapped in meanwhile
 #include "platform/files.h"
+#include "platform/path_components.h"
 
 #include "platform/process.h"
 
@@ -48,21 +49,6 @@ bool writeDosBits(const std::string& path, std::uint32_t bits) {
     const int size = std::snprintf(text, sizeof text, "0x%x", bits);
     if (lsetxattr(path.c_str(), dosAttributeName, text, static_cast<std::size_t>(size), 0) == 0) return true;
     return errno == ENOTSUP;
-}
-
-std::vector<std::string> splitComponents(const std::string& relative) {
-    std::vector<std::string> parts;
-    std::string current;
-    for (char c : relative) {
-        if (c == '/' || c == '\\') {
-            if (!current.empty()) parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) parts.push_back(std::move(current));
-    return parts;
 }
 
 struct DirCloser {

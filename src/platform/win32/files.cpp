@@ -12,6 +12,7 @@
 // [X] free space for this caller, quotas included (GetDiskFreeSpaceExW)
 // [ ] executable bits: Windows has none; makeExecutable succeeds for any existing file
 #include "platform/files.h"
+#include "platform/path_components.h"
 
 #include "platform/process.h"
 #include "wide_text.h"
@@ -25,21 +26,6 @@ using win32::narrow;
 using win32::ownHandle;
 using win32::UniqueHandle;
 using win32::widen;
-
-std::vector<std::string> splitComponents(const std::string& relative) {
-    std::vector<std::string> parts;
-    std::string current;
-    for (char c : relative) {
-        if (c == '/' || c == '\\') {
-            if (!current.empty()) parts.push_back(std::move(current));
-            current.clear();
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) parts.push_back(std::move(current));
-    return parts;
-}
 
 struct FindCloser {
     void operator()(HANDLE handle) const { FindClose(handle); }
