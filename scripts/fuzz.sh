@@ -77,7 +77,7 @@ for target in "${targets[@]}"; do
   else
     failed=$((failed + 1))
     echo "$target: FINDING, exit $status; log $log, inputs in $run/artifacts/"
-    grep -m 40 -E 'ERROR|SUMMARY|broken|#[0-9]+ 0x|runtime error|the tree changed|^  [-+] ' "$log" || tail -40 "$log"
+    grep -m 40 -E 'ERROR|SUMMARY|broken|Base64|Test unit written|#[0-9]+ 0x|runtime error|the tree changed|^  [-+] ' "$log" || tail -40 "$log"
   fi
 done
 echo "fuzz: $passed passed, $failed failed"

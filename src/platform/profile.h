@@ -47,8 +47,9 @@
 // [X] a write replaces the file atomically (a new file renamed over it, same permission bits), so
 //     a crash mid-write never leaves half a file; calls are serialised within the process
 // [X] a write whose line would read back as other keys is refused (false, nothing written): a line
-//     break in a name or value, '=' in a key name, a key name that would be a header. Wine writes
-//     these and so changes other keys; the game never passes such names.
+//     break in a name or value, '=' in a key name, a key name that would be a header, a key
+//     starting with a UTF-8 byte-order mark written at the start of a file. Wine writes these and
+//     so changes other keys; the game never passes such names.
 // [ ] Wine rewrites the whole file on every write (CR LF, blanks dropped, "[]" headers lost so
 //     their keys join the section before): we keep every other byte instead, which reads the same
 // [ ] bytes above 127: Wine reads files without a byte-order mark in the ANSI code page (1252 for

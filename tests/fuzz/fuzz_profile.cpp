@@ -82,12 +82,15 @@ std::vector<Probe> probesOf(const std::string& text) {
 }
 
 // A name the writer takes: no line breaks or zero bytes, no '=' in a key, no key that would make
-// its line a header, no surrounding blanks.
+// its line a header or start with a byte-order mark, no surrounding blanks.
 std::string usableName(std::string_view text, bool isKey) {
     std::string name;
     for (char c : text)
         if (c != '\r' && c != '\n' && c != '\0' && !(isKey && (c == '=' || c == ']'))) name += c;
-    return trimmed(name, isBlank);
+    name = trimmed(name, isBlank);
+    // Written at the start of a file, a key with a leading byte-order mark would read as another.
+    while (isKey && name.starts_with("\xEF\xBB\xBF")) name = trimmed(name.substr(3), isBlank);
+    return name;
 }
 
 std::string usableValue(std::string_view text, const std::string& key) {

@@ -214,6 +214,13 @@ TEST_F(ProfileTest, a_write_that_would_read_back_as_other_keys_is_refused) {
     EXPECT_FALSE(writeProfileString("Screen", "[Other]", "2", file));
     EXPECT_FALSE(writeProfileString("Screen", "[Other", "]", file));
     EXPECT_EQ(contents(file), untidy);
+
+    // Written first in a file, a key starting with a byte-order mark would read as another key.
+    const auto headed = put("h.ini", "[S]\nk=1\n");
+    EXPECT_FALSE(writeProfileString("", "\xEF\xBB\xBFk", "", headed));
+    EXPECT_FALSE(writeProfileString("", "\xEF\xBB\xBFk", "", folder + "new.ini"));
+    EXPECT_EQ(contents(headed), "[S]\nk=1\n");
+    EXPECT_FALSE(std::filesystem::exists(folder + "new.ini"));
 }
 
 TEST_F(ProfileTest, writing_the_same_value_leaves_the_file_untouched) {

@@ -228,16 +228,21 @@ std::string copyEntry(const std::string& value, std::size_t bufferSize) {
     return copied;
 }
 
-std::optional<std::string> findValue(const std::string& section, const std::string& key,
-                                     const std::string& file) {
-    std::string text;
-    if (readWholeFile(file, text) != ReadResult::read) return std::nullopt;
+std::optional<std::string> valueIn(const std::string& text, const std::string& section,
+                                   const std::string& key) {
     const auto lines = splitLines(text);
     const Location location = locate(text, lines, section, key);
     if (!location.key) return std::nullopt;
     const Line& line = lines[*location.key];
     if (!line.equals) return std::nullopt; // a key without a value reads as absent
     return text.substr(line.valueBegin, line.valueEnd - line.valueBegin);
+}
+
+std::optional<std::string> findValue(const std::string& section, const std::string& key,
+                                     const std::string& file) {
+    std::string text;
+    if (readWholeFile(file, text) != ReadResult::read) return std::nullopt;
+    return valueIn(text, section, key);
 }
 
 std::string lineEndingOf(const std::string& text, const std::vector<Line>& lines) {
@@ -394,6 +399,9 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
     const ReadResult read = readWholeFile(file, text);
     if (read == ReadResult::failed) return false;
     const std::string updated = withValue(text, sectionName, keyName, value);
+    // A key that begins with a byte-order mark, written at the very start of a file, reads back
+    // without it: the write would not reach the key and would add a line on every call.
+    if (valueIn(updated, sectionName, keyName) != trimBlanks(value)) return false;
     if (read == ReadResult::missing) return createFile(file, updated);
     if (updated == text) return true;
     return replaceContents(file, updated);
