@@ -77,7 +77,8 @@ bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 // that matches an existing entry without regard to ASCII case takes that entry's spelling.
 std::string resolveCaseInsensitive(const std::string& folder, const std::string& relative);
 // True when `relative` (with '\' read as '/') is not absolute and has no ".." component,
-// so that joining it to a folder cannot leave that folder.
+// so that joining it to a folder cannot leave that folder. On Windows, names that Win32 would
+// alter (trailing dots or spaces) or take for a device (NUL, COM1, "aux.txt") are refused too.
 bool isContainedRelativePath(const std::string& relative);
 
 } // namespace platform

@@ -107,15 +107,4 @@ TEST_F(FilesTest, free_space_is_what_the_file_system_offers_and_nothing_for_a_mi
     EXPECT_FALSE(platform::freeSpace(path("absent")).has_value());
 }
 
-TEST(ContainedPath, rejects_names_that_leave_the_folder) {
-    EXPECT_TRUE(platform::isContainedRelativePath("data/a.dat"));
-    EXPECT_TRUE(platform::isContainedRelativePath("data\\..x\\a"));
-    EXPECT_FALSE(platform::isContainedRelativePath("../a"));
-    EXPECT_FALSE(platform::isContainedRelativePath("data\\..\\..\\a"));
-    EXPECT_FALSE(platform::isContainedRelativePath("/etc/passwd"));
-    EXPECT_FALSE(platform::isContainedRelativePath("\\x"));
-    EXPECT_FALSE(platform::isContainedRelativePath("C:\\Windows"));
-    EXPECT_FALSE(platform::isContainedRelativePath(""));
-}
-
 } // namespace

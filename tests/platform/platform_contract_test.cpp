@@ -115,4 +115,42 @@ TEST_F(PlatformContract, file_digests_read_regular_files_only) {
     EXPECT_FALSE(platform::readRegularFile(path("absent"), never));
 }
 
+TEST(ContainedPath, names_from_a_server_or_an_archive_stay_inside_the_folder) {
+#ifdef _WIN32
+    const bool windows = true;
+#else
+    const bool windows = false;
+#endif
+    const struct {
+        const char* name;
+        bool contained;
+    } cases[] = {
+        {"data/a.dat", true},
+        {"data\\..x\\a", true},
+        {"./a", true},
+        {"console/con.txt", !windows},
+        {"data/COM10", true},
+        {"", false},
+        {"../a", false},
+        {"data\\..\\..\\a", false},
+        {"/etc/passwd", false},
+        {"\\x", false},
+        {"C:\\Windows", false},
+        // Win32 would climb through these or open a device.
+        {"... /a", !windows},
+        {".. /a", !windows},
+        {"data/.../a", !windows},
+        {"a.", !windows},
+        {"a ", !windows},
+        {"NUL", !windows},
+        {"data/aux.txt", !windows},
+        {"Com1", !windows},
+        {"lpt9.log", !windows},
+        {"conout$", !windows},
+        {"prn .txt", !windows},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(platform::isContainedRelativePath(c.name), c.contained) << '"' << c.name << '"';
+}
+
 } // namespace

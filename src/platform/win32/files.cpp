@@ -7,7 +7,8 @@
 //     completed download in place
 // [X] CreateDirectoryW: one level; an existing folder is success, an existing file is not
 // [X] names from the server or an archive: the file system already matches them without regard to
-//     case, so they are only joined ('\' becomes '/', which every wide call accepts)
+//     case, so they are only joined ('\' becomes '/', which every wide call accepts); names that
+//     Win32 would alter (trailing dots and spaces) or take for a device (NUL, COM1) are refused
 // [X] the running executable compared by file identity (volume and file index), not by name
 // [X] free space for this caller, quotas included (GetDiskFreeSpaceExW)
 // [ ] executable bits: Windows has none; makeExecutable succeeds for any existing file
@@ -35,6 +36,21 @@ struct FindCloser {
 UniqueHandle openForIdentity(const std::wstring& path) {
     return ownHandle(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+// Win32 drops trailing dots and spaces from every name (".. " and "..." climb like ".."), and the
+// DOS device names (NUL, CON, COM1, "aux.txt") name a device in every folder.
+bool isPlainName(const std::string& part) {
+    if (part == ".") return true;
+    if (part.back() == '.' || part.back() == ' ') return false;
+    std::string base = part.substr(0, part.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (base == device) return false;
+    const bool numbered = base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT"));
+    return !(numbered && base[3] >= '0' && base[3] <= '9');
 }
 
 } // namespace
@@ -213,7 +229,7 @@ bool isContainedRelativePath(const std::string& relative) {
     // A drive letter ("C:") is absolute, and "name:stream" would name an alternate data stream.
     if (relative.find(':') != std::string::npos) return false;
     for (const auto& part : splitComponents(relative))
-        if (part == "..") return false;
+        if (part == ".." || !isPlainName(part)) return false;
     return true;
 }
 
