@@ -15,6 +15,7 @@
 #include "ui/window.h"
 
 #include <imgui.h>
+#include <string>
 
 #include "core/launcher_state.h"
 #include "launcher_config.h"
@@ -47,7 +48,14 @@ bool prepared = false;
 using Direct3DCreate8Function = IDirect3D8*(WINAPI*)(UINT);
 
 IDirect3D8* createDirect3d() {
-    HMODULE library = LoadLibraryA("d3d8.dll"); // kept for the life of the process
+    // The system's own only, named by its full path: game folders often hold a wrapper d3d8.dll,
+    // which nothing verified, and the launcher runs with administrator rights. Its own imports are
+    // looked for beside it first. Kept for the life of the process.
+    wchar_t system[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::wstring path = std::wstring(system, length) + L"\\d3d8.dll";
+    HMODULE library = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (library == nullptr) return nullptr;
     const auto create = reinterpret_cast<Direct3DCreate8Function>(
         reinterpret_cast<void*>(GetProcAddress(library, "Direct3DCreate8")));
