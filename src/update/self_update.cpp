@@ -26,8 +26,11 @@ namespace {
 
 #ifdef _WIN32
 constexpr const char* executableSuffix = ".exe";
+// The module's own path, and so installFolder(), separates with backslashes.
+constexpr const char* separators = "/\\";
 #else
 constexpr const char* executableSuffix = "";
+constexpr const char* separators = "/";
 #endif
 
 constexpr const char* outOfDateAnswer = "false";
@@ -44,12 +47,13 @@ constexpr const char* notInPlaceText = "The new launcher could not be put in pla
 constexpr std::size_t answerLengthOffset = 4;
 
 std::string withSeparator(std::string folder) {
-    if (!folder.empty() && folder.back() != '/') folder += '/';
+    if (!folder.empty() && std::string_view(separators).find(folder.back()) == std::string_view::npos)
+        folder += '/';
     return folder;
 }
 
 std::string fileNameOf(const std::string& path) {
-    const auto separator = path.find_last_of('/');
+    const auto separator = path.find_last_of(separators);
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
