@@ -63,7 +63,14 @@ bool isProgramFile(const std::string& path) {
     const auto status = std::filesystem::status(path, error);
     if (error || !std::filesystem::is_regular_file(status)) return false;
 #ifdef _WIN32
-    return path.size() >= 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
+    // The pattern matches without regard to case, as the system's own search does.
+    constexpr std::string_view suffix = ".exe";
+    if (path.size() < suffix.size()) return false;
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        const char c = path[path.size() - suffix.size() + i];
+        if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != suffix[i]) return false;
+    }
+    return true;
 #else
     using std::filesystem::perms;
     return (status.permissions() & (perms::owner_exec | perms::group_exec | perms::others_exec)) !=

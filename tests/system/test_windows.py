@@ -145,6 +145,10 @@ class WindowsLauncher(LauncherTestCase):
             digest = dev_server.parse_hello(bytes(connection.received[:dev_server.HELLO_SIZE]))
             connection.send(dev_server.encode_accept("true" if digest == published_digest else "false"))
 
+        # What an earlier update left (an old copy whose suffix was written in capitals, an
+        # arrival cut short) goes at start-up.
+        for leftover in (harness.LAUNCHER_NAME + "_OLDVersion.EXE", EXE_NAME + ".new"):
+            self.install.write(leftover, b"left over")
         # Half of the program, with no Content-Length: only its own headers show it is cut.
         server = self.start_server({"on_hello": [answer_by_digest],
                                     "http": {"cut": {"/" + PUBLISHED: len(published) // 2}}})
