@@ -65,12 +65,9 @@ bool isProgramFile(const std::string& path) {
 #ifdef _WIN32
     // The pattern matches without regard to case, as the system's own search does.
     constexpr std::string_view suffix = ".exe";
-    if (path.size() < suffix.size()) return false;
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        const char c = path[path.size() - suffix.size() + i];
-        if ((c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c) != suffix[i]) return false;
-    }
-    return true;
+    return path.size() >= suffix.size() &&
+           platform::equalsIgnoringAsciiCase(std::string_view(path).substr(path.size() - suffix.size()),
+                                             suffix);
 #else
     using std::filesystem::perms;
     return (status.permissions() & (perms::owner_exec | perms::group_exec | perms::others_exec)) !=
