@@ -27,5 +27,7 @@ DialogAnswer showMessageBox(const std::string& caption, const std::string& text,
                             DialogIcon icon);
 // Tests answer boxes through this hook; an empty function restores the real boxes.
 void setDialogHook(std::function<DialogAnswer(const DialogRequest&)> hook);
+// The system's own box, hook or not: each system's part behind showMessageBox.
+DialogAnswer showSystemMessageBox(const DialogRequest& request);
 
 } // namespace platform

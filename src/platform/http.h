@@ -30,6 +30,9 @@ inline constexpr int downloadStallSeconds = 30;
 void setDownloadStallSeconds(int seconds);
 // Tests trust their own certificate authority (a PEM file); empty restores the system's store.
 void setDownloadTrustedCertificates(const std::string& pemFile);
+// What the two settings above hold now, for each system's downloader.
+int currentDownloadStallSeconds();
+std::string currentDownloadTrustedCertificates();
 
 using DownloadProgress = std::function<void(std::uint64_t received, std::uint64_t total)>;
 

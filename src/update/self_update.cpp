@@ -26,8 +26,11 @@ namespace {
 
 #ifdef _WIN32
 constexpr const char* executableSuffix = ".exe";
+// The module's own path, and so installFolder(), separates with backslashes.
+constexpr const char* separators = "/\\";
 #else
 constexpr const char* executableSuffix = "";
+constexpr const char* separators = "/";
 #endif
 
 constexpr const char* outOfDateAnswer = "false";
@@ -44,12 +47,13 @@ constexpr const char* notInPlaceText = "The new launcher could not be put in pla
 constexpr std::size_t answerLengthOffset = 4;
 
 std::string withSeparator(std::string folder) {
-    if (!folder.empty() && folder.back() != '/') folder += '/';
+    if (!folder.empty() && std::string_view(separators).find(folder.back()) == std::string_view::npos)
+        folder += '/';
     return folder;
 }
 
 std::string fileNameOf(const std::string& path) {
-    const auto separator = path.find_last_of('/');
+    const auto separator = path.find_last_of(separators);
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 
@@ -59,7 +63,11 @@ bool isProgramFile(const std::string& path) {
     const auto status = std::filesystem::status(path, error);
     if (error || !std::filesystem::is_regular_file(status)) return false;
 #ifdef _WIN32
-    return path.size() >= 4 && path.compare(path.size() - 4, 4, ".exe") == 0;
+    // The pattern matches without regard to case, as the system's own search does.
+    constexpr std::string_view suffix = ".exe";
+    return path.size() >= suffix.size() &&
+           platform::equalsIgnoringAsciiCase(std::string_view(path).substr(path.size() - suffix.size()),
+                                             suffix);
 #else
     using std::filesystem::perms;
     return (status.permissions() & (perms::owner_exec | perms::group_exec | perms::others_exec)) !=

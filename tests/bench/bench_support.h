@@ -1,4 +1,4 @@
-// Measuring helpers shared by the benchmarks.
+// Measuring helpers and test data shared by the benchmarks.
 #pragma once
 
 #include <algorithm>
@@ -41,6 +41,27 @@ inline double processorSeconds(int who) {
 inline double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// A path quoted for the shell (the benchmarks' own temporary paths hold no quote).
+inline std::string quoted(const std::string& text) {
+    return "'" + text + "'";
+}
+
+// Bytes that deflate to about half their size, like typical game data.
+inline void writeData(const std::string& path, std::size_t bytes, unsigned seed) {
+    std::vector<char> block(1 << 20);
+    unsigned state = seed * 2654435761u + 1;
+    std::ofstream out(path, std::ios::binary);
+    for (std::size_t written = 0; written < bytes;) {
+        for (auto& c : block) {
+            state = state * 1103515245u + 12345u;
+            c = static_cast<char>("abcdefghijklmnop"[(state >> 16) & 15]);
+        }
+        const std::size_t n = std::min(block.size(), bytes - written);
+        out.write(block.data(), static_cast<std::streamsize>(n));
+        written += n;
+    }
 }
 
 } // namespace bench

@@ -31,8 +31,10 @@ namespace fs = std::filesystem;
 using bench::Clock;
 using bench::median;
 using bench::processorSeconds;
+using bench::quoted;
 using bench::seconds;
 using bench::statusKib;
+using bench::writeData;
 constexpr int sourceFiles = 50;
 
 struct Timing {
@@ -40,26 +42,6 @@ struct Timing {
     double cpu = 0;
     long peakKib = 0;
 };
-
-std::string quoted(const std::string& text) {
-    return "'" + text + "'";
-}
-
-// Bytes that deflate to about half their size, like typical game data.
-void writeData(const std::string& path, std::size_t bytes, unsigned seed) {
-    std::vector<char> block(1 << 20);
-    unsigned state = seed * 2654435761u + 1;
-    std::ofstream out(path, std::ios::binary);
-    for (std::size_t written = 0; written < bytes;) {
-        for (auto& c : block) {
-            state = state * 1103515245u + 12345u;
-            c = static_cast<char>("abcdefghijklmnop"[(state >> 16) & 15]);
-        }
-        const std::size_t n = std::min(block.size(), bytes - written);
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        written += n;
-    }
-}
 
 std::string sha256OfFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -35,8 +35,10 @@ namespace fs = std::filesystem;
 using bench::Clock;
 using bench::median;
 using bench::processorSeconds;
+using bench::quoted;
 using bench::seconds;
 using bench::statusKib;
+using bench::writeData;
 constexpr int fileCount = 20;
 constexpr int runs = 3;
 
@@ -45,26 +47,6 @@ struct Timing {
     double wall = 0;
     double cpu = 0;
 };
-
-// Bytes that deflate to about half their size, like typical game data.
-void writeData(const std::string& path, std::size_t bytes, unsigned seed) {
-    std::vector<char> block(1 << 20);
-    unsigned state = seed * 2654435761u + 1;
-    std::ofstream out(path, std::ios::binary);
-    for (std::size_t written = 0; written < bytes;) {
-        for (auto& c : block) {
-            state = state * 1103515245u + 12345u;
-            c = static_cast<char>("abcdefghijklmnop"[(state >> 16) & 15]);
-        }
-        const std::size_t n = std::min(block.size(), bytes - written);
-        out.write(block.data(), static_cast<std::streamsize>(n));
-        written += n;
-    }
-}
-
-std::string quoted(const std::string& text) {
-    return "'" + text + "'";
-}
 
 // Runs a child operation of this program; it prints "seconds peakKiB". The whole child's CPU
 // time counts, as it does for the command it is compared with.

@@ -1,6 +1,8 @@
 """The Windows launcher (OstrevanLauncher.exe of the cross build, scripts/build-windows.sh) under
 Wine on a virtual X display, against the development server: the Win32 window and its Direct3D 8
-frames reach the ready phase on screen, and START GAME starts the game client with "quietmoor".
+frames reach the ready phase on screen, and START GAME starts the game client with "quietmoor";
+told that it is out of date, the launcher refuses a cut copy of the published launcher and puts a
+whole one in its own place, which starts and removes the old copy.
 
 The Windows build folder is $LAUNCHER_WINDOWS_BUILD_DIR (default: build-windows at the top of the
 repository); its CMakeCache.txt gives the ports. The tests are skipped when there is no Windows
@@ -17,13 +19,17 @@ import tempfile
 import unittest
 
 import harness
-from harness import READY_SCRIPT, LauncherTestCase
+from harness import READY_SCRIPT, LauncherTestCase, dev_server, wait_until
 import status_line
 from status_line import START_BUTTON, start_button_shown, wait_for_picture
 from test_window import send_close_request
 
 WINDOWS_BUILD = os.environ.get("LAUNCHER_WINDOWS_BUILD_DIR") or os.path.join(harness.REPO, "build-windows")
-LAUNCHER_EXE = os.path.join(WINDOWS_BUILD, harness.LAUNCHER_NAME + ".exe")
+EXE_NAME = harness.LAUNCHER_NAME + ".exe"
+LAUNCHER_EXE = os.path.join(WINDOWS_BUILD, EXE_NAME)
+OLD_NAME = harness.LAUNCHER_NAME + "_OLDVersion.exe"
+PUBLISHED = "patches/Launcher/" + EXE_NAME
+NOT_A_PROGRAM = "The published launcher is not a complete program for this system: "
 STAND_IN_SOURCE = os.path.join(harness.HERE, "halcyra_stand_in.c")
 MINGW_CC = "x86_64-w64-mingw32-gcc"
 LIMIT = 60.0  # Wine's first start in a fresh prefix is slow
@@ -84,15 +90,18 @@ class WindowsLauncher(LauncherTestCase):
         harness.ensure_display()
         ensure_prefix()
         restart_wineserver()
-        self.install = harness.Installation(LAUNCHER_EXE, harness.LAUNCHER_NAME + ".exe")
+        self.install = harness.Installation(LAUNCHER_EXE, EXE_NAME)
         self.addCleanup(self.install.remove)
         self.served = tempfile.mkdtemp(prefix="ostrevan-served-")
         self.addCleanup(shutil.rmtree, self.served, True)
 
+    def start_windows_launcher(self, overrides=""):
+        return self.start_launcher(wine_env(overrides), ["wine", self.install.launcher])
+
     def open_window(self):
         """Starts the server and the launcher under Wine; returns (launcher, window id)."""
         self.start_server(READY_SCRIPT)
-        launcher = self.start_launcher(wine_env(), ["wine", self.install.launcher])
+        launcher = self.start_windows_launcher()
         window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
         launcher.wait_for_first_frame(LIMIT)
         return launcher, window
@@ -115,7 +124,7 @@ class WindowsLauncher(LauncherTestCase):
 
     def test_without_direct3d_8_the_launcher_ends_with_1(self):
         self.start_server(READY_SCRIPT)
-        launcher = self.start_launcher(wine_env("d3d8="), ["wine", self.install.launcher])
+        launcher = self.start_windows_launcher("d3d8=")
         self.assertEqual(launcher.wait(LIMIT), 1)
         self.assertIn("no Direct3D 8 device", launcher.stderr)
 
@@ -124,6 +133,75 @@ class WindowsLauncher(LauncherTestCase):
         # Wine turns the request into the window's close message.
         send_close_request(window)
         self.assertEqual(launcher.wait(LIMIT), 0)
+
+    def test_out_of_date_launcher_refuses_a_cut_copy_then_puts_a_whole_one_in_its_place(self):
+        original = self.install.read(EXE_NAME)
+        # The published launcher: the same program with other bytes after its last section.
+        published = original + b"\0published launcher 1.1\0"
+        self.serve_file(PUBLISHED, published)
+        published_digest = dev_server.md5_hex(published)
+
+        def answer_by_digest(connection):
+            digest = dev_server.parse_hello(bytes(connection.received[:dev_server.HELLO_SIZE]))
+            connection.send(dev_server.encode_accept("true" if digest == published_digest else "false"))
+
+        # What an earlier update left (an old copy whose suffix was written in capitals, an
+        # arrival cut short) goes at start-up.
+        for leftover in (harness.LAUNCHER_NAME + "_OLDVersion.EXE", EXE_NAME + ".new"):
+            self.install.write(leftover, b"left over")
+        # Half of the program, with no Content-Length: only its own headers show it is cut.
+        server = self.start_server({"on_hello": [answer_by_digest],
+                                    "http": {"cut": {"/" + PUBLISHED: len(published) // 2}}})
+        refused = self.start_windows_launcher()
+        self.assertEqual(refused.wait(LIMIT), 0)
+        self.assertEqual([e["path"] for e in server.http_log], ["/" + PUBLISHED])
+        # One diagnostic, a Windows text line.
+        self.assertEqual(refused.stderr, NOT_A_PROGRAM + "http://127.0.0.1:%d/%s\r\n"
+                         % (harness.http_port(), PUBLISHED))
+        self.assertEqual(os.listdir(self.install.folder), [EXE_NAME])
+        self.assertEqual(self.install.read(EXE_NAME), original)
+        self.assertEqual(len(server.hellos), 1, "a launcher was started")
+
+        # The whole copy takes the name; the running launcher moves aside, starts the new one
+        # and ends; the new one says hello with its own digest and removes the old copy.
+        del server.http_config["cut"]
+        seen = set()
+
+        def names_now():
+            names = os.listdir(self.install.folder)
+            seen.update(names)
+            return names
+
+        old = self.start_windows_launcher()
+        wait_until(lambda: names_now() and not old.running(), "the old launcher to end", LIMIT, pause=0.02)
+        self.assertEqual(old.wait(1), 0)
+        self.assertEqual(server.wait_for_hello(timeout=LIMIT, count=3)["digest"], published_digest)
+        wait_until(lambda: names_now() == [EXE_NAME], "the old copy to be removed", LIMIT, pause=0.02)
+        self.assertEqual(self.install.read(EXE_NAME), published)
+        # The new launcher arrived under a name of its own; the old one waited under its own.
+        self.assertIn(OLD_NAME, seen)
+        self.assertLessEqual(seen, {EXE_NAME, OLD_NAME, EXE_NAME + ".new", EXE_NAME + ".new.part"})
+        self.assertEqual(len(launchers_running_from(self.install.folder)), 1)
+        server.close_connection()
+        wait_until(lambda: not launchers_running_from(self.install.folder), "the new launcher to end", LIMIT)
+        self.assertEqual(len(server.hellos), 3, "a launcher was started again")
+
+
+def launchers_running_from(folder):
+    """Pids of the Wine processes of the launcher in `folder`: a started launcher is no child of
+    ours, and Wine shows a program's Windows path as its command line."""
+    wanted = ("%s\\%s" % (os.path.basename(folder), EXE_NAME)).lower()
+    found = []
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                first = f.read().split(b"\0")[0].decode(errors="replace")
+        except OSError:
+            continue
+        if first.replace("/", "\\").lower().endswith(wanted):
+            found.append(int(entry))
+    return found
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -6,7 +6,7 @@
 // [ ] the question-mark icon: SDL has none; the information icon stands in for it
 // [X] a box that cannot be shown (no display, no X core font) is a diagnostic and the answer
 //     "failed", never a crash
-// [X] a seam for tests: a hook answers instead of the screen
+// [X] a seam for tests: the hook in ../dialogs.cpp answers before this box is asked for
 #include "platform/dialogs.h"
 #include "platform/process.h"
 
@@ -17,8 +17,6 @@ namespace platform {
 
 namespace {
 
-std::mutex hookLock;
-std::function<DialogAnswer(const DialogRequest&)> dialogHook;
 // SDL's box touches the process-wide mouse and keyboard state; two boxes at once would race.
 std::mutex screenLock;
 
@@ -41,7 +39,9 @@ Uint32 iconFlag(DialogIcon icon) {
     return SDL_MESSAGEBOX_INFORMATION;
 }
 
-DialogAnswer showWithSdl(const DialogRequest& request) {
+} // namespace
+
+DialogAnswer showSystemMessageBox(const DialogRequest& request) {
     const SDL_MessageBoxButtonData okButtons[] = {
         {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, buttonOk, "OK"},
     };
@@ -74,25 +74,6 @@ DialogAnswer showWithSdl(const DialogRequest& request) {
         // Closed through the window manager: the Escape-key answer.
         return yesNo ? DialogAnswer::no : DialogAnswer::ok;
     }
-}
-
-} // namespace
-
-DialogAnswer showMessageBox(const std::string& caption, const std::string& text, DialogButtons buttons,
-                            DialogIcon icon) {
-    const DialogRequest request{caption, text, buttons, icon};
-    std::function<DialogAnswer(const DialogRequest&)> hook;
-    {
-        std::lock_guard lock(hookLock);
-        hook = dialogHook;
-    }
-    if (hook) return hook(request);
-    return showWithSdl(request);
-}
-
-void setDialogHook(std::function<DialogAnswer(const DialogRequest&)> hook) {
-    std::lock_guard lock(hookLock);
-    dialogHook = std::move(hook);
 }
 
 } // namespace platform

@@ -20,7 +20,6 @@
 #include <strings.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -35,10 +34,6 @@ namespace {
 constexpr long receiveBufferBytes = 128L * 1024;
 constexpr std::size_t gatherBytes = 64 * 1024;
 constexpr long maximumRedirects = 10;
-
-std::atomic<int> stallSeconds{downloadStallSeconds};
-std::mutex trustedLock;
-std::string trustedCertificates;
 
 struct EasyDeleter {
     void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
@@ -315,7 +310,7 @@ bool isHttps(const std::string& url) {
 
 void setOptions(CURL* handle, const DownloadRequest& request, curl_slist* headers, Transfer& transfer,
                 const std::string& range) {
-    const long stall = stallSeconds.load();
+    const long stall = currentDownloadStallSeconds();
     curl_easy_setopt(handle, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
     // Once on https, a redirect must not hand the file over to an unprotected connection.
@@ -389,15 +384,6 @@ DownloadResult settle(CURLcode code, const Transfer& transfer) {
 
 } // namespace
 
-void setDownloadStallSeconds(int seconds) {
-    stallSeconds = seconds > 0 ? seconds : downloadStallSeconds;
-}
-
-void setDownloadTrustedCertificates(const std::string& pemFile) {
-    std::lock_guard lock(trustedLock);
-    trustedCertificates = pemFile;
-}
-
 DownloadResult downloadToFile(const DownloadRequest& request) {
     DownloadResult failed;
     if (!initialiseCurl()) return failed.code = failure(CURLE_FAILED_INIT), failed;
@@ -428,11 +414,7 @@ DownloadResult downloadToFile(const DownloadRequest& request) {
 
     CURL* handle = easy.get();
     setOptions(handle, effective, headers.get(), transfer, range);
-    std::string trusted;
-    {
-        std::lock_guard lock(trustedLock);
-        trusted = trustedCertificates;
-    }
+    const std::string trusted = currentDownloadTrustedCertificates();
     if (!trusted.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, trusted.c_str());
 
     const CURLcode code = curl_easy_perform(handle);

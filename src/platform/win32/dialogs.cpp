@@ -5,20 +5,15 @@
 //     (MB_OK / MB_YESNO; MB_ICONQUESTION, MB_ICONWARNING, MB_ICONERROR, MB_ICONINFORMATION or none)
 // [X] the texts are passed as they are: they are ASCII, which every ANSI code page reads alike
 // [X] a box that cannot be shown is a diagnostic and the answer "failed"
-// [X] a seam for tests: a hook answers instead of the screen
+// [X] a seam for tests: the hook in ../dialogs.cpp answers before this box is asked for
 #include "platform/dialogs.h"
 #include "platform/process.h"
 
 #include <windows.h>
 
-#include <mutex>
-
 namespace platform {
 
 namespace {
-
-std::mutex hookLock;
-std::function<DialogAnswer(const DialogRequest&)> dialogHook;
 
 UINT iconStyle(DialogIcon icon) {
     switch (icon) {
@@ -36,7 +31,9 @@ UINT iconStyle(DialogIcon icon) {
     return 0;
 }
 
-DialogAnswer showWithUser32(const DialogRequest& request) {
+} // namespace
+
+DialogAnswer showSystemMessageBox(const DialogRequest& request) {
     const UINT style = (request.buttons == DialogButtons::yesNo ? MB_YESNO : MB_OK) | iconStyle(request.icon);
     switch (MessageBoxA(nullptr, request.text.c_str(), request.caption.c_str(), style)) {
     case IDOK:
@@ -50,25 +47,6 @@ DialogAnswer showWithUser32(const DialogRequest& request) {
                  std::to_string(GetLastError()));
         return DialogAnswer::failed;
     }
-}
-
-} // namespace
-
-DialogAnswer showMessageBox(const std::string& caption, const std::string& text, DialogButtons buttons,
-                            DialogIcon icon) {
-    const DialogRequest request{caption, text, buttons, icon};
-    std::function<DialogAnswer(const DialogRequest&)> hook;
-    {
-        std::lock_guard lock(hookLock);
-        hook = dialogHook;
-    }
-    if (hook) return hook(request);
-    return showWithUser32(request);
-}
-
-void setDialogHook(std::function<DialogAnswer(const DialogRequest&)> hook) {
-    std::lock_guard lock(hookLock);
-    dialogHook = std::move(hook);
 }
 
 } // namespace platform

@@ -17,7 +17,7 @@
 // [X] resuming with Range and If-Range; a 206 must continue exactly where the kept part ends
 // [X] size limits, the started and body observers, Retry-After in seconds, passing failures
 // [X] progress reports carry bytes of the file so far (kept part included) and the expected total
-// [ ] a test's own certificate authority (setDownloadTrustedCertificates): kept but not used;
+// [ ] a test's own certificate authority (setDownloadTrustedCertificates): ignored;
 //     WinHTTP trusts the system's store only
 // [ ] the proxy: WinHTTP's own setting (netsh winhttp), not the browser's
 #include "platform/http.h"
@@ -30,10 +30,8 @@
 
 #include <winhttp.h>
 
-#include <atomic>
 #include <cwchar>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -47,10 +45,6 @@ using win32::widen;
 
 constexpr DWORD receiveBufferBytes = 128 * 1024;
 constexpr const wchar_t* userAgent = L"Mozilla/4.0 (compatible)";
-
-std::atomic<int> stallSeconds{downloadStallSeconds};
-std::mutex trustedLock;
-std::string trustedCertificates;
 
 struct InternetCloser {
     void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
@@ -264,7 +258,7 @@ void run(Transfer& transfer) {
     const InternetHandle session(WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
                                              WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return lastFailure();
-    const int stallMs = stallSeconds.load() * 1000;
+    const int stallMs = currentDownloadStallSeconds() * 1000;
     WinHttpSetTimeouts(session.get(), stallMs, stallMs, stallMs, stallMs);
     const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
     if (!connection) return lastFailure();
@@ -306,15 +300,6 @@ void run(Transfer& transfer) {
 }
 
 } // namespace
-
-void setDownloadStallSeconds(int seconds) {
-    stallSeconds = seconds > 0 ? seconds : downloadStallSeconds;
-}
-
-void setDownloadTrustedCertificates(const std::string& pemFile) {
-    std::lock_guard lock(trustedLock);
-    trustedCertificates = pemFile;
-}
 
 DownloadResult downloadToFile(const DownloadRequest& request) {
     Transfer transfer{request, false, nullptr, {}, 0, 0, 0, false};

@@ -1,0 +1,35 @@
+// The downloads' settings that tests change, the same on every system; each system's downloader
+// reads them at the start of every transfer.
+#include "platform/http.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace platform {
+namespace {
+
+std::atomic<int> stallSeconds{downloadStallSeconds};
+std::mutex trustedLock;
+std::string trustedCertificates;
+
+} // namespace
+
+void setDownloadStallSeconds(int seconds) {
+    stallSeconds = seconds > 0 ? seconds : downloadStallSeconds;
+}
+
+void setDownloadTrustedCertificates(const std::string& pemFile) {
+    std::lock_guard lock(trustedLock);
+    trustedCertificates = pemFile;
+}
+
+int currentDownloadStallSeconds() {
+    return stallSeconds.load();
+}
+
+std::string currentDownloadTrustedCertificates() {
+    std::lock_guard lock(trustedLock);
+    return trustedCertificates;
+}
+
+} // namespace platform
