@@ -98,10 +98,10 @@ class WindowsLauncher(LauncherTestCase):
     def start_windows_launcher(self, overrides=""):
         return self.start_launcher(wine_env(overrides), ["wine", self.install.launcher])
 
-    def open_window(self):
+    def open_window(self, overrides=""):
         """Starts the server and the launcher under Wine; returns (launcher, window id)."""
         self.start_server(READY_SCRIPT)
-        launcher = self.start_windows_launcher()
+        launcher = self.start_windows_launcher(overrides)
         window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
         launcher.wait_for_first_frame(LIMIT)
         return launcher, window
@@ -109,7 +109,12 @@ class WindowsLauncher(LauncherTestCase):
     def test_ready_on_screen_and_start_game_starts_the_client_with_quietmoor(self):
         subprocess.run([MINGW_CC, "-O2", "-static", "-o", self.install.path("Halcyra.exe"), STAND_IN_SOURCE],
                        check=True, timeout=120)
-        launcher, window = self.open_window()
+        # A wrapper d3d8.dll in the game folder, preferred to Wine's own as a player's override
+        # would: the launcher takes the system's, so this one (which has no device) never loads.
+        subprocess.run([MINGW_CC, "-shared", "-x", "c", "-", "-o", self.install.path("d3d8.dll")],
+                       input=b"void *__stdcall Direct3DCreate8(unsigned version) { return 0; }\n",
+                       check=True, timeout=120)
+        launcher, window = self.open_window("d3d8=n,b")
         # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen; the class icon is icon 106.
         self.assertEqual(harness.window_geometry(window), (390, 205, 1140, 670))
         properties = subprocess.run(["xprop", "-id", str(window), "_NET_WM_ICON"], capture_output=True,
