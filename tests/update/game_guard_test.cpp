@@ -8,16 +8,17 @@
 #include <set>
 
 #include "../support/http_test_server.h"
+#ifndef _WIN32
+#include "../support/test_processes.h"
+#endif
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "update/download.h"
 
 namespace {
 
-using dltest::ChildProcess;
 using dltest::HttpTestServer;
 using dltest::readText;
-using dltest::standInProgram;
 using dltest::TestFolder;
 using dltest::writeText;
 using platform::DialogAnswer;
@@ -78,11 +79,13 @@ class GameGuard : public ::testing::Test {
                                    },
                                    platform::liveProcessTable().terminate});
     }
+#ifndef _WIN32
     int startGame(const std::string& program, const std::vector<std::string>& argv) {
-        children.push_back(std::make_unique<ChildProcess>(program, argv));
+        children.push_back(std::make_unique<dltest::ChildProcess>(program, argv));
         watched.insert(children.back()->pid());
         return children.back()->pid();
     }
+#endif
     bool alive(int pid) {
         for (const auto& entry : platform::liveProcessTable().list())
             if (entry.pid == pid) return true;
@@ -104,8 +107,44 @@ class GameGuard : public ::testing::Test {
     std::vector<std::string> boxes;
     std::deque<DialogAnswer> answers;
     std::set<int> watched;
-    std::vector<std::unique_ptr<ChildProcess>> children;
+#ifndef _WIN32
+    std::vector<std::unique_ptr<dltest::ChildProcess>> children;
+#endif
 };
+
+TEST_F(GameGuard, compares_whole_names_only) {
+    platform::setProcessTable({[] {
+                                   return std::vector<ProcessEntry>{{10, "Halcyra.exe2", "Halcyra.exe2"},
+                                                                    {11, "xHalcyra.exe", "/opt/xHalcyra.exe"},
+                                                                    {12, "run", "/games/Halcyra.exe/run"},
+                                                                    {13, "Halcyra.ex", ""}};
+                               },
+                               [](int) { return true; }});
+    EXPECT_FALSE(isGameRunning());
+    EXPECT_FALSE(closeGame());
+}
+
+TEST_F(GameGuard, game_still_listed_after_the_pause_gets_the_error_box) {
+    std::vector<int> terminated;
+    platform::setProcessTable({[] {
+                                   return std::vector<ProcessEntry>{{77, "Halcyra.exe", "Halcyra.exe"}};
+                               },
+                               [&terminated](int pid) {
+                                   terminated.push_back(pid);
+                                   return true;
+                               }});
+    answers = {DialogAnswer::yes};
+    guardedCapturing();
+    EXPECT_EQ(terminated, std::vector<int>{77});
+    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, errorBox}));
+    EXPECT_EQ(diagnostics, refusedDiagnostic);
+    EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+// Stand-in games are POSIX programs started under a name of the test's choosing.
+#ifndef _WIN32
+using dltest::ChildProcess;
+using dltest::standInProgram;
 
 TEST_F(GameGuard, without_a_game_downloads_at_once_without_a_box) {
     ChildProcess other("/bin/sleep", {"sleep", "600"});
@@ -129,18 +168,6 @@ TEST_F(GameGuard, recognises_the_game_by_name_in_any_letter_case_from_any_folder
 TEST_F(GameGuard, recognises_a_game_under_wine_by_its_windows_argv0) {
     startGame("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
     EXPECT_TRUE(isGameRunning());
-}
-
-TEST_F(GameGuard, compares_whole_names_only) {
-    platform::setProcessTable({[] {
-                                   return std::vector<ProcessEntry>{{10, "Halcyra.exe2", "Halcyra.exe2"},
-                                                                    {11, "xHalcyra.exe", "/opt/xHalcyra.exe"},
-                                                                    {12, "run", "/games/Halcyra.exe/run"},
-                                                                    {13, "Halcyra.ex", ""}};
-                               },
-                               [](int) { return true; }});
-    EXPECT_FALSE(isGameRunning());
-    EXPECT_FALSE(closeGame());
 }
 
 TEST_F(GameGuard, yes_ends_the_game_then_downloads) {
@@ -217,22 +244,6 @@ TEST_F(GameGuard, game_that_cannot_be_ended_gets_the_error_box) {
     EXPECT_TRUE(alive(pid));
     EXPECT_EQ(server->requestLog(), "");
 }
-
-TEST_F(GameGuard, game_still_listed_after_the_pause_gets_the_error_box) {
-    std::vector<int> terminated;
-    platform::setProcessTable({[] {
-                                   return std::vector<ProcessEntry>{{77, "Halcyra.exe", "Halcyra.exe"}};
-                               },
-                               [&terminated](int pid) {
-                                   terminated.push_back(pid);
-                                   return true;
-                               }});
-    answers = {DialogAnswer::yes};
-    guardedCapturing();
-    EXPECT_EQ(terminated, std::vector<int>{77});
-    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, errorBox}));
-    EXPECT_EQ(diagnostics, refusedDiagnostic);
-    EXPECT_FALSE(std::filesystem::exists(target));
-}
+#endif
 
 } // namespace
