@@ -43,13 +43,14 @@ constexpr const char* notAProgramText = "The published launcher is not a complet
 constexpr const char* notInPlaceText = "The new launcher could not be put in place: ";
 constexpr std::size_t answerLengthOffset = 4;
 
+// Windows' own paths (the install folder from the module's name) end in a backslash.
 std::string withSeparator(std::string folder) {
-    if (!folder.empty() && folder.back() != '/') folder += '/';
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
     return folder;
 }
 
 std::string fileNameOf(const std::string& path) {
-    const auto separator = path.find_last_of('/');
+    const auto separator = path.find_last_of("/\\");
     return separator == std::string::npos ? path : path.substr(separator + 1);
 }
 

@@ -37,7 +37,8 @@ std::string jsonText(const std::string& text) {
             quoted += c;
         } else if (static_cast<unsigned char>(c) < 0x20) {
             static constexpr char digits[] = "0123456789abcdef";
-            quoted += std::string("\\u00") + digits[(c >> 4) & 0xF] + digits[c & 0xF];
+            quoted.append("\\u00").push_back(digits[(c >> 4) & 0xF]);
+            quoted.push_back(digits[c & 0xF]);
         } else {
             quoted += c;
         }
@@ -47,7 +48,10 @@ std::string jsonText(const std::string& text) {
 
 std::string jsonList(const std::vector<std::string>& items) {
     std::string list = "[";
-    for (const auto& item : items) list += (list.size() > 1 ? "," : "") + jsonText(item);
+    for (const auto& item : items) {
+        if (list.size() > 1) list.push_back(',');
+        list.append(jsonText(item));
+    }
     return list + "]";
 }
 
@@ -198,7 +202,16 @@ UndeletableFile::~UndeletableFile() {
 }
 
 int UndeletableFile::refusalCode() {
-    return ERROR_SHARING_VIOLATION;
+    return ERROR_ACCESS_DENIED;
+}
+
+int folderNotFileCode() {
+    return ERROR_DIRECTORY;
+}
+
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
 #else
@@ -273,6 +286,14 @@ UndeletableFile::~UndeletableFile() {
 
 int UndeletableFile::refusalCode() {
     return EPERM;
+}
+
+int folderNotFileCode() {
+    return EISDIR;
+}
+
+bool underWine() {
+    return false;
 }
 
 #endif

@@ -32,6 +32,13 @@ class ToolServer {
 // This test process's id, for names no other test process uses.
 long long processId();
 
+// The error code a deletion reports for a folder where a file was expected: EISDIR, or
+// ERROR_DIRECTORY.
+int folderNotFileCode();
+
+// True in a Windows program that runs under Wine, for cases Wine does not behave as Windows in.
+bool underWine();
+
 // Sets an environment variable for this process and the programs it starts; `value` null removes it.
 void setVariable(const std::string& name, const char* value);
 
@@ -45,7 +52,7 @@ class UndeletableFile {
     UndeletableFile(const UndeletableFile&) = delete;
     UndeletableFile& operator=(const UndeletableFile&) = delete;
     bool active() const { return active_; }
-    // The error code a refused deletion reports: EPERM, or ERROR_SHARING_VIOLATION.
+    // The error code a refused replacement reports: EPERM, or ERROR_ACCESS_DENIED.
     static int refusalCode();
 
   private:

@@ -153,7 +153,8 @@ TEST_F(PrepareFile, read_only_attribute_that_cannot_be_cleared_is_reported) {
 TEST_F(PrepareFile, other_delete_error_is_reported_with_its_code) {
     std::filesystem::create_directories(target + "/inside");
     EXPECT_FALSE(prepareCapturing(target));
-    EXPECT_EQ(diagnostics, "Failed to delete file: " + target + " Error: " + std::to_string(EISDIR) + "\n");
+    EXPECT_EQ(diagnostics, "Failed to delete file: " + target +
+                               " Error: " + std::to_string(dltest::folderNotFileCode()) + "\n");
 }
 
 class DownloadFile : public ::testing::Test {
@@ -311,6 +312,8 @@ TEST_F(DownloadFile, passing_failures_are_tried_again_after_growing_pauses) {
         {"403", {}, false},
     };
     for (const auto& c : cases) {
+        // Wine's WinHTTP ends a body without a length quietly at a reset, where Windows fails.
+        if (dltest::underWine() && std::string(c.fault) == "reset*1") continue;
         writeText(target, "old");
         pauses.clear();
         const bool fetched = download(std::string("patch.zip?fault=") + c.fault);

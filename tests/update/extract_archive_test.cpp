@@ -338,9 +338,10 @@ TEST_F(ExtractArchiveTest, folder_in_the_way_of_a_file_is_reported_with_its_erro
         makePythonArchive(archive, "z.writestr('blocked', 'file')\nz.writestr('after.txt', 'after')\n"));
     const auto [result, errors] = extract(install);
     EXPECT_FALSE(result);
-    // EISDIR: a delete error other than "not found" and the retried kind is reported at once.
-    EXPECT_EQ(errors,
-              "Failed to delete file: " + install + "blocked Error: 21\nExtraction completed with errors\n");
+    // A folder: a delete error other than "not found" and the retried kind is reported at once.
+    EXPECT_EQ(errors, "Failed to delete file: " + install +
+                          "blocked Error: " + std::to_string(dltest::folderNotFileCode()) +
+                          "\nExtraction completed with errors\n");
     EXPECT_TRUE(fs::is_directory(install + "blocked/inside"));
     EXPECT_EQ(readText(install + "after.txt"), "after");
 }

@@ -61,7 +61,8 @@ bool appears(const std::string& path) {
 
 Pieces namesIn(const std::string& folder) {
     Pieces names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -342,6 +343,9 @@ TEST_F(SelfUpdateTest, clean_up_never_removes_the_running_launcher_even_under_th
                                "--gtest_filter=SelfUpdateChild.DISABLED_removes_old_launchers_beside_itself"},
                               "", &printed),
               0);
+    // The copy names its folder as the system gives it, with backslashes and CRLF on Windows.
+    std::replace(printed.begin(), printed.end(), '\\', '/');
+    printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
     EXPECT_TRUE(fs::exists(running));
     EXPECT_FALSE(fs::exists(stale));
     EXPECT_NE(printed.find(stale + "\n"), std::string::npos) << printed;
