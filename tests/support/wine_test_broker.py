@@ -102,7 +102,7 @@ def main():
     # CTest ends a test that runs too long: the program and the servers go with the broker.
     signal.signal(signal.SIGTERM, lambda *_: program.kill())
     status = program.wait()
-    broker.shutdown()
+    # No shutdown of the listener (it would wait out its poll): it ends with this process.
     with servers_lock:
         for identifier in list(servers):
             servers[identifier].kill()

@@ -308,15 +308,21 @@ TEST_F(ExtractArchiveTest, replaced_hidden_system_file_stays_hidden_and_system) 
     const std::string path = install + "secret.dat";
     writeText(path, "old");
     const auto marks = platform::attributeHidden | platform::attributeSystem;
+    // The marks the launcher keeps; Windows adds its archive bit to every file written.
+    const auto marksOf = [](const std::string& file) {
+        return platform::fileAttributes(file).value_or(platform::attributeDirectory) &
+               (platform::attributeReadOnly | platform::attributeHidden | platform::attributeSystem |
+                platform::attributeDirectory);
+    };
     ASSERT_TRUE(platform::setFileAttributes(path, marks));
-    if (platform::fileAttributes(path) != marks) GTEST_SKIP() << "no extended attributes on this file system";
+    if (marksOf(path) != marks) GTEST_SKIP() << "no extended attributes on this file system";
     ASSERT_TRUE(
         makePythonArchive(archive, "z.writestr('secret.dat', 'new')\nz.writestr('fresh.dat', 'new')\n"));
     EXPECT_EQ(extract(install), std::make_pair(true, std::string()));
     EXPECT_EQ(readText(path), "new");
-    EXPECT_EQ(platform::fileAttributes(path), marks);
+    EXPECT_EQ(marksOf(path), marks);
     // Marks come only from a replaced file.
-    EXPECT_EQ(platform::fileAttributes(install + "fresh.dat"), platform::attributeNormal);
+    EXPECT_EQ(marksOf(install + "fresh.dat"), 0u);
 }
 
 TEST_F(ExtractArchiveTest, entry_names_follow_existing_folders_and_files_regardless_of_case) {
