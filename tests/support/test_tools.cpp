@@ -9,6 +9,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <cwchar>
 #include <winsock2.h>
 #else
 #include <fcntl.h>
@@ -180,6 +182,58 @@ long long processId() {
     return GetCurrentProcessId();
 }
 
+namespace {
+
+// A copy of a test program started with this argument only waits to be ended, as a game runs.
+const bool standInWaits = [] {
+    if (std::wcsstr(GetCommandLineW(), L" --launcher-stand-in-game") == nullptr) return false;
+    Sleep(600 * 1000);
+    ExitProcess(0);
+}();
+
+std::wstring wide(const std::string& text) {
+    std::wstring result(static_cast<std::size_t>(MultiByteToWideChar(
+                            CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0)),
+                        L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
+                        static_cast<int>(result.size()));
+    return result;
+}
+
+} // namespace
+
+StandInGame::StandInGame(const std::string& folder, const std::string& name) {
+    wchar_t self[MAX_PATH];
+    const DWORD size = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring path = wide(folder + "/" + name);
+    if (size == 0 || size >= MAX_PATH || !CopyFileW(self, path.c_str(), FALSE)) return;
+    std::wstring commandLine = L"\"" + path + L"\" --launcher-stand-in-game";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &started))
+        return;
+    CloseHandle(started.hThread);
+    handle_ = started.hProcess;
+    pid_ = static_cast<int>(started.dwProcessId);
+}
+
+StandInGame::~StandInGame() {
+    end();
+    if (handle_ != nullptr) CloseHandle(static_cast<HANDLE>(handle_));
+}
+
+bool StandInGame::endedFromOutside() {
+    return handle_ != nullptr && WaitForSingleObject(static_cast<HANDLE>(handle_), 10000) == WAIT_OBJECT_0;
+}
+
+void StandInGame::end() {
+    if (handle_ == nullptr) return;
+    TerminateProcess(static_cast<HANDLE>(handle_), 1);
+    WaitForSingleObject(static_cast<HANDLE>(handle_), INFINITE);
+}
+
 void setVariable(const std::string& name, const char* value) {
     // The C library's copy and the process's own, which started programs inherit; "" removes.
     _putenv_s(name.c_str(), value == nullptr ? "" : value);
@@ -251,6 +305,39 @@ ToolServer::~ToolServer() {
 
 long long processId() {
     return getpid();
+}
+
+StandInGame::StandInGame(const std::string& folder, const std::string& name) {
+    // Copied under the game's name, so that the kernel names the process so.
+    const std::string path = folder + "/" + name;
+    std::error_code error;
+    std::filesystem::copy_file("/bin/sleep", path, std::filesystem::copy_options::overwrite_existing, error);
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all, error);
+    char* argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>("600"), nullptr};
+    pid_t pid = 0;
+    if (!error && posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv, environ) == 0) pid_ = pid;
+}
+
+StandInGame::~StandInGame() {
+    end();
+}
+
+bool StandInGame::endedFromOutside() {
+    int status = 0;
+    pid_t ended = 0;
+    for (int waited = 0;
+         pid_ > 0 && !reaped_ && waited < 1000 && (ended = waitpid(pid_, &status, WNOHANG)) == 0; ++waited)
+        usleep(10000);
+    if (ended != pid_) return false;
+    reaped_ = true;
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+}
+
+void StandInGame::end() {
+    if (pid_ <= 0 || reaped_) return;
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    reaped_ = true;
 }
 
 void setVariable(const std::string& name, const char* value) {

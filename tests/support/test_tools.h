@@ -29,6 +29,28 @@ class ToolServer {
     int port_ = 0;
 };
 
+// A stand-in game: a program file `name` in `folder` that runs until it is ended (10 minutes at
+// most), ended at the end of the test. A copy of sleep on Linux; on Windows a copy of this test
+// program that only waits.
+class StandInGame {
+  public:
+    StandInGame(const std::string& folder, const std::string& name);
+    ~StandInGame();
+    StandInGame(const StandInGame&) = delete;
+    StandInGame& operator=(const StandInGame&) = delete;
+    int pid() const { return pid_; }
+    // Waits (10 s at most) for its end; true when it was ended from outside, as it never ends by
+    // itself in a test's time: killed on Linux, terminated on Windows.
+    bool endedFromOutside();
+    // Ends it now and waits for that.
+    void end();
+
+  private:
+    int pid_ = 0;
+    void* handle_ = nullptr;
+    bool reaped_ = false;
+};
+
 // This test process's id, for names no other test process uses.
 long long processId();
 

@@ -79,11 +79,18 @@ class GameGuard : public ::testing::Test {
                                    },
                                    platform::liveProcessTable().terminate});
     }
+    // A stand-in game process under `name`, watched.
+    dltest::StandInGame& startGame(const std::string& name = "Halcyra.exe") {
+        games.push_back(std::make_unique<dltest::StandInGame>(folder.path(), name));
+        watched.insert(games.back()->pid());
+        return *games.back();
+    }
 #ifndef _WIN32
-    int startGame(const std::string& program, const std::vector<std::string>& argv) {
+    // A child of any program under an argv[0] of the test's choosing, as Wine names its processes.
+    dltest::ChildProcess& startChild(const std::string& program, const std::vector<std::string>& argv) {
         children.push_back(std::make_unique<dltest::ChildProcess>(program, argv));
         watched.insert(children.back()->pid());
-        return children.back()->pid();
+        return *children.back();
     }
 #endif
     bool alive(int pid) {
@@ -107,6 +114,7 @@ class GameGuard : public ::testing::Test {
     std::vector<std::string> boxes;
     std::deque<DialogAnswer> answers;
     std::set<int> watched;
+    std::vector<std::unique_ptr<dltest::StandInGame>> games;
 #ifndef _WIN32
     std::vector<std::unique_ptr<dltest::ChildProcess>> children;
 #endif
@@ -141,61 +149,34 @@ TEST_F(GameGuard, game_still_listed_after_the_pause_gets_the_error_box) {
     EXPECT_FALSE(std::filesystem::exists(target));
 }
 
-// Stand-in games are POSIX programs started under a name of the test's choosing.
-#ifndef _WIN32
-using dltest::ChildProcess;
-using dltest::standInProgram;
-
 TEST_F(GameGuard, without_a_game_downloads_at_once_without_a_box) {
-    ChildProcess other("/bin/sleep", {"sleep", "600"});
-    watched.insert(other.pid());
+    const int other = startGame("other.exe").pid();
     guardedCapturing();
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(diagnostics, "");
     EXPECT_EQ(readText(target), "new content");
-    EXPECT_TRUE(alive(other.pid()));
+    EXPECT_TRUE(alive(other));
 }
 
 TEST_F(GameGuard, recognises_the_game_by_name_in_any_letter_case_from_any_folder) {
-    const std::string upper = standInProgram(folder.path(), "HALCYRA.EXE");
-    const int pid = startGame(upper, {upper, "600"});
+    auto& game = startGame("HALCYRA.EXE");
     EXPECT_TRUE(isGameRunning());
-    kill(pid, SIGKILL);
-    children.back()->reap();
+    game.end();
     EXPECT_FALSE(isGameRunning());
 }
 
-TEST_F(GameGuard, recognises_a_game_under_wine_by_its_windows_argv0) {
-    startGame("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
-    EXPECT_TRUE(isGameRunning());
-}
-
 TEST_F(GameGuard, yes_ends_the_game_then_downloads) {
-    const std::string program = standInProgram(folder.path(), "Halcyra.exe");
-    startGame(program, {program, "600"});
+    auto& game = startGame();
     answers = {DialogAnswer::yes};
     guardedCapturing();
     EXPECT_EQ(boxes, std::vector<std::string>{warningBox});
-    EXPECT_EQ(children.back()->reap(), SIGKILL);
+    EXPECT_TRUE(game.endedFromOutside());
     EXPECT_EQ(diagnostics, "");
     EXPECT_EQ(readText(target), "new content");
 }
 
-TEST_F(GameGuard, one_yes_ends_every_game_process) {
-    const std::string program = standInProgram(folder.path(), "Halcyra.exe");
-    startGame(program, {program, "600"});
-    startGame("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
-    answers = {DialogAnswer::yes};
-    guardedCapturing();
-    EXPECT_EQ(boxes, std::vector<std::string>{warningBox});
-    EXPECT_EQ(children[0]->reap(), SIGKILL);
-    EXPECT_EQ(children[1]->reap(), SIGKILL);
-    EXPECT_EQ(readText(target), "new content");
-}
-
 TEST_F(GameGuard, no_leaves_the_game_running_and_downloads_nothing) {
-    const std::string program = standInProgram(folder.path(), "Halcyra.exe");
-    const int pid = startGame(program, {program, "600"});
+    const int pid = startGame().pid();
     writeText(target, "old content");
     answers = {DialogAnswer::no};
     guardedCapturing();
@@ -207,7 +188,7 @@ TEST_F(GameGuard, no_leaves_the_game_running_and_downloads_nothing) {
 }
 
 TEST_F(GameGuard, a_box_that_cannot_be_shown_counts_as_no) {
-    startGame("/bin/sleep", {"Halcyra.exe", "600"});
+    startGame();
     answers = {DialogAnswer::failed};
     guardedCapturing();
     EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox}));
@@ -215,7 +196,7 @@ TEST_F(GameGuard, a_box_that_cannot_be_shown_counts_as_no) {
 }
 
 TEST_F(GameGuard, each_refused_file_asks_again) {
-    startGame("/bin/sleep", {"Halcyra.exe", "600"});
+    startGame();
     answers = {DialogAnswer::no, DialogAnswer::no, DialogAnswer::no};
     ::testing::internal::CaptureStderr();
     for (const char* name : {"a.dat", "b.dat", "c.dat"})
@@ -228,7 +209,7 @@ TEST_F(GameGuard, each_refused_file_asks_again) {
 }
 
 TEST_F(GameGuard, game_that_cannot_be_ended_gets_the_error_box) {
-    const int pid = startGame("/bin/sleep", {"Halcyra.exe", "600"});
+    const int pid = startGame().pid();
     auto live = platform::liveProcessTable();
     platform::setProcessTable({[this, live] {
                                    std::vector<ProcessEntry> own;
@@ -243,6 +224,24 @@ TEST_F(GameGuard, game_that_cannot_be_ended_gets_the_error_box) {
     EXPECT_EQ(diagnostics, refusedDiagnostic);
     EXPECT_TRUE(alive(pid));
     EXPECT_EQ(server->requestLog(), "");
+}
+
+// A Linux program that Wine runs carries the Windows name in its argv[0] only.
+#ifndef _WIN32
+TEST_F(GameGuard, recognises_a_game_under_wine_by_its_windows_argv0) {
+    startChild("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
+    EXPECT_TRUE(isGameRunning());
+}
+
+TEST_F(GameGuard, one_yes_ends_every_game_process) {
+    auto& game = startGame();
+    auto& underWine = startChild("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
+    answers = {DialogAnswer::yes};
+    guardedCapturing();
+    EXPECT_EQ(boxes, std::vector<std::string>{warningBox});
+    EXPECT_TRUE(game.endedFromOutside());
+    EXPECT_EQ(underWine.reap(), SIGKILL);
+    EXPECT_EQ(readText(target), "new content");
 }
 #endif
 
