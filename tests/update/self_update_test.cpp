@@ -259,16 +259,17 @@ TEST_F(SelfUpdateTest, old_copies_are_removed_and_named_on_standard_output) {
         EXPECT_TRUE(fs::exists(install + kept)) << kept;
 }
 
-// Links as a Linux player makes them; Windows needs privileges for links that Wine does not give.
-#ifndef _WIN32
 TEST_F(SelfUpdateTest, temporaries_of_an_ended_launcher_are_removed_through_the_tree_but_not_beyond_it) {
     const std::string outside = scratch.path() + "/elsewhere/";
     fs::create_directories(outside);
     writeText(outside + "theirs.part", "not ours");
     fs::create_directories(install + "Downloads");
     fs::create_directories(install + "data/deep/er");
-    fs::create_directory_symlink(outside, install + "data/linked");
-    fs::create_symlink(outside + "theirs.part", install + "data/link.part");
+    // Links; the MinGW build's standard library makes none (ENOSYS): there the rest is checked.
+    std::error_code noLinks;
+    fs::create_directory_symlink(outside, install + "data/linked", noLinks);
+    if (!noLinks) fs::create_symlink(outside + "theirs.part", install + "data/link.part", noLinks);
+    ASSERT_TRUE(!noLinks || noLinks == std::errc::function_not_supported) << noLinks.message();
     fs::create_directories(install + "data/folder.part");
     const struct {
         std::string name;
@@ -280,9 +281,9 @@ TEST_F(SelfUpdateTest, temporaries_of_an_ended_launcher_are_removed_through_the_
         {"Downloads/1004.zip.part.resume", false}, // a record without its part
         {"data/deep/er/map.dat.2.part", false},
         {"data/.extracting-Ab12Cd", false},
-        {"OstrevanLauncher.new", false},
-        {"OstrevanLauncher.new.part", false},
-        {"OstrevanLauncher", true},
+        {"OstrevanLauncher" + programSuffix + ".new", false},
+        {"OstrevanLauncher" + programSuffix + ".new.part", false},
+        {"OstrevanLauncher" + programSuffix, true},
         {"data/map.part.dat", true},
         {"data/notes.parts", true},
         {"data/extracting-not-hidden", true},
@@ -293,10 +294,9 @@ TEST_F(SelfUpdateTest, temporaries_of_an_ended_launcher_are_removed_through_the_
     ::testing::internal::GetCapturedStdout();
     for (const auto& file : files) EXPECT_EQ(fs::exists(install + file.name), file.kept) << file.name;
     EXPECT_TRUE(fs::is_directory(install + "data/folder.part"));
-    EXPECT_TRUE(fs::is_symlink(install + "data/link.part"));
+    EXPECT_TRUE(noLinks || fs::is_symlink(install + "data/link.part"));
     EXPECT_EQ(readText(outside + "theirs.part"), "not ours");
 }
-#endif
 
 TEST_F(SelfUpdateTest, clean_up_queued_at_start_up_ends_before_the_self_update_begins) {
     // The old copy a self-update of this run moves aside must survive the clean-up of the last
