@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -105,8 +106,10 @@ std::string askBroker(const std::string& request) {
         WSADATA data;
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();
-    const char* port = std::getenv("LAUNCHER_TEST_BROKER");
-    if (!started || port == nullptr) {
+    // "PORT:TOKEN", from the broker that started this program.
+    const char* broker = std::getenv("LAUNCHER_TEST_BROKER");
+    const char* token = broker == nullptr ? nullptr : std::strchr(broker, ':');
+    if (!started || token == nullptr) {
         std::fprintf(stderr, "no test broker: run this program through tests/support/wine_test_broker.py\n");
         return {};
     }
@@ -115,10 +118,10 @@ std::string askBroker(const std::string& request) {
     const std::unique_ptr<SOCKET, SocketCloser> connection(new SOCKET(raw));
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<u_short>(std::atoi(port)));
+    address.sin_port = htons(static_cast<u_short>(std::atoi(broker)));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(raw, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return {};
-    const std::string line = request + "\n";
+    const std::string line = "{\"token\": " + jsonText(token + 1) + ", " + request.substr(1) + "\n";
     for (std::size_t sent = 0; sent < line.size();) {
         const int count = send(raw, line.data() + sent, static_cast<int>(line.size() - sent), 0);
         if (count <= 0) return {};

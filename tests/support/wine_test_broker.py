@@ -3,8 +3,9 @@
 
     wine_test_broker.py WINE PROGRAM.exe [ARGUMENTS...]
 
-Listens on 127.0.0.1 for the length of the program's run and passes the port in
-LAUNCHER_TEST_BROKER. Each connection carries one request, one JSON line each way:
+Listens on 127.0.0.1 for the length of the program's run and passes "PORT:TOKEN" in
+LAUNCHER_TEST_BROKER; a request without the token (another user's program on this machine) is
+refused. Each connection carries one request, one JSON line each way, with "token": TOKEN:
   {"serve": [ARGUMENTS]}         starts http_test_server.py with them: {"id": ID, "port": PORT}
   {"stop": ID}                   ends that server: {}
   {"run": [ARGV], "cwd": FOLDER}  runs a program (python3, zip, ...; a ".exe" under Wine):
@@ -16,6 +17,7 @@ to. Exits with the program's status, after ending every server it started.
 import json
 import os
 import re
+import secrets
 import signal
 import socketserver
 import subprocess
@@ -26,6 +28,7 @@ here = os.path.dirname(os.path.abspath(__file__))
 windows_path = re.compile(r"^([A-Za-z]):[\\/]")
 servers = {}
 servers_lock = threading.Lock()
+token = secrets.token_hex(16)
 
 
 def unix_path(argument):
@@ -77,6 +80,8 @@ def run(argv, folder):
 class Handler(socketserver.StreamRequestHandler):
     def handle(self):
         request = json.loads(self.rfile.readline())
+        if request.get("token") != token:
+            return
         if "serve" in request:
             answer = serve(request["serve"])
         elif "stop" in request:
@@ -97,7 +102,7 @@ def main():
         return 2
     broker = Broker(("127.0.0.1", 0), Handler)
     threading.Thread(target=broker.serve_forever, daemon=True).start()
-    environment = dict(os.environ, LAUNCHER_TEST_BROKER=str(broker.server_address[1]))
+    environment = dict(os.environ, LAUNCHER_TEST_BROKER=f"{broker.server_address[1]}:{token}")
     program = subprocess.Popen(sys.argv[1:], env=environment)
     # CTest ends a test that runs too long: the program and the servers go with the broker.
     signal.signal(signal.SIGTERM, lambda *_: program.kill())
