@@ -13,9 +13,13 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Unit tests run as Windows programs under Wine, headless, in a prefix of the build folder's own
-# (scripts/build-windows.sh prepares it and starts its wineserver).
+# (scripts/build-windows.sh prepares it and starts its wineserver). Each runs beside a test broker
+# that starts the Linux side's test tools for it (the HTTP test server, Python, Info-ZIP).
 find_program(LAUNCHER_WINE wine)
-if(LAUNCHER_WINE)
+# Debian's own Python first, the one scripts/setup.sh installs (a version manager's shim costs time each test).
+find_program(LAUNCHER_PYTHON3 python3 HINTS /usr/bin)
+if(LAUNCHER_WINE AND LAUNCHER_PYTHON3)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_COMMAND} -E env --unset=DISPLAY
-    WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ${LAUNCHER_WINE})
+    WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+    ${LAUNCHER_PYTHON3} ${CMAKE_CURRENT_LIST_DIR}/../tests/support/wine_test_broker.py ${LAUNCHER_WINE})
 endif()

@@ -46,6 +46,7 @@ constexpr const char* notAProgramText = "The published launcher is not a complet
 constexpr const char* notInPlaceText = "The new launcher could not be put in place: ";
 constexpr std::size_t answerLengthOffset = 4;
 
+// Windows' own paths (the install folder from the module's name) end in a backslash.
 std::string withSeparator(std::string folder) {
     if (!folder.empty() && std::string_view(separators).find(folder.back()) == std::string_view::npos)
         folder += '/';

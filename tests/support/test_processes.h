@@ -1,12 +1,9 @@
-// Test helpers around real processes and folders: a temporary folder, a child process that the
-// test owns and reaps, and a file the system refuses to delete.
+// Test helpers around real processes and folders: a temporary folder and a child process that the
+// test owns and reaps.
 #pragma once
 
-#include <fcntl.h>
-#include <linux/fs.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,35 +60,5 @@ inline std::string standInProgram(const std::string& folder, const std::string& 
     std::filesystem::permissions(path, std::filesystem::perms::owner_all);
     return path;
 }
-
-// Makes a file that unlink refuses with EPERM (the retried kind) through the immutable flag, which
-// even root cannot bypass. Clears the flag again at the end. `active()` is false where the file
-// system or the process's rights do not allow the flag.
-class ImmutableFile {
-  public:
-    explicit ImmutableFile(const std::string& path) : path_(path) { active_ = setFlag(true); }
-    ~ImmutableFile() {
-        if (active_) setFlag(false);
-    }
-    ImmutableFile(const ImmutableFile&) = delete;
-    ImmutableFile& operator=(const ImmutableFile&) = delete;
-    bool active() const { return active_; }
-
-  private:
-    bool setFlag(bool on) {
-        const int fd = open(path_.c_str(), O_RDONLY | O_NONBLOCK);
-        if (fd < 0) return false;
-        int flags = 0;
-        bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        if (done) {
-            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-            done = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        close(fd);
-        return done;
-    }
-    std::string path_;
-    bool active_ = false;
-};
 
 } // namespace dltest

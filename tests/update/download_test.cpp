@@ -2,13 +2,15 @@
 #include "update/download.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <chrono>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -21,9 +23,9 @@
 namespace {
 
 using dltest::HttpTestServer;
-using dltest::ImmutableFile;
 using dltest::readText;
 using dltest::TestFolder;
+using dltest::UndeletableFile;
 using dltest::writeText;
 
 std::int32_t percentAfter(std::uint64_t progress, std::uint64_t total, std::int32_t before = -7) {
@@ -57,9 +59,18 @@ TEST(DownloaderProgress, more_than_announced_stays_at_100) {
     EXPECT_EQ(percentAfter(std::uint64_t{1} << 62, 1), 100);
 }
 
+#ifndef _WIN32
 TEST(InstallFolder, is_the_folder_of_the_running_executable_with_its_separator) {
     const auto executable = std::filesystem::read_symlink("/proc/self/exe");
     EXPECT_EQ(installFolder(), executable.parent_path().string() + "/");
+}
+#endif
+
+// chmod 0444 here, the read-only attribute on Windows.
+void makeReadOnly(const std::string& path) {
+    namespace fs = std::filesystem;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    ASSERT_EQ(fs::status(path).permissions() & fs::perms::owner_write, fs::perms::none);
 }
 
 TEST(CreateParentFolder, creates_one_missing_level_only) {
@@ -102,7 +113,7 @@ TEST_F(PrepareFile, plain_file_is_deleted) {
 
 TEST_F(PrepareFile, read_only_file_is_deleted) {
     writeText(target, "old");
-    ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+    makeReadOnly(target);
     EXPECT_TRUE(prepareCapturing(target));
     EXPECT_FALSE(std::filesystem::exists(target));
     EXPECT_EQ(diagnostics, "");
@@ -118,7 +129,7 @@ TEST_F(PrepareFile, hidden_file_is_deleted) {
 
 TEST_F(PrepareFile, undeletable_file_is_tried_three_times_then_reported) {
     writeText(target, "old");
-    ImmutableFile locked(target);
+    UndeletableFile locked(target);
     if (!locked.active())
         GTEST_SKIP() << "the immutable flag is not available (needs CAP_LINUX_IMMUTABLE, ext4)";
     EXPECT_FALSE(prepareCapturing(target));
@@ -126,20 +137,24 @@ TEST_F(PrepareFile, undeletable_file_is_tried_three_times_then_reported) {
     EXPECT_EQ(readText(target), "old");
 }
 
+// Windows clears the attribute of a file that another program holds open.
+#ifndef _WIN32
 TEST_F(PrepareFile, read_only_attribute_that_cannot_be_cleared_is_reported) {
     writeText(target, "old");
-    ASSERT_EQ(chmod(target.c_str(), 0444), 0);
-    ImmutableFile locked(target);
+    makeReadOnly(target);
+    UndeletableFile locked(target);
     if (!locked.active())
         GTEST_SKIP() << "the immutable flag is not available (needs CAP_LINUX_IMMUTABLE, ext4)";
     EXPECT_FALSE(prepareCapturing(target));
     EXPECT_EQ(diagnostics, "Failed to remove attributes for: " + target + "\n");
 }
+#endif
 
 TEST_F(PrepareFile, other_delete_error_is_reported_with_its_code) {
     std::filesystem::create_directories(target + "/inside");
     EXPECT_FALSE(prepareCapturing(target));
-    EXPECT_EQ(diagnostics, "Failed to delete file: " + target + " Error: " + std::to_string(EISDIR) + "\n");
+    EXPECT_EQ(diagnostics, "Failed to delete file: " + target +
+                               " Error: " + std::to_string(dltest::folderNotFileCode()) + "\n");
 }
 
 class DownloadFile : public ::testing::Test {
@@ -188,6 +203,7 @@ class DownloadFile : public ::testing::Test {
             ++count;
         return count;
     }
+#ifndef _WIN32
     // Runs downloadFile of `relative` (a stalling answer) in a child process that ends once a
     // quarter MiB has arrived: killed, or through endProcess. The child's wait status.
     int endMidDownload(const std::string& relative, bool killed) {
@@ -215,6 +231,7 @@ class DownloadFile : public ::testing::Test {
         }
         return status;
     }
+#endif
     // Nothing under the target's name and no temporary left beside it.
     void expectNothingLeft() {
         EXPECT_FALSE(std::filesystem::exists(target));
@@ -255,7 +272,7 @@ std::string sha256Of(const std::string& text) {
 
 TEST_F(DownloadFile, replaces_an_old_read_only_file_and_reaches_100_percent) {
     writeText(target, "old");
-    ASSERT_EQ(chmod(target.c_str(), 0444), 0);
+    makeReadOnly(target);
     download("patch.zip");
     EXPECT_EQ(diagnostics, "");
     EXPECT_EQ(readText(target), content);
@@ -295,6 +312,8 @@ TEST_F(DownloadFile, passing_failures_are_tried_again_after_growing_pauses) {
         {"403", {}, false},
     };
     for (const auto& c : cases) {
+        // Wine's WinHTTP ends a body without a length quietly at a reset, where Windows fails.
+        if (dltest::underWine() && std::string(c.fault) == "reset*1") continue;
         writeText(target, "old");
         pauses.clear();
         const bool fetched = download(std::string("patch.zip?fault=") + c.fault);
@@ -343,7 +362,7 @@ TEST_F(DownloadFile, missing_folder_fails_as_unwritable) {
 // takes the old one's place.
 TEST_F(DownloadFile, failed_preparation_keeps_the_old_file) {
     writeText(target, "old");
-    ImmutableFile locked(target);
+    UndeletableFile locked(target);
     if (!locked.active())
         GTEST_SKIP() << "the immutable flag is not available (needs CAP_LINUX_IMMUTABLE, ext4)";
     download("patch.zip");
@@ -455,6 +474,8 @@ TEST_F(ResumedDownload, part_kept_after_the_last_try_is_resumed_by_the_next_down
 }
 
 // A launcher process that ends (or is killed) mid-download; the next start resumes its part.
+// (fork and SIGKILL: POSIX only; the resume itself is the test above.)
+#ifndef _WIN32
 TEST_F(ResumedDownload, launcher_ended_mid_download_resumes_at_its_next_start) {
     for (const bool killed : {true, false}) {
         std::filesystem::remove(target);
@@ -479,5 +500,6 @@ TEST_F(DownloadFile, launcher_ended_mid_download_leaves_no_part_the_server_canno
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     expectNothingLeft();
 }
+#endif
 
 } // namespace

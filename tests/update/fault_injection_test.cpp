@@ -41,24 +41,32 @@ std::string noise(std::size_t size) {
 std::vector<std::string> temporariesUnder(const std::string& folder) {
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        const std::string name = entry.path().filename();
-        if (name.ends_with(".part") || name.starts_with(".extracting-")) found.push_back(entry.path());
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with(".part") || name.starts_with(".extracting-"))
+            found.push_back(entry.path().generic_string());
     }
     return found;
 }
 
+// Mounts are made on the Linux side, also for a Windows test program under Wine, whose folders
+// are Linux folders there.
 bool isRoot() {
-    return ::geteuid() == 0;
+    std::string user;
+    return dltest::runTool({"id", "-u"}, "", &user) == 0 && user == "0\n";
 }
 
 // A mount that lives as long as the object; lazily detached so a busy file never blocks teardown.
 class Mount {
   public:
-    Mount(const std::string& point, const std::string& command) : point_(point) {
-        mounted_ = isRoot() && runShell(command + " 2>/dev/null") == 0;
+    Mount(const std::string& point, const std::vector<std::vector<std::string>>& commands) : point_(point) {
+        mounted_ = isRoot();
+        for (std::size_t i = 0; mounted_ && i < commands.size(); ++i) {
+            mounted_ = dltest::runTool(commands[i]) == 0;
+            attached_ = attached_ || mounted_;
+        }
     }
     ~Mount() {
-        if (mounted_) runShell("umount -l " + updtest::quoted(point_));
+        if (attached_) dltest::runTool({"umount", "-l", point_});
     }
     Mount(const Mount&) = delete;
     Mount& operator=(const Mount&) = delete;
@@ -67,18 +75,20 @@ class Mount {
   private:
     std::string point_;
     bool mounted_ = false;
+    bool attached_ = false; // the first command's mount, to undo even when a later one failed
 };
 
 std::unique_ptr<Mount> smallDisk(const std::string& folder, const std::string& size) {
     fs::create_directories(folder);
     return std::make_unique<Mount>(folder,
-                                   "mount -t tmpfs -o size=" + size + " tmpfs " + updtest::quoted(folder));
+                                   std::vector<std::vector<std::string>>{
+                                       {"mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", folder}});
 }
 
 std::unique_ptr<Mount> readOnly(const std::string& folder) {
-    return std::make_unique<Mount>(folder, "mount --bind " + updtest::quoted(folder) + " " +
-                                               updtest::quoted(folder) + " && mount -o remount,bind,ro " +
-                                               updtest::quoted(folder) + " " + updtest::quoted(folder));
+    return std::make_unique<Mount>(
+        folder, std::vector<std::vector<std::string>>{{"mount", "--bind", folder, folder},
+                                                      {"mount", "-o", "remount,bind,ro", folder, folder}});
 }
 
 class FaultInjectionTest : public UpdateTest {
@@ -120,7 +130,7 @@ class FaultInjectionTest : public UpdateTest {
     std::string everythingOutsideInstall() const {
         std::string listing;
         for (const auto& entry : fs::recursive_directory_iterator(scratch.path())) {
-            const std::string path = entry.path();
+            const std::string path = entry.path().generic_string();
             if (path.starts_with(install) || path.starts_with(served)) continue;
             listing += path + "\n";
         }

@@ -8,16 +8,17 @@
 #include <set>
 
 #include "../support/http_test_server.h"
+#ifndef _WIN32
+#include "../support/test_processes.h"
+#endif
 #include "platform/dialogs.h"
 #include "platform/process.h"
 #include "update/download.h"
 
 namespace {
 
-using dltest::ChildProcess;
 using dltest::HttpTestServer;
 using dltest::readText;
-using dltest::standInProgram;
 using dltest::TestFolder;
 using dltest::writeText;
 using platform::DialogAnswer;
@@ -78,11 +79,20 @@ class GameGuard : public ::testing::Test {
                                    },
                                    platform::liveProcessTable().terminate});
     }
-    int startGame(const std::string& program, const std::vector<std::string>& argv) {
-        children.push_back(std::make_unique<ChildProcess>(program, argv));
-        watched.insert(children.back()->pid());
-        return children.back()->pid();
+    // A stand-in game process under `name`, watched.
+    dltest::StandInGame& startGame(const std::string& name = "Halcyra.exe") {
+        games.push_back(std::make_unique<dltest::StandInGame>(folder.path(), name));
+        watched.insert(games.back()->pid());
+        return *games.back();
     }
+#ifndef _WIN32
+    // A child of any program under an argv[0] of the test's choosing, as Wine names its processes.
+    dltest::ChildProcess& startChild(const std::string& program, const std::vector<std::string>& argv) {
+        children.push_back(std::make_unique<dltest::ChildProcess>(program, argv));
+        watched.insert(children.back()->pid());
+        return *children.back();
+    }
+#endif
     bool alive(int pid) {
         for (const auto& entry : platform::liveProcessTable().list())
             if (entry.pid == pid) return true;
@@ -104,32 +114,11 @@ class GameGuard : public ::testing::Test {
     std::vector<std::string> boxes;
     std::deque<DialogAnswer> answers;
     std::set<int> watched;
-    std::vector<std::unique_ptr<ChildProcess>> children;
+    std::vector<std::unique_ptr<dltest::StandInGame>> games;
+#ifndef _WIN32
+    std::vector<std::unique_ptr<dltest::ChildProcess>> children;
+#endif
 };
-
-TEST_F(GameGuard, without_a_game_downloads_at_once_without_a_box) {
-    ChildProcess other("/bin/sleep", {"sleep", "600"});
-    watched.insert(other.pid());
-    guardedCapturing();
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_EQ(diagnostics, "");
-    EXPECT_EQ(readText(target), "new content");
-    EXPECT_TRUE(alive(other.pid()));
-}
-
-TEST_F(GameGuard, recognises_the_game_by_name_in_any_letter_case_from_any_folder) {
-    const std::string upper = standInProgram(folder.path(), "HALCYRA.EXE");
-    const int pid = startGame(upper, {upper, "600"});
-    EXPECT_TRUE(isGameRunning());
-    kill(pid, SIGKILL);
-    children.back()->reap();
-    EXPECT_FALSE(isGameRunning());
-}
-
-TEST_F(GameGuard, recognises_a_game_under_wine_by_its_windows_argv0) {
-    startGame("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
-    EXPECT_TRUE(isGameRunning());
-}
 
 TEST_F(GameGuard, compares_whole_names_only) {
     platform::setProcessTable({[] {
@@ -141,81 +130,6 @@ TEST_F(GameGuard, compares_whole_names_only) {
                                [](int) { return true; }});
     EXPECT_FALSE(isGameRunning());
     EXPECT_FALSE(closeGame());
-}
-
-TEST_F(GameGuard, yes_ends_the_game_then_downloads) {
-    const std::string program = standInProgram(folder.path(), "Halcyra.exe");
-    startGame(program, {program, "600"});
-    answers = {DialogAnswer::yes};
-    guardedCapturing();
-    EXPECT_EQ(boxes, std::vector<std::string>{warningBox});
-    EXPECT_EQ(children.back()->reap(), SIGKILL);
-    EXPECT_EQ(diagnostics, "");
-    EXPECT_EQ(readText(target), "new content");
-}
-
-TEST_F(GameGuard, one_yes_ends_every_game_process) {
-    const std::string program = standInProgram(folder.path(), "Halcyra.exe");
-    startGame(program, {program, "600"});
-    startGame("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
-    answers = {DialogAnswer::yes};
-    guardedCapturing();
-    EXPECT_EQ(boxes, std::vector<std::string>{warningBox});
-    EXPECT_EQ(children[0]->reap(), SIGKILL);
-    EXPECT_EQ(children[1]->reap(), SIGKILL);
-    EXPECT_EQ(readText(target), "new content");
-}
-
-TEST_F(GameGuard, no_leaves_the_game_running_and_downloads_nothing) {
-    const std::string program = standInProgram(folder.path(), "Halcyra.exe");
-    const int pid = startGame(program, {program, "600"});
-    writeText(target, "old content");
-    answers = {DialogAnswer::no};
-    guardedCapturing();
-    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox}));
-    EXPECT_EQ(diagnostics, refusedDiagnostic);
-    EXPECT_TRUE(alive(pid));
-    EXPECT_EQ(readText(target), "old content");
-    EXPECT_EQ(server->requestLog(), "");
-}
-
-TEST_F(GameGuard, a_box_that_cannot_be_shown_counts_as_no) {
-    startGame("/bin/sleep", {"Halcyra.exe", "600"});
-    answers = {DialogAnswer::failed};
-    guardedCapturing();
-    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox}));
-    EXPECT_EQ(diagnostics, refusedDiagnostic);
-}
-
-TEST_F(GameGuard, each_refused_file_asks_again) {
-    startGame("/bin/sleep", {"Halcyra.exe", "600"});
-    answers = {DialogAnswer::no, DialogAnswer::no, DialogAnswer::no};
-    ::testing::internal::CaptureStderr();
-    for (const char* name : {"a.dat", "b.dat", "c.dat"})
-        guardedDownload(server->url(""), name, folder.file(name), sink);
-    diagnostics = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox, warningBox, cancelledBox, warningBox,
-                                               cancelledBox}));
-    EXPECT_EQ(diagnostics, refusedDiagnostic + refusedDiagnostic + refusedDiagnostic);
-    EXPECT_EQ(server->requestLog(), "");
-}
-
-TEST_F(GameGuard, game_that_cannot_be_ended_gets_the_error_box) {
-    const int pid = startGame("/bin/sleep", {"Halcyra.exe", "600"});
-    auto live = platform::liveProcessTable();
-    platform::setProcessTable({[this, live] {
-                                   std::vector<ProcessEntry> own;
-                                   for (auto& entry : live.list())
-                                       if (watched.count(entry.pid) != 0) own.push_back(entry);
-                                   return own;
-                               },
-                               [](int) { return false; }});
-    answers = {DialogAnswer::yes};
-    guardedCapturing();
-    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, errorBox}));
-    EXPECT_EQ(diagnostics, refusedDiagnostic);
-    EXPECT_TRUE(alive(pid));
-    EXPECT_EQ(server->requestLog(), "");
 }
 
 TEST_F(GameGuard, game_still_listed_after_the_pause_gets_the_error_box) {
@@ -234,5 +148,101 @@ TEST_F(GameGuard, game_still_listed_after_the_pause_gets_the_error_box) {
     EXPECT_EQ(diagnostics, refusedDiagnostic);
     EXPECT_FALSE(std::filesystem::exists(target));
 }
+
+TEST_F(GameGuard, without_a_game_downloads_at_once_without_a_box) {
+    const int other = startGame("other.exe").pid();
+    guardedCapturing();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(diagnostics, "");
+    EXPECT_EQ(readText(target), "new content");
+    EXPECT_TRUE(alive(other));
+}
+
+TEST_F(GameGuard, recognises_the_game_by_name_in_any_letter_case_from_any_folder) {
+    auto& game = startGame("HALCYRA.EXE");
+    EXPECT_TRUE(isGameRunning());
+    game.end();
+    EXPECT_FALSE(isGameRunning());
+}
+
+TEST_F(GameGuard, yes_ends_the_game_then_downloads) {
+    auto& game = startGame();
+    answers = {DialogAnswer::yes};
+    guardedCapturing();
+    EXPECT_EQ(boxes, std::vector<std::string>{warningBox});
+    EXPECT_TRUE(game.endedFromOutside());
+    EXPECT_EQ(diagnostics, "");
+    EXPECT_EQ(readText(target), "new content");
+}
+
+TEST_F(GameGuard, no_leaves_the_game_running_and_downloads_nothing) {
+    const int pid = startGame().pid();
+    writeText(target, "old content");
+    answers = {DialogAnswer::no};
+    guardedCapturing();
+    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox}));
+    EXPECT_EQ(diagnostics, refusedDiagnostic);
+    EXPECT_TRUE(alive(pid));
+    EXPECT_EQ(readText(target), "old content");
+    EXPECT_EQ(server->requestLog(), "");
+}
+
+TEST_F(GameGuard, a_box_that_cannot_be_shown_counts_as_no) {
+    startGame();
+    answers = {DialogAnswer::failed};
+    guardedCapturing();
+    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox}));
+    EXPECT_EQ(diagnostics, refusedDiagnostic);
+}
+
+TEST_F(GameGuard, each_refused_file_asks_again) {
+    startGame();
+    answers = {DialogAnswer::no, DialogAnswer::no, DialogAnswer::no};
+    ::testing::internal::CaptureStderr();
+    for (const char* name : {"a.dat", "b.dat", "c.dat"})
+        guardedDownload(server->url(""), name, folder.file(name), sink);
+    diagnostics = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, cancelledBox, warningBox, cancelledBox, warningBox,
+                                               cancelledBox}));
+    EXPECT_EQ(diagnostics, refusedDiagnostic + refusedDiagnostic + refusedDiagnostic);
+    EXPECT_EQ(server->requestLog(), "");
+}
+
+TEST_F(GameGuard, game_that_cannot_be_ended_gets_the_error_box) {
+    const int pid = startGame().pid();
+    auto live = platform::liveProcessTable();
+    platform::setProcessTable({[this, live] {
+                                   std::vector<ProcessEntry> own;
+                                   for (auto& entry : live.list())
+                                       if (watched.count(entry.pid) != 0) own.push_back(entry);
+                                   return own;
+                               },
+                               [](int) { return false; }});
+    answers = {DialogAnswer::yes};
+    guardedCapturing();
+    EXPECT_EQ(boxes, (std::vector<std::string>{warningBox, errorBox}));
+    EXPECT_EQ(diagnostics, refusedDiagnostic);
+    EXPECT_TRUE(alive(pid));
+    EXPECT_EQ(server->requestLog(), "");
+}
+
+// A Linux program that Wine runs carries the Windows name in its argv[0] only.
+#ifndef _WIN32
+TEST_F(GameGuard, recognises_a_game_under_wine_by_its_windows_argv0) {
+    startChild("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
+    EXPECT_TRUE(isGameRunning());
+}
+
+TEST_F(GameGuard, one_yes_ends_every_game_process) {
+    auto& game = startGame();
+    auto& underWine = startChild("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
+    answers = {DialogAnswer::yes};
+    guardedCapturing();
+    EXPECT_EQ(boxes, std::vector<std::string>{warningBox});
+    EXPECT_TRUE(game.endedFromOutside());
+    EXPECT_EQ(underWine.reap(), SIGKILL);
+    EXPECT_EQ(readText(target), "new content");
+}
+#endif
 
 } // namespace

@@ -43,7 +43,7 @@ class PatchUpdateTest : public UpdateTest {
     std::vector<std::string> downloadsLeft() const {
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(install + "Downloads"))
-            names.push_back(entry.path().filename());
+            names.push_back(entry.path().filename().string());
         return names;
     }
 

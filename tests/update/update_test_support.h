@@ -14,7 +14,8 @@
 
 #include "../support/http_test_server.h"
 #include "../support/server_messages.h"
-#include "../support/test_processes.h"
+#include "../support/test_folder.h"
+#include "../support/test_tools.h"
 #include "core/launcher_state.h"
 #include "platform/process.h"
 #include "update/download.h"
@@ -29,16 +30,6 @@ using dltest::patchList;
 using dltest::readText;
 using dltest::writeText;
 
-inline std::string quoted(const std::string& text) {
-    std::string result = "'";
-    for (char c : text) result += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return result + "'";
-}
-
-inline int runShell(const std::string& command) {
-    return std::system(command.c_str());
-}
-
 // Runs `body` (Python, lines without indentation) with `z` an open zipfile.ZipFile writing
 // `archive` with `compression` (ZIP_STORED or ZIP_DEFLATED). `os`, `sys`, `time` and `zipfile`
 // are imported.
@@ -50,7 +41,7 @@ inline bool makePythonArchive(const std::string& archive, const std::string& bod
     for (std::string line; std::getline(lines, line);) script += "    " + line + "\n";
     const std::string scriptPath = archive + ".py";
     writeText(scriptPath, script);
-    const bool made = runShell("python3 " + quoted(scriptPath) + " " + quoted(archive)) == 0;
+    const bool made = dltest::runTool({"python3", scriptPath, archive}) == 0;
     fs::remove(scriptPath);
     return made;
 }
@@ -58,7 +49,10 @@ inline bool makePythonArchive(const std::string& archive, const std::string& bod
 // Archives everything under `source` with Info-ZIP; `options` such as "-0" for stored entries.
 inline bool makeInfoZipArchive(const std::string& archive, const std::string& source,
                                const std::string& options = "") {
-    return runShell("cd " + quoted(source) + " && zip -q -r " + options + " " + quoted(archive) + " .") == 0;
+    std::vector<std::string> argv = {"zip", "-q", "-r"};
+    if (!options.empty()) argv.push_back(options);
+    argv.insert(argv.end(), {archive, "."});
+    return dltest::runTool(argv, source) == 0;
 }
 
 inline std::string statusText() {
@@ -76,14 +70,13 @@ inline std::int32_t updatePhase() {
 
 inline std::string md5Of(const std::string& text) {
     // Through md5sum, so the expected digests never come from the code under test.
-    const std::string path = fs::temp_directory_path() / ("updtest-md5-" + std::to_string(::getpid()));
+    const std::string path =
+        (fs::temp_directory_path() / ("updtest-md5-" + std::to_string(dltest::processId()))).string();
     writeText(path, text);
-    const std::string out = path + ".out";
-    runShell("md5sum " + quoted(path) + " > " + quoted(out));
-    std::string digest = readText(out).substr(0, 32);
+    std::string digest;
+    dltest::runTool({"md5sum", path}, "", &digest);
     fs::remove(path);
-    fs::remove(out);
-    return digest;
+    return digest.substr(0, 32);
 }
 
 // Paths of the requests the server saw, in order.

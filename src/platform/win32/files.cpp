@@ -85,7 +85,10 @@ DeleteOutcome sortedFailure(DWORD code) {
 
 DeleteOutcome deleteFile(const std::string& path) {
     if (DeleteFileW(widen(path).c_str())) return {DeleteResult::deleted, 0};
-    return sortedFailure(GetLastError());
+    const DWORD error = GetLastError();
+    // A folder answers with the retried error 5, though no wait makes it a file.
+    if (error == ERROR_ACCESS_DENIED && isFolder(path)) return {DeleteResult::failed, ERROR_DIRECTORY};
+    return sortedFailure(error);
 }
 
 DeleteOutcome deleteFileRetrying(const std::string& path, int attempts, int pauseMs) {

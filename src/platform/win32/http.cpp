@@ -14,6 +14,7 @@
 // [X] every wait (name lookup, connect, send, each receive) is bounded by the stall time, so a
 //     transfer that moves no byte for that long fails
 // [X] a body shorter than its Content-Length is a failure (a passing one)
+// [X] transport failures reported with the Linux build's codes (curl's), passing as there
 // [X] resuming with Range and If-Range; a 206 must continue exactly where the kept part ends
 // [X] size limits, the started and body observers, Retry-After in seconds, passing failures
 // [X] progress reports carry bytes of the file so far (kept part included) and the expected total
@@ -51,17 +52,57 @@ struct InternetCloser {
 };
 using InternetHandle = std::unique_ptr<void, InternetCloser>;
 
-int transportFailure(DWORD error) {
-    return -(1000 + static_cast<int>(error));
+// Transport failures are reported as the Linux build reports them, -(1000 + CURLcode), so that a
+// diagnostic means the same on both systems and the same failures count as passing. An error
+// without a counterpart keeps its own number (WinHTTP's are 12000 and up, above every CURLcode).
+// Wine reports some failures with the Winsock error underneath (a time-out as WSAETIMEDOUT).
+int curlEquivalent(DWORD error) {
+    switch (error) {
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+        return 1; // CURLE_UNSUPPORTED_PROTOCOL
+    case ERROR_WINHTTP_INVALID_URL:
+        return 3; // CURLE_URL_MALFORMAT
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+        return 6; // CURLE_COULDNT_RESOLVE_HOST
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case WSAECONNREFUSED:
+        return 7; // CURLE_COULDNT_CONNECT
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+        return 8; // CURLE_WEIRD_SERVER_REPLY
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:
+        return 28; // CURLE_OPERATION_TIMEDOUT
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+        return 47; // CURLE_TOO_MANY_REDIRECTS
+    case ERROR_WINHTTP_CONNECTION_ERROR:
+    case ERROR_WINHTTP_RESEND_REQUEST:
+    case WSAECONNRESET:
+    case WSAECONNABORTED:
+        return 56; // CURLE_RECV_ERROR
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+        return 60; // CURLE_PEER_FAILED_VERIFICATION
+    default:
+        return static_cast<int>(error);
+    }
 }
 
+constexpr int partialFile = 18; // CURLE_PARTIAL_FILE: the body ended before its announced length
+
+int transportFailure(DWORD error) {
+    return -(1000 + curlEquivalent(error));
+}
+
+// The same passing failures as the Linux build's: no connection, a time-out, a cut transfer.
 bool isPassingError(DWORD error) {
-    switch (error) {
-    case ERROR_WINHTTP_CANNOT_CONNECT:
-    case ERROR_WINHTTP_CONNECTION_ERROR:
-    case ERROR_WINHTTP_TIMEOUT:
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
-    case ERROR_WINHTTP_RESEND_REQUEST:
+    switch (curlEquivalent(error)) {
+    case 7:
+    case 8:
+    case partialFile:
+    case 28:
+    case 56:
         return true;
     default:
         return false;
@@ -207,7 +248,11 @@ bool readBody(Transfer& transfer, HINTERNET request) {
         DWORD got = 0;
         if (!WinHttpReadData(request, buffer.data(), receiveBufferBytes, &got)) {
             const DWORD error = GetLastError();
-            transfer.fail(transportFailure(error), isPassingError(error));
+            // A connection lost before the announced end: the body came short, as curl says.
+            if (transfer.result.answer.total > 0 && curlEquivalent(error) == 56)
+                transfer.fail(-(1000 + partialFile), true);
+            else
+                transfer.fail(transportFailure(error), isPassingError(error));
             return false;
         }
         if (got == 0) return true;
@@ -266,6 +311,9 @@ void run(Transfer& transfer) {
         connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
         parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return lastFailure();
+    // The wait for the answer's headers has a limit of its own (90 s unless set): the stall's too.
+    DWORD responseMs = static_cast<DWORD>(stallMs);
+    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs, sizeof responseMs);
     std::wstring headers = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
     if (transfer.resuming)
         headers += L"Range: bytes=" + std::to_wstring(asked.resumeFrom) + L"-\r\nIf-Range: " +
@@ -296,7 +344,7 @@ void run(Transfer& transfer) {
     }
     const std::uint64_t size = transfer.result.answer.kept + transfer.received;
     if (transfer.result.answer.total > 0 && size != transfer.result.answer.total)
-        transfer.fail(transportFailure(ERROR_WINHTTP_CONNECTION_ERROR), true);
+        transfer.fail(-(1000 + partialFile), true);
 }
 
 } // namespace
