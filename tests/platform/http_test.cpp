@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <vector>
 
 #include "../support/http_test_server.h"
@@ -113,6 +112,8 @@ TEST_F(HttpDownload, failures_are_sorted_into_passing_ones_and_the_rest) {
         {"408", -408, true, -1},           {"404", -404, false, -1}, {"403", -403, false, -1},
     };
     for (const auto& c : cases) {
+        // Wine's WinHTTP takes a reset after a body without a length for its end.
+        if (dltest::underWine() && std::string(c.fault) == "reset") continue;
         platform::DownloadRequest request;
         request.url = server->url(std::string("file.bin?fault=") + c.fault);
         request.path = target;
@@ -141,6 +142,8 @@ TEST_F(HttpDownload, limits_stop_a_download_that_announces_or_grows_too_large) {
         {"nolength", 0, size, 0},
     };
     for (const auto& c : cases) {
+        // Wine's WinHTTP takes a reset after a body without a length for its end.
+        if (dltest::underWine() && std::string(c.fault) == "reset") continue;
         platform::DownloadRequest request;
         request.url = server->url(std::string("file.bin?fault=") + c.fault);
         request.path = target;
@@ -224,15 +227,20 @@ TEST(HttpResume, a_kept_part_is_continued_only_while_the_server_names_the_same_c
     EXPECT_NE(log.find("\"if-range\": \"\\\"another\\\"\""), std::string::npos) << log;
 }
 
+// A self-signed certificate for 127.0.0.1, made by the openssl program.
+bool makeCertificate(const std::string& certificate, const std::string& key) {
+    return dltest::runTool({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out",
+                            certificate}) == 0;
+}
+
 // Certificate checks stay on: a server with a certificate nobody vouches for is refused.
 TEST(HttpsDownload, self_signed_certificate_is_refused) {
     TestFolder folder;
     const std::string certificate = folder.file("cert.pem");
     const std::string key = folder.file("key.pem");
-    const std::string command =
-        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + key + " -out " +
-        certificate + " >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "openssl cannot make a test certificate here";
+    if (dltest::underWine()) GTEST_SKIP() << "Wine's secure channel ends the handshake with error 12157";
+    if (!makeCertificate(certificate, key)) GTEST_SKIP() << "openssl cannot make a test certificate here";
     writeText(folder.file("file.bin"), "secret");
     HttpTestServer server(folder.path(), {}, {certificate, key});
     ASSERT_TRUE(server.started());
@@ -246,10 +254,8 @@ TEST(HttpsDownload, redirect_from_https_to_http_is_refused) {
     TestFolder folder;
     const std::string certificate = folder.file("cert.pem");
     const std::string key = folder.file("key.pem");
-    const std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                                "-addext subjectAltName=IP:127.0.0.1 -keyout " +
-                                key + " -out " + certificate + " >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0) GTEST_SKIP() << "openssl cannot make a test certificate here";
+    if (dltest::underWine()) GTEST_SKIP() << "Wine's secure channel ends the handshake with error 12157";
+    if (!makeCertificate(certificate, key)) GTEST_SKIP() << "openssl cannot make a test certificate here";
     writeText(folder.file("file.bin"), "secret");
     HttpTestServer secure(folder.path(), {}, {certificate, key});
     HttpTestServer plain(folder.path());

@@ -8,7 +8,8 @@
 //
 // [X] DeleteUrlCacheEntryW first (url_cache.cpp); "Cache-Control: no-cache" so that caches on the
 //     way revalidate as well
-// [X] redirects followed (WinHTTP's policy: at most 10, never from https down to http)
+// [X] redirects followed here, not by WinHTTP (whose redirect to an address it cannot parse goes
+//     astray under Wine): http and https only, at most 10, never from https down to http
 // [X] https with the system's certificate checks
 // [X] an HTTP status outside 2xx is a failure, reported as -status; the error page is never written
 // [X] every wait (name lookup, connect, send, each receive) is bounded by the stall time, so a
@@ -45,6 +46,7 @@ using win32::UniqueHandle;
 using win32::widen;
 
 constexpr DWORD receiveBufferBytes = 128 * 1024;
+constexpr int maximumRedirects = 10; // as many as the Linux build follows
 constexpr const wchar_t* userAgent = L"Mozilla/4.0 (compatible)";
 
 struct InternetCloser {
@@ -107,6 +109,32 @@ bool isPassingError(DWORD error) {
     default:
         return false;
     }
+}
+
+bool isRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// Where a Location header points, taken against the address it answered. An address with a scheme
+// of its own stands as it is, so that the scheme is checked before anything is asked of it.
+std::wstring resolved(const std::wstring& base, const std::wstring& location) {
+    const auto colon = location.find(L':');
+    const auto delimiter = location.find_first_of(L"/?#");
+    bool schemed = colon != std::wstring::npos && colon > 0 && colon < delimiter && iswalpha(location[0]);
+    for (std::size_t i = 0; schemed && i < colon; ++i)
+        schemed = iswalnum(location[i]) || location[i] == L'+' || location[i] == L'-' || location[i] == L'.';
+    if (schemed) return location;
+    const auto authority = base.find(L"://") + 3;
+    if (location.starts_with(L"//")) return base.substr(0, authority - 2) + location;
+    const auto pathStart = base.find_first_of(L"/?#", authority);
+    const std::wstring origin = base.substr(0, pathStart);
+    std::wstring path = pathStart == std::wstring::npos ? L"/" : base.substr(pathStart);
+    path = path.substr(0, path.find_first_of(L"?#"));
+    if (path.empty()) path = L"/";
+    if (location.empty() || location.starts_with(L'#')) return origin + path;
+    if (location.starts_with(L'/')) return origin + location;
+    if (location.starts_with(L'?')) return origin + path + location;
+    return origin + path.substr(0, path.rfind(L'/') + 1) + location;
 }
 
 bool isPassingStatus(DWORD status) {
@@ -273,28 +301,31 @@ bool readBody(Transfer& transfer, HINTERNET request) {
     }
 }
 
+// What the final answer brings: a failure for a status outside 2xx, otherwise the body.
+void answer(Transfer& transfer, HINTERNET request, DWORD status) {
+    if (status < 200 || status >= 300) {
+        const long long retryAfter = parseCount(header(request, WINHTTP_QUERY_RETRY_AFTER).value_or(""));
+        transfer.result.retryAfterSeconds =
+            retryAfter >= 0 && retryAfter < 86400 ? static_cast<int>(retryAfter) : -1;
+        transfer.fail(-static_cast<int>(status), isPassingStatus(status));
+        return;
+    }
+    try {
+        if (!beginBody(transfer, request, status) || !readBody(transfer, request)) return;
+    } catch (...) {
+        transfer.fail(downloadAbandoned);
+        return;
+    }
+    const std::uint64_t size = transfer.result.answer.kept + transfer.received;
+    if (transfer.result.answer.total > 0 && size != transfer.result.answer.total)
+        transfer.fail(-(1000 + partialFile), true);
+}
+
 void run(Transfer& transfer) {
     const DownloadRequest& asked = transfer.request;
-    const std::wstring url = widen(asked.url);
+    std::wstring url = widen(asked.url);
     win32::forgetCachedUrl(url);
-
-    URL_COMPONENTS parts{};
-    parts.dwStructSize = sizeof parts;
-    parts.dwHostNameLength = static_cast<DWORD>(-1);
-    parts.dwUrlPathLength = static_cast<DWORD>(-1);
-    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
-        transfer.fail(transportFailure(GetLastError()));
-        return;
-    }
-    if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) {
-        transfer.fail(transportFailure(ERROR_WINHTTP_UNRECOGNIZED_SCHEME));
-        return;
-    }
-    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
-    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    if (object.empty()) object = L"/";
+    bool secure = false; // the first address's scheme
 
     const auto lastFailure = [&transfer] {
         const DWORD error = GetLastError();
@@ -305,46 +336,71 @@ void run(Transfer& transfer) {
     if (!session) return lastFailure();
     const int stallMs = currentDownloadStallSeconds() * 1000;
     WinHttpSetTimeouts(session.get(), stallMs, stallMs, stallMs, stallMs);
-    const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    if (!connection) return lastFailure();
-    const InternetHandle request(WinHttpOpenRequest(
-        connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-        parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return lastFailure();
-    // The wait for the answer's headers has a limit of its own (90 s unless set): the stall's too.
-    DWORD responseMs = static_cast<DWORD>(stallMs);
-    WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs, sizeof responseMs);
-    std::wstring headers = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
-    if (transfer.resuming)
-        headers += L"Range: bytes=" + std::to_wstring(asked.resumeFrom) + L"-\r\nIf-Range: " +
-                   widen(asked.ifRange) + L"\r\n";
-    if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-        !WinHttpReceiveResponse(request.get(), nullptr))
-        return lastFailure();
 
-    DWORD status = 0;
-    DWORD statusSize = sizeof status;
-    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
-        return lastFailure();
-    if (status < 200 || status >= 300) {
-        const long long retryAfter =
-            parseCount(header(request.get(), WINHTTP_QUERY_RETRY_AFTER).value_or(""));
-        transfer.result.retryAfterSeconds =
-            retryAfter >= 0 && retryAfter < 86400 ? static_cast<int>(retryAfter) : -1;
-        transfer.fail(-static_cast<int>(status), isPassingStatus(status));
+    // Redirects are followed here rather than by WinHTTP, so that each address is checked as the
+    // Linux build checks it: http or https only, never from https down to http, at most ten.
+    for (int redirects = 0;; ++redirects) {
+        URL_COMPONENTS parts{};
+        parts.dwStructSize = sizeof parts;
+        parts.dwHostNameLength = static_cast<DWORD>(-1);
+        parts.dwUrlPathLength = static_cast<DWORD>(-1);
+        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+        if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) {
+            transfer.fail(transportFailure(GetLastError()));
+            return;
+        }
+        if (redirects == 0) secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+        if ((parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
+            (secure && parts.nScheme != INTERNET_SCHEME_HTTPS)) {
+            transfer.fail(transportFailure(ERROR_WINHTTP_UNRECOGNIZED_SCHEME));
+            return;
+        }
+        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+        std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
+        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        if (object.empty()) object = L"/";
+
+        const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+        if (!connection) return lastFailure();
+        const InternetHandle request(WinHttpOpenRequest(
+            connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
+            WINHTTP_DEFAULT_ACCEPT_TYPES, parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
+        if (!request) return lastFailure();
+        DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+        if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
+                              sizeof noRedirects))
+            return lastFailure();
+        // The wait for the answer's headers has a limit of its own (90 s unless set): the stall's too.
+        DWORD responseMs = static_cast<DWORD>(stallMs);
+        WinHttpSetOption(request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &responseMs,
+                         sizeof responseMs);
+        std::wstring headers = L"Cache-Control: no-cache\r\nPragma: no-cache\r\n";
+        if (transfer.resuming)
+            headers += L"Range: bytes=" + std::to_wstring(asked.resumeFrom) + L"-\r\nIf-Range: " +
+                       widen(asked.ifRange) + L"\r\n";
+        if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
+                                WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+            !WinHttpReceiveResponse(request.get(), nullptr))
+            return lastFailure();
+
+        DWORD status = 0;
+        DWORD statusSize = sizeof status;
+        if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
+            return lastFailure();
+        if (isRedirect(status)) {
+            if (const auto location = header(request.get(), WINHTTP_QUERY_LOCATION)) {
+                if (redirects == maximumRedirects) {
+                    transfer.fail(transportFailure(ERROR_WINHTTP_REDIRECT_FAILED));
+                    return;
+                }
+                url = resolved(url, widen(*location));
+                continue;
+            }
+        }
+        answer(transfer, request.get(), status);
         return;
     }
-    try {
-        if (!beginBody(transfer, request.get(), status) || !readBody(transfer, request.get())) return;
-    } catch (...) {
-        transfer.fail(downloadAbandoned);
-        return;
-    }
-    const std::uint64_t size = transfer.result.answer.kept + transfer.received;
-    if (transfer.result.answer.total > 0 && size != transfer.result.answer.total)
-        transfer.fail(-(1000 + partialFile), true);
 }
 
 } // namespace
