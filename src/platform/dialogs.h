@@ -1,9 +1,10 @@
 // Message boxes without an owner window (MessageBoxA with no hWnd).
 //
-// [X] SDL message boxes: usable before any window exists and from any thread
-// [X] Yes is the Return-key default, No the Escape-key default
-// [ ] the question-mark icon: SDL has none; the information icon stands in for it
-// [X] a seam for tests: a hook answers instead of the screen
+// [X] Windows: MessageBoxA itself, with the icon and buttons asked for
+// [X] Linux: SDL message boxes, usable before any window exists and from any thread; Yes is the
+//     Return-key default, No the Escape-key default
+// [ ] the question-mark icon on Linux: SDL has none; the information icon stands in for it
+// [X] a seam for tests: a hook answers instead of the screen (dialogs.cpp, for both systems)
 #pragma once
 
 #include <functional>
