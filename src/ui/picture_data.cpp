@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <climits>
 #include <memory>
+#include <string>
 
 #include <stb/stb_image.h>
+
+#include "platform/process.h"
 
 namespace {
 
@@ -63,4 +66,12 @@ std::vector<PixelImage> mipChain(const PixelImage& image) {
     std::vector<PixelImage> levels{image};
     while (levels.back().width > 1 || levels.back().height > 1) levels.push_back(halve(levels.back()));
     return levels;
+}
+
+std::optional<PixelImage> pictureResource(int resourceId) {
+    std::optional<PixelImage> image = decodePicture(embeddedPicture(resourceId));
+    if (!image)
+        platform::diagnose("loadPicture: picture " + std::to_string(resourceId) +
+                           " is missing or not an image");
+    return image;
 }

@@ -14,6 +14,8 @@ struct PixelImage {
 
 // Decodes PNG bytes to RGBA; empty when the bytes are missing or no image.
 std::optional<PixelImage> decodePicture(EmbeddedData png);
+// The picture resource decoded; empty, with a diagnostic, when it is missing or no image.
+std::optional<PixelImage> pictureResource(int resourceId);
 
 // The full chain of smaller copies a texture needs for smooth minification: the image itself,
 // then each level half the size of the one before (at least 1), down to 1 x 1. Colours are

@@ -1,6 +1,7 @@
 // The system font the launcher writes its text in.
 #pragma once
 
+#include <array>
 #include <string>
 
 struct SystemFontFile {
@@ -14,3 +15,5 @@ SystemFontFile boldTextFont();
 
 // Whether the file can be read and starts like a TrueType, OpenType or collection file.
 bool isReadableFontFile(const std::string& path);
+// TrueType, OpenType (CFF) or a TrueType collection, by a file's first four bytes.
+bool isFontFileStart(const std::array<char, 4>& magic);

@@ -34,12 +34,8 @@ EmbeddedData embeddedPicture(int resourceId) {
 }
 
 void loadPicture(int resourceId, Picture& picture) {
-    const std::optional<PixelImage> image = decodePicture(embeddedPicture(resourceId));
-    if (!image) {
-        platform::diagnose("loadPicture: picture " + std::to_string(resourceId) +
-                           " is missing or not an image");
-        return;
-    }
+    const std::optional<PixelImage> image = pictureResource(resourceId);
+    if (!image) return;
     GLuint texture = 0;
     glGenTextures(1, &texture);
     if (texture == 0) {

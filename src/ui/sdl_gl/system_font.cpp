@@ -26,16 +26,11 @@ using Config = std::unique_ptr<FcConfig, ConfigFree>;
 
 } // namespace
 
-// TrueType, OpenType (CFF) or a TrueType collection, by the file's first four bytes.
 bool isReadableFontFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
     std::array<char, 4> magic{};
     if (!file.read(magic.data(), magic.size())) return false;
-    static constexpr std::array<std::array<char, 4>, 4> known{
-        {{'\0', '\1', '\0', '\0'}, {'t', 'r', 'u', 'e'}, {'O', 'T', 'T', 'O'}, {'t', 't', 'c', 'f'}}};
-    for (const auto& k : known)
-        if (magic == k) return true;
-    return false;
+    return isFontFileStart(magic);
 }
 
 SystemFontFile boldTextFont() {

@@ -88,12 +88,8 @@ EmbeddedData embeddedPicture(int resourceId) {
 }
 
 void loadPicture(int resourceId, Picture& picture) {
-    const std::optional<PixelImage> image = decodePicture(embeddedPicture(resourceId));
-    if (!image) {
-        platform::diagnose("loadPicture: picture " + std::to_string(resourceId) +
-                           " is missing or not an image");
-        return;
-    }
+    const std::optional<PixelImage> image = pictureResource(resourceId);
+    if (!image) return;
     const std::vector<PixelImage> levels = mipChain(fitToDevice(*image));
     IDirect3DTexture8* texture = nullptr;
     if (device->CreateTexture(static_cast<UINT>(levels[0].width), static_cast<UINT>(levels[0].height),

@@ -22,8 +22,7 @@ struct FileClose {
 
 } // namespace
 
-// TrueType, OpenType (CFF) or a TrueType collection, by the file's first four bytes. The path is
-// UTF-8, as Dear ImGui's file functions take it.
+// The path is UTF-8, as Dear ImGui's file functions take it.
 bool isReadableFontFile(const std::string& path) {
     const std::u16string wide = toWide(path);
     std::unique_ptr<std::FILE, FileClose> file(
@@ -31,11 +30,7 @@ bool isReadableFontFile(const std::string& path) {
     if (!file) return false;
     std::array<char, 4> magic{};
     if (std::fread(magic.data(), 1, magic.size(), file.get()) != magic.size()) return false;
-    static constexpr std::array<std::array<char, 4>, 4> known{
-        {{'\0', '\1', '\0', '\0'}, {'t', 'r', 'u', 'e'}, {'O', 'T', 'T', 'O'}, {'t', 't', 'c', 'f'}}};
-    for (const auto& k : known)
-        if (magic == k) return true;
-    return false;
+    return isFontFileStart(magic);
 }
 
 SystemFontFile boldTextFont() {
