@@ -10,6 +10,7 @@
 //     target that is renamed over it, so that readers see the old content or the new
 // [X] folder listings with each entry's kind; links are reported as links, never followed
 // [X] the folder that holds a path, with either separator and drive roots ("C:\x" is held by "C:\")
+// [X] the ANSI code page form of a path, for the one place that names it (Windows only)
 // [ ] no text mode: bytes are read and written as they are ("\r\n" stays "\r\n")
 #pragma once
 
@@ -97,5 +98,9 @@ bool isExecutableFile(const std::string& path);
 // The folder that holds `path`, for measuring its free space or creating a file beside it:
 // "a/b/c" and "a\b\c" give "a/b" and "a\b", "c" gives ".", "/c" gives "/", "C:\c" gives "C:\".
 std::string folderHolding(const std::string& path);
+
+// `path` in the system's ANSI code page, as the A functions take it; characters the code page
+// lacks become '?'. POSIX systems have no such code page: the path as it is.
+std::string ansiCodePageForm(const std::string& path);
 
 } // namespace platform

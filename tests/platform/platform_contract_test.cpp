@@ -116,6 +116,28 @@ TEST_F(PlatformContract, file_digests_read_regular_files_only) {
     EXPECT_FALSE(platform::readRegularFile(path("absent"), never));
 }
 
+TEST_F(PlatformContract, a_read_only_file_is_replaced_with_its_mark_off_only_for_the_rename) {
+    // Wine, unlike Windows, would rename over a read-only file: the hook sees the order of steps.
+    const std::uint32_t readOnly = platform::attributeReadOnly;
+    std::vector<std::uint32_t> seen;
+    platform::setReplaceHookForTesting([&seen](const std::string&, const std::string& to) {
+        seen.push_back(platform::fileAttributes(to).value_or(0) & platform::attributeReadOnly);
+    });
+    dltest::writeText(path("old"), "old");
+    dltest::writeText(path("new"), "new");
+    ASSERT_TRUE(platform::setFileAttributes(path("old"), platform::attributeReadOnly));
+    ASSERT_TRUE(platform::setFileAttributes(path("new"), platform::attributeReadOnly));
+    EXPECT_FALSE(platform::replaceFile(path("absent"), path("old")));
+    EXPECT_EQ(*platform::fileAttributes(path("old")) & readOnly, readOnly) << "put back after a failure";
+    EXPECT_EQ(platform::replaceFileRetrying(path("new"), path("old"), 3, 1).result,
+              platform::DeleteResult::deleted);
+    platform::setReplaceHookForTesting({});
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{0, 0})) << "the old file's mark is off at each rename";
+    EXPECT_EQ(dltest::readText(path("old")), "new");
+    EXPECT_EQ(*platform::fileAttributes(path("old")) & readOnly, readOnly) << "the new file's own mark";
+    platform::setFileAttributes(path("old"), platform::attributeNormal);
+}
+
 TEST_F(PlatformContract, files_in_a_folder_named_outside_the_ansi_code_page_are_read_written_and_listed) {
     // Neither Windows-1252 nor any other single ANSI code page holds all of these.
     const std::string folder = path("\xC3\x86r\xC3\xB8 \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");

@@ -143,4 +143,8 @@ bool isExecutableFile(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0111) != 0;
 }
 
+std::string ansiCodePageForm(const std::string& path) {
+    return path;
+}
+
 } // namespace platform

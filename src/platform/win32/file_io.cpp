@@ -162,4 +162,14 @@ bool isExecutableFile(const std::string& path) {
     return information && (information->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+std::string ansiCodePageForm(const std::string& path) {
+    const std::wstring wide = widen(path);
+    if (wide.empty()) return {};
+    const auto length = static_cast<int>(wide.size());
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), length, ansi.data(), size, nullptr, nullptr);
+    return ansi;
+}
+
 } // namespace platform
