@@ -15,6 +15,8 @@
 // [X] failures are sorted into passing ones (worth another try) and the rest; Retry-After in
 //     seconds form is reported
 // [X] every body byte is handed to an observer in order (hashing while the file streams in)
+// [X] the player's proxy: Windows' Internet Options (automatic configuration included), on Linux
+//     libcurl's standard variables (http_proxy, https_proxy, no_proxy); a refusal is diagnosed
 #pragma once
 
 #include <cstddef>
@@ -23,6 +25,10 @@
 #include <string>
 
 namespace platform {
+
+// The diagnostic when a proxy refuses a download (asks for authentication, or cannot be reached),
+// followed by the address, and in parentheses the proxy where known and the answer.
+inline constexpr const char* proxyRefusedText = "The proxy refused the download of ";
 
 // A transfer that moves no byte for this long is abandoned.
 inline constexpr int downloadStallSeconds = 30;

@@ -44,7 +44,8 @@ bool startDetached(const std::string& program);
 // whose headers and every part they describe lie inside the file: a cut download fails.
 bool isCompleteExecutable(const std::string& path);
 // Starts the game client `clientName` with `argument`: looked for in `launcherFolder`, then in the
-// working folder, started directly when executable, otherwise through wine.
+// working folder, started directly when executable, otherwise through wine. On Windows the
+// system's own search does this, in the folder of the launcher's executable.
 bool startGameClient(const std::string& launcherFolder, const std::string& clientName,
                      const std::string& argument);
 // Opens an address in the player's browser (ShellExecute "open" of a URL).

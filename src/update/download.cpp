@@ -17,6 +17,7 @@
 #include <optional>
 #include <set>
 
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/process.h"
@@ -132,12 +133,6 @@ std::string hexText(const std::array<unsigned char, 32>& value) {
     return text;
 }
 
-std::string folderOf(const std::string& path) {
-    const auto separator = path.find_last_of('/');
-    if (separator == std::string::npos) return ".";
-    return separator == 0 ? "/" : path.substr(0, separator);
-}
-
 // What one download keeps between its tries, and whether its part outlives the process.
 struct Attempts {
     std::string url;
@@ -151,7 +146,7 @@ struct Attempts {
 
 // The whole file may take what the file system offers, less the spare; `kept` is already there.
 std::uint64_t sizeLimit(const std::string& path, std::uint64_t kept) {
-    const auto free = platform::freeSpace(folderOf(path));
+    const auto free = platform::freeSpace(platform::folderHolding(path));
     if (!free) return 0;
     // 0 would mean no limit: a full disk still takes an empty file, and nothing more.
     return kept + std::max<std::uint64_t>(*free > downloadSpareBytes ? *free - downloadSpareBytes : 0, 1);

@@ -181,6 +181,27 @@ TEST_F(HttpDownload, refused_connection_is_a_transport_failure) {
     EXPECT_LE(code, -1000);
 }
 
+#ifndef _WIN32
+// libcurl's standard variable; only a proxy could reach a host under ".invalid".
+TEST_F(HttpDownload, http_proxy_carries_the_download_and_its_refusal_is_diagnosed) {
+    const std::string proxy = server->url("");
+    ASSERT_EQ(setenv("http_proxy", proxy.c_str(), 1), 0);
+    ASSERT_EQ(setenv("no_proxy", "", 1), 0);
+    const int through = platform::downloadToFile("http://launcher.invalid/file.bin", target, nullptr);
+    EXPECT_EQ(through, 0);
+    EXPECT_EQ(readText(target), content);
+    ::testing::internal::CaptureStderr();
+    const int refused =
+        platform::downloadToFile("http://launcher.invalid/file.bin?fault=407", target, nullptr);
+    const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+    unsetenv("http_proxy");
+    unsetenv("no_proxy");
+    EXPECT_EQ(refused, -407);
+    EXPECT_EQ(diagnostics, std::string(platform::proxyRefusedText) +
+                               "http://launcher.invalid/file.bin?fault=407 (status 407)\n");
+}
+#endif
+
 // The rest of a kept part is asked for with Range and If-Range; a changed copy comes whole.
 TEST(HttpResume, a_kept_part_is_continued_only_while_the_server_names_the_same_copy) {
     TestFolder folder;

@@ -13,8 +13,12 @@
 // [X] progress reports carry bytes of the file so far (kept part included) and the expected total
 // [X] the body goes to the file in pieces of 64 KiB and more: small network reads are gathered,
 //     large ones are written as they come (copying them again costs more than it saves)
+// [X] the proxy: libcurl's standard variables (http_proxy, https_proxy, all_proxy, no_proxy); one
+//     diagnostic when the proxy refuses: a 407, a refused tunnel, a proxy name not found
+// [ ] a proxy that cannot be reached looks like a server that cannot be: no diagnostic of its own
 // [ ] the bind-status callback's other notifications (status codes, MIME type) have no use here
 #include "platform/http.h"
+#include "platform/process.h"
 
 #include <curl/curl.h>
 #include <strings.h>
@@ -300,6 +304,8 @@ bool isPassing(CURLcode code) {
     }
 }
 
+constexpr long proxyAuthenticationRequired = 407;
+
 bool isPassingStatus(long status) {
     return status == 408 || status == 429 || (status >= 500 && status <= 599);
 }
@@ -382,6 +388,23 @@ DownloadResult settle(CURLcode code, const Transfer& transfer) {
     return result;
 }
 
+// Only a proxy answers 407, or answers the CONNECT of a tunnel.
+void diagnoseProxyRefusal(CURL* handle, CURLcode code, const Transfer& transfer) {
+    long tunnelStatus = 0;
+    curl_easy_getinfo(handle, CURLINFO_HTTP_CONNECTCODE, &tunnelStatus);
+    std::string what;
+    if (code == CURLE_COULDNT_RESOLVE_PROXY)
+        what = "its name was not found";
+    else if (tunnelStatus >= 300)
+        what = "status " + std::to_string(tunnelStatus);
+    else if (transfer.answer.status == proxyAuthenticationRequired)
+        what = "status " + std::to_string(transfer.answer.status);
+    if (what.empty()) return;
+    const char* url = nullptr;
+    curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &url);
+    diagnose(std::string(proxyRefusedText) + (url ? url : transfer.request->url) + " (" + what + ")");
+}
+
 } // namespace
 
 DownloadResult downloadToFile(const DownloadRequest& request) {
@@ -418,6 +441,7 @@ DownloadResult downloadToFile(const DownloadRequest& request) {
     if (!trusted.empty()) curl_easy_setopt(handle, CURLOPT_CAINFO, trusted.c_str());
 
     const CURLcode code = curl_easy_perform(handle);
+    diagnoseProxyRefusal(handle, code, transfer);
     DownloadResult result = settle(code, transfer);
     // What did arrive stays in the file: a kept part may be resumed by the next try.
     if (!writePending(transfer) || std::fclose(file.release()) != 0) {

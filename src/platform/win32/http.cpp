@@ -21,10 +21,14 @@
 // [X] progress reports carry bytes of the file so far (kept part included) and the expected total
 // [ ] a test's own certificate authority (setDownloadTrustedCertificates): ignored;
 //     WinHTTP trusts the system's store only
-// [ ] the proxy: WinHTTP's own setting (netsh winhttp), not the browser's
+// [X] the proxy and automatic configuration the user chose in Internet Options, asked for each
+//     address (a redirect to another host gets its own), direct when there is none (proxy.cpp);
+//     one diagnostic when the proxy refuses (407, or it cannot be reached)
 #include "platform/http.h"
 
 #include "platform/files.h"
+#include "platform/process.h"
+#include "proxy.h"
 #include "url_cache.h"
 #include "wide_text.h"
 
@@ -48,6 +52,7 @@ using win32::widen;
 constexpr DWORD receiveBufferBytes = 128 * 1024;
 constexpr int maximumRedirects = 10; // as many as the Linux build follows
 constexpr const wchar_t* userAgent = L"Mozilla/4.0 (compatible)";
+constexpr DWORD proxyAuthenticationRequired = 407;
 
 struct InternetCloser {
     void operator()(HINTERNET handle) const { WinHttpCloseHandle(handle); }
@@ -331,8 +336,9 @@ void run(Transfer& transfer) {
         const DWORD error = GetLastError();
         transfer.fail(transportFailure(error), isPassingError(error));
     };
-    const InternetHandle session(WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                             WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    // No proxy of the session's own: each request gets the user's choice for its address.
+    const InternetHandle session(WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                             WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return lastFailure();
     const int stallMs = currentDownloadStallSeconds() * 1000;
     WinHttpSetTimeouts(session.get(), stallMs, stallMs, stallMs, stallMs);
@@ -366,6 +372,13 @@ void run(Transfer& transfer) {
             connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
             WINHTTP_DEFAULT_ACCEPT_TYPES, parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
         if (!request) return lastFailure();
+        const win32::ProxyChoice proxy = win32::userProxyFor(session.get(), url);
+        if (!win32::useProxy(request.get(), proxy)) return lastFailure();
+        const auto refusedBy = [&](const std::string& what) {
+            if (!proxy.direct)
+                diagnose(proxyRefusedText + narrow(url) + " (proxy " + narrow(proxy.proxy) + ", " + what +
+                         ")");
+        };
         DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
         if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects,
                               sizeof noRedirects))
@@ -380,14 +393,21 @@ void run(Transfer& transfer) {
                        widen(asked.ifRange) + L"\r\n";
         if (!WinHttpSendRequest(request.get(), headers.c_str(), static_cast<DWORD>(headers.size()),
                                 WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
-            !WinHttpReceiveResponse(request.get(), nullptr))
+            !WinHttpReceiveResponse(request.get(), nullptr)) {
+            const DWORD error = GetLastError();
+            // Not connected, or its name not found: with a proxy, that is the proxy's.
+            const int curlCode = curlEquivalent(error);
+            if (curlCode == 6 || curlCode == 7) refusedBy("error " + std::to_string(error));
+            SetLastError(error);
             return lastFailure();
+        }
 
         DWORD status = 0;
         DWORD statusSize = sizeof status;
         if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                                  WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX))
             return lastFailure();
+        if (status == proxyAuthenticationRequired) refusedBy("status " + std::to_string(status));
         if (isRedirect(status)) {
             if (const auto location = header(request.get(), WINHTTP_QUERY_LOCATION)) {
                 if (redirects == maximumRedirects) {

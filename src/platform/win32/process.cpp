@@ -1,12 +1,13 @@
 // Processes through Kernel32 and the shell: the tool-help snapshot, TerminateProcess,
-// CreateProcessA for the game client, ShellExecute for a new launcher and for addresses.
+// CreateProcessW for the game client, ShellExecute for a new launcher and for addresses.
 //
 // [X] CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS) walked with Process32FirstW/Process32NextW; a
 //     process's name is the entry's executable file name without folder
 // [X] OpenProcess(PROCESS_TERMINATE, not inheritable) + TerminateProcess with exit code 0; like
 //     the original it does not wait for the end
-// [X] CreateProcessA with the command line "Halcyra.exe quietmoor" and the working folder ".": the
-//     system looks in the launcher's folder first, then in the working folder
+// [X] CreateProcessW with no application name, the command line "Halcyra.exe quietmoor" and the
+//     working folder ".": the system looks in the launcher's folder first, then in the working
+//     folder; the wide form, so that any folder name works
 // [X] ShellExecuteW "open" for a downloaded launcher and for addresses
 // [X] the process ends with TerminateProcess after the end steps: other threads are still running,
 //     so neither static destructors nor the libraries' detach routines may run under them
@@ -140,18 +141,18 @@ bool startDetached(const std::string& program) {
     return false;
 }
 
-bool startGameClient(const std::string& launcherFolder, const std::string& clientName,
+bool startGameClient(const std::string& /*launcherFolder*/, const std::string& clientName,
                      const std::string& argument) {
-    std::string commandLine = clientName + " " + argument;
-    // With no application name the system itself looks in the launcher's own folder first, then
-    // in the working folder. A caller that names another launcher folder (a test) gets that one.
-    const std::string named = launcherFolder + clientName;
-    const bool inNamedFolder = !launcherFolder.empty() && pathExists(named) && !isFolder(named);
-    STARTUPINFOA startup{};
+    // No application name: the system takes the program from the command line's first word and
+    // looks in the launcher's own folder first, then in the working folder. The wide call, so
+    // that a folder named outside the ANSI code page is found as well. The launcher's folder is
+    // that of its own executable, whatever the caller names.
+    std::wstring commandLine = widen(clientName + " " + argument);
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started{};
-    if (!CreateProcessA(inNamedFolder ? named.c_str() : nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                        0, nullptr, ".", &startup, &started)) {
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, L".", &startup,
+                        &started)) {
         diagnose("Cannot start " + clientName + ": error " + std::to_string(GetLastError()));
         return false;
     }
