@@ -18,6 +18,8 @@ it (release-key.pem), and the release tool is $LAUNCHER_RELEASE_TOOL.
 import atexit
 import ctypes
 import hashlib
+import http.client
+import http.server
 import io
 import os
 import re
@@ -27,8 +29,10 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
+import urllib.parse
 import zipfile
 import zlib
 
@@ -408,11 +412,17 @@ def zip_bytes(files, compression=zipfile.ZIP_DEFLATED):
     return buffer.getvalue()
 
 
-class Installation:
-    """A fresh installation folder holding a copy of the launcher."""
+# A folder name that no single ANSI code page holds (Latin, a dash, Japanese).
+NON_ANSI_FOLDER_NAME = "\u00c6r\u00f8 \u2013 \u65e5\u672c\u8a9e"
 
-    def __init__(self, binary=None, name=LAUNCHER_NAME):
-        self.folder = tempfile.mkdtemp(prefix="ostrevan-install-")
+
+class Installation:
+    """A fresh installation folder holding a copy of the launcher; `folder_name` names it."""
+
+    def __init__(self, binary=None, name=LAUNCHER_NAME, folder_name=None):
+        self.top = tempfile.mkdtemp(prefix="ostrevan-install-")
+        self.folder = os.path.join(self.top, folder_name) if folder_name else self.top
+        os.makedirs(self.folder, exist_ok=True)
         self.launcher = os.path.join(self.folder, name)
         shutil.copy2(binary or launcher_binary(), self.launcher)
         os.chmod(self.launcher, 0o755)
@@ -435,7 +445,7 @@ class Installation:
         return os.path.exists(self.path(relative))
 
     def remove(self):
-        shutil.rmtree(self.folder, ignore_errors=True)
+        shutil.rmtree(self.top, ignore_errors=True)
 
 
 class LauncherProcess:
@@ -559,6 +569,60 @@ def running_game_processes():
     return found
 
 
+class LoopbackProxy:
+    """A forwarding HTTP proxy on 127.0.0.1 (plain http, absolute addresses): `requests` lists
+    each address it was asked for, in order."""
+
+    HOP_BY_HOP = {"connection", "keep-alive", "proxy-connection", "proxy-authorization", "te", "trailer",
+                  "transfer-encoding", "upgrade"}
+
+    def __init__(self):
+        self.requests = []
+        proxy = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                # Wine's WinHTTP sends the path alone to a proxy on the server's own host name (it
+                # compares names, not ports); the Host header names the server then.
+                address = self.path if "://" in self.path else "http://%s%s" % (self.headers["Host"], self.path)
+                proxy.requests.append(address)
+                target = urllib.parse.urlsplit(address)
+                upstream = http.client.HTTPConnection(target.hostname, target.port or 80, timeout=30)
+                headers = {k: v for k, v in self.headers.items() if k.lower() not in proxy.HOP_BY_HOP}
+                upstream.request("GET", target.path + ("?" + target.query if target.query else ""),
+                                 headers=headers)
+                answer = upstream.getresponse()
+                self.send_response(answer.status, answer.reason)
+                for name, value in answer.getheaders():
+                    if name.lower() not in proxy.HOP_BY_HOP:
+                        self.send_header(name, value)
+                if answer.getheader("Content-Length") is None:
+                    self.send_header("Connection", "close")
+                    self.close_connection = True
+                self.end_headers()
+                while True:
+                    block = answer.read(65536)
+                    if not block:
+                        break
+                    self.wfile.write(block)
+                upstream.close()
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.port = self.server.server_address[1]
+        self.url = "http://127.0.0.1:%d" % self.port
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
 def port_in_use(port):
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
         probe.settimeout(1)
@@ -572,11 +636,13 @@ class LauncherTestCase(unittest.TestCase):
     """Each test gets a display, a fresh installation and cleanups that stop every server and
     kill every launcher it started."""
 
+    install_folder_name = None  # the installation folder's own name, when it matters
+
     def setUp(self):
         if not os.path.isfile(launcher_binary()):
             raise unittest.SkipTest("launcher binary not built (LAUNCHER_BINARY=%r)" % launcher_binary())
         ensure_display()
-        self.install = Installation()
+        self.install = Installation(folder_name=self.install_folder_name)
         self.addCleanup(self.install.remove)
         self.served = tempfile.mkdtemp(prefix="ostrevan-served-")
         self.addCleanup(shutil.rmtree, self.served, True)

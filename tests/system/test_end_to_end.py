@@ -173,6 +173,7 @@ class NormalStart(EndToEndCase):
         demo_content.publish(self.served)
         demo_content.prepare_installation(self.install.folder)
         self.install_client_stand_in()
+        self.before_start()
         server = self.start_server(demo_content.script())
         launcher = self.start_launcher()
 
@@ -199,6 +200,43 @@ class NormalStart(EndToEndCase):
         self.assertEqual(self.client_record("arguments"), "quietmoor\n")
         self.assertEqual(self.client_record("folder").strip(), os.path.realpath(self.install.folder))
         self.assertEqual(server.wait_for_disconnect(timeout=5)["by"], "launcher")
+        self.after_journey(server)
+
+    def before_start(self):
+        pass
+
+    def after_journey(self, server):
+        pass
+
+
+class NormalStartInAFolderNamedOutsideTheAnsiCodePage(NormalStart):
+    """The same journey from a folder whose name no ANSI code page holds, with a patch entry named
+    likewise and a read-only file that both patches replace, every download through a proxy on
+    loopback (libcurl's http_proxy)."""
+
+    install_folder_name = harness.NON_ANSI_FOLDER_NAME
+    ENTRY = "data/text/\u00e6\u00f8\u00e5 \u03a9\u03bc\u03ad\u03b3\u03b1.txt"
+    READ_ONLY = "data/text/strings.txt"
+
+    def before_start(self):
+        demo_content.python_zip(os.path.join(self.served, "patches", "1001.zip"),
+                                dict(demo_content.PATCH_1001, **{self.ENTRY: b"named outside ANSI"}))
+        os.chmod(self.install.write(self.READ_ONLY, b"old strings"), 0o444)
+        self.proxy = harness.LoopbackProxy()
+        self.addCleanup(self.proxy.stop)
+
+    def start_launcher(self, extra_env=None):
+        return super().start_launcher(dict(extra_env or {}, http_proxy=self.proxy.url, no_proxy=""))
+
+    def after_journey(self, server):
+        self.assertEqual(self.install.read(self.ENTRY), b"named outside ANSI")
+        self.assertEqual(self.install.read(self.READ_ONLY), demo_content.PATCH_1002[self.READ_ONLY])
+        self.assertEqual(os.stat(self.install.path(self.READ_ONLY)).st_mode & 0o222, 0, "no longer read-only")
+        self.assertEqual(listing(self.install.folder), sorted(
+            [harness.LAUNCHER_NAME, "Halcyra.exe", "version.dat", "config.ini", "ini/GameSetup.ini", self.ENTRY]
+            + list(demo_content.EXPECTED_FILES.keys() - {"version.dat"})), "temporaries left behind")
+        base = "http://127.0.0.1:%d" % harness.http_port()
+        self.assertEqual(self.proxy.requests, [base + path for _, path, _ in self.requested(server)])
 
 
 # ---------------------------------------------------------------------------------------------

@@ -20,6 +20,7 @@ import unittest
 
 import harness
 from harness import READY_SCRIPT, LauncherTestCase, dev_server, wait_until
+import demo_content  # found through the tools folder the harness put on the path
 import status_line
 from status_line import START_BUTTON, start_button_shown, wait_for_picture
 from test_window import send_close_request
@@ -33,6 +34,9 @@ NOT_A_PROGRAM = "The published launcher is not a complete program for this syste
 STAND_IN_SOURCE = os.path.join(harness.HERE, "halcyra_stand_in.c")
 MINGW_CC = "x86_64-w64-mingw32-gcc"
 LIMIT = 60.0  # Wine's first start in a fresh prefix is slow
+NON_ANSI_ENTRY = "data/text/\u00e6\u00f8\u00e5 \u03a9\u03bc\u03ad\u03b3\u03b1.txt"
+READ_ONLY = "data/text/strings.txt"
+INTERNET_SETTINGS = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
 _prefix = None
 
@@ -80,6 +84,31 @@ def ensure_prefix():
     shutil.copyfile(status_line.text_font(), os.path.join(fonts, "arialbd.ttf"))
 
 
+def set_user_proxy(server):
+    """The proxy `server` ("host:port") in the user's Internet Options, or none, as the options
+    dialog stores it: ProxyEnable and ProxyServer, and the active connection's settings, which
+    WinHttpGetIEProxyConfigForCurrentUser reads (Wine reads nothing else)."""
+    if server:
+        # Format 0x46, a counter, the flags (direct | named proxy), then lengths and texts of the
+        # proxy, the bypass list and the configuration script's address.
+        blob = (b"\x46\0\0\0" + bytes(4) + (3).to_bytes(4, "little") + len(server).to_bytes(4, "little")
+                + server.encode() + bytes(4) + bytes(4) + bytes(32))
+        values = ['"ProxyEnable"=dword:00000001', '"ProxyServer"="%s"' % server]
+        connection = '"DefaultConnectionSettings"=hex:' + ",".join("%02x" % b for b in blob)
+    else:
+        values = ['"ProxyEnable"=-', '"ProxyServer"=-']
+        connection = '"DefaultConnectionSettings"=-'
+    text = "\r\n".join(["REGEDIT4", "", "[%s]" % INTERNET_SETTINGS, *values, "",
+                         "[%s\\Connections]" % INTERNET_SETTINGS, connection, ""])
+    with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as f:
+        f.write(text)
+    try:
+        subprocess.run(["wine", "regedit", "/S", f.name], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=True)
+    finally:
+        os.remove(f.name)
+
+
 class WindowsLauncher(LauncherTestCase):
     def setUp(self):
         if not os.path.isfile(LAUNCHER_EXE):
@@ -106,7 +135,22 @@ class WindowsLauncher(LauncherTestCase):
         launcher.wait_for_first_frame(LIMIT)
         return launcher, window
 
-    def test_ready_on_screen_and_start_game_starts_the_client_with_quietmoor(self):
+    def test_from_a_folder_named_outside_the_ansi_code_page_through_the_users_proxy_to_the_game(self):
+        # The demo's journey: two patches (one entry named outside the ANSI code page, a read-only
+        # file replaced twice), two repairs, the version, then START GAME; every download goes
+        # through the proxy set in the user's Internet Options.
+        self.install = harness.Installation(LAUNCHER_EXE, EXE_NAME, harness.NON_ANSI_FOLDER_NAME)
+        self.addCleanup(self.install.remove)
+        demo_content.publish(self.served)
+        demo_content.python_zip(os.path.join(self.served, "patches", "1001.zip"),
+                                dict(demo_content.PATCH_1001, **{NON_ANSI_ENTRY: b"named outside ANSI"}))
+        demo_content.prepare_installation(self.install.folder)
+        os.chmod(self.install.write(READ_ONLY, b"old strings"), 0o444)
+        proxy = harness.LoopbackProxy()
+        self.addCleanup(proxy.stop)
+        set_user_proxy("127.0.0.1:%d" % proxy.port)
+        self.addCleanup(set_user_proxy, None)
+
         subprocess.run([MINGW_CC, "-O2", "-static", "-o", self.install.path("Halcyra.exe"), STAND_IN_SOURCE],
                        check=True, timeout=120)
         # A wrapper d3d8.dll in the game folder, preferred to Wine's own as a player's override
@@ -114,15 +158,33 @@ class WindowsLauncher(LauncherTestCase):
         subprocess.run([MINGW_CC, "-shared", "-x", "c", "-", "-o", self.install.path("d3d8.dll")],
                        input=b"void *__stdcall Direct3DCreate8(unsigned version) { return 0; }\n",
                        check=True, timeout=120)
-        launcher, window = self.open_window("d3d8=n,b")
+        server = self.start_server(demo_content.script())
+        launcher = self.start_windows_launcher("d3d8=n,b")
+        self.assertEqual(server.wait_for_hello(timeout=LIMIT)["digest"], harness.md5_of(self.install.launcher))
+        window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
+        launcher.wait_for_first_frame(LIMIT)
         # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen; the class icon is icon 106.
         self.assertEqual(harness.window_geometry(window), (390, 205, 1140, 670))
         properties = subprocess.run(["xprop", "-id", str(window), "_NET_WM_ICON"], capture_output=True,
                                     text=True, timeout=10).stdout
         self.assertIn("Icon (32 x 32)", properties)
 
-        wait_for_picture(self, window, lambda p: start_button_shown(p) and status_line.shows_status(p, "Ready."),
-                         "the ready phase (START GAME and \"Ready.\")", LIMIT, "windows_ready")
+        wait_for_picture(self, window, lambda p: start_button_shown(p) and status_line.shows_status(p, "Ready.")
+                         and status_line.shows_version(p, "1002"), "the ready phase at version 1002", LIMIT,
+                         "windows_ready")
+        self.assertEqual(self.install.read("version.dat"), b"1002")
+        for relative, content in demo_content.EXPECTED_FILES.items():
+            self.assertEqual(self.install.read(relative), content, relative)
+        self.assertEqual(self.install.read(NON_ANSI_ENTRY), b"named outside ANSI")
+        # Wine keeps the read-only mark as a missing write bit.
+        self.assertEqual(os.stat(self.install.path(READ_ONLY)).st_mode & 0o222, 0, "no longer read-only")
+        leftovers = [name for top, _, names in os.walk(self.install.folder) for name in names
+                     if name.startswith(".extracting-") or name.endswith((".part", ".tmp"))]
+        self.assertEqual(leftovers, [])
+        requested = ["http://127.0.0.1:%d%s" % (harness.http_port(), e["path"]) for e in server.http_log]
+        self.assertEqual(len(requested), 4)
+        self.assertEqual(proxy.requests, requested)
+
         harness.click(window, *START_BUTTON)
         self.assertEqual(launcher.wait(LIMIT), 0)
         self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")

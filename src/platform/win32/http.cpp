@@ -336,12 +336,13 @@ void run(Transfer& transfer) {
         const DWORD error = GetLastError();
         transfer.fail(transportFailure(error), isPassingError(error));
     };
-    // No proxy of the session's own: each request gets the user's choice for its address.
-    const InternetHandle session(WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                             WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return lastFailure();
+    // Fetches a configuration script, where the user has one; each address then gets a session
+    // with the user's choice of proxy for it.
+    const InternetHandle resolver(WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                                              WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!resolver) return lastFailure();
     const int stallMs = currentDownloadStallSeconds() * 1000;
-    WinHttpSetTimeouts(session.get(), stallMs, stallMs, stallMs, stallMs);
+    WinHttpSetTimeouts(resolver.get(), stallMs, stallMs, stallMs, stallMs);
 
     // Redirects are followed here rather than by WinHTTP, so that each address is checked as the
     // Linux build checks it: http or https only, never from https down to http, at most ten.
@@ -366,14 +367,16 @@ void run(Transfer& transfer) {
         object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
         if (object.empty()) object = L"/";
 
+        const win32::ProxyChoice proxy = win32::userProxyFor(resolver.get(), url);
+        const InternetHandle session(win32::openSession(userAgent, proxy));
+        if (!session) return lastFailure();
+        WinHttpSetTimeouts(session.get(), stallMs, stallMs, stallMs, stallMs);
         const InternetHandle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
         if (!connection) return lastFailure();
         const InternetHandle request(WinHttpOpenRequest(
             connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
             WINHTTP_DEFAULT_ACCEPT_TYPES, parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
         if (!request) return lastFailure();
-        const win32::ProxyChoice proxy = win32::userProxyFor(session.get(), url);
-        if (!win32::useProxy(request.get(), proxy)) return lastFailure();
         const auto refusedBy = [&](const std::string& what) {
             if (!proxy.direct)
                 diagnose(proxyRefusedText + narrow(url) + " (proxy " + narrow(proxy.proxy) + ", " + what +

@@ -37,7 +37,7 @@ ProxyChoice named(const std::wstring& proxy, const std::wstring& bypass) {
 
 } // namespace
 
-ProxyChoice userProxyFor(HINTERNET session, const std::wstring& url) {
+ProxyChoice userProxyFor(HINTERNET resolver, const std::wstring& url) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG user{};
     if (!WinHttpGetIEProxyConfigForCurrentUser(&user)) return {};
     const GlobalText script{user.lpszAutoConfigUrl};
@@ -57,7 +57,7 @@ ProxyChoice userProxyFor(HINTERNET session, const std::wstring& url) {
         }
         options.fAutoLogonIfChallenged = TRUE;
         WINHTTP_PROXY_INFO found{};
-        if (WinHttpGetProxyForUrl(session, url.c_str(), &options, &found)) {
+        if (WinHttpGetProxyForUrl(resolver, url.c_str(), &options, &found)) {
             const GlobalText foundProxy{found.lpszProxy};
             const GlobalText foundBypass{found.lpszProxyBypass};
             if (found.dwAccessType != WINHTTP_ACCESS_TYPE_NAMED_PROXY) return {};
@@ -68,16 +68,12 @@ ProxyChoice userProxyFor(HINTERNET session, const std::wstring& url) {
     return named(proxy.value(), bypass.value());
 }
 
-bool useProxy(HINTERNET request, const ProxyChoice& choice) {
-    std::wstring proxy = choice.proxy;
-    std::wstring bypass = choice.bypass;
-    WINHTTP_PROXY_INFO info{};
-    info.dwAccessType = choice.direct ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-    if (!choice.direct) {
-        info.lpszProxy = proxy.data();
-        info.lpszProxyBypass = bypass.empty() ? nullptr : bypass.data();
-    }
-    return WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof info) != 0;
+HINTERNET openSession(const wchar_t* userAgent, const ProxyChoice& choice) {
+    if (choice.direct)
+        return WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                           WINHTTP_NO_PROXY_BYPASS, 0);
+    return WinHttpOpen(userAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, choice.proxy.c_str(),
+                       choice.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : choice.bypass.c_str(), 0);
 }
 
 } // namespace platform::win32

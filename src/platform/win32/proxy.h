@@ -16,10 +16,12 @@ struct ProxyChoice {
     std::wstring bypass; // names that go direct ("<local>;*.example.com"); empty: none
 };
 
-// For a request to `url`: the automatic configuration (detection, or the script's address) when
+// For a request to `url` (`resolver`: a session without a proxy, used to fetch a configuration
+// script): the automatic configuration (detection, or the script's address) when
 // the user has one and it answers, else the named proxy, else a direct connection.
-ProxyChoice userProxyFor(HINTERNET session, const std::wstring& url);
-// Puts `choice` on `request` (opened in a session without a proxy of its own).
-bool useProxy(HINTERNET request, const ProxyChoice& choice);
+ProxyChoice userProxyFor(HINTERNET resolver, const std::wstring& url);
+// A session whose requests go through `choice`. The choice is made when the session opens: Wine,
+// unlike Windows, takes no proxy set on a session or request afterwards.
+HINTERNET openSession(const wchar_t* userAgent, const ProxyChoice& choice);
 
 } // namespace platform::win32
