@@ -44,6 +44,9 @@ std::string updateFileUrl(const std::string& baseUrl, const std::string& relativ
 // Fetches a file of the update server into `path`. The download replaces `path` only once it is
 // complete, signed where this build requires signatures, and accepted by `accept`; otherwise
 // `path` stays as it was. True when the new file is in place.
+// `baseUrl` may list several servers with the same files, separated by ';' (updateServerUrls):
+// a server that fails to give the file (after its retries), or whose file or signature is
+// refused, passes it on to the next; the one that last gave a file is asked first from then on.
 bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
                      Downloader& sink, const AcceptDownload& accept = {});
 // Creates the one folder that holds `path`; true when it exists afterwards.
