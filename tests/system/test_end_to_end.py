@@ -208,9 +208,9 @@ class SelfUpdate(EndToEndCase):
 
     def setUp(self):
         super().setUp()
-        # The published launcher: the same program with other bytes at its end, so other digest.
+        # The published launcher: the same program of a later release, with other bytes at its end.
         with open(harness.launcher_binary(), "rb") as f:
-            self.published = f.read() + b"\0published launcher 1.1\0"
+            self.published = harness.with_release(f.read(), 1000) + b"\0published launcher 1.1\0"
         self.serve_file(self.PUBLISHED, self.published)
         self.published_digest = dev_server.md5_hex(self.published)
         self.original = self.install.read(harness.LAUNCHER_NAME)
@@ -536,6 +536,34 @@ class SignedRelease(EndToEndCase):
         verified = tool("verify", self.key[:-4] + ".pub.pem", "www", "patches/7.zip")
         self.assertEqual((verified.returncode, verified.stdout), (1, "patches/7.zip: no signature\n"))
         self.assertEqual(tool("keygen", self.key).returncode, 1, "a key was overwritten")
+
+    def test_releases_only_go_forward_and_the_running_launcher_served_again_restarts_nothing(self):
+        """Release 5 (the signed launcher) told it is out of date: release 4 and release 5 itself,
+        both signed with the same key, are refused as the other refusals are; release 6 is installed."""
+        folder = os.path.dirname(self.binary)
+        for what, program in [("release 4", os.path.join(folder, "release-4", harness.LAUNCHER_NAME)),
+                              ("the running release 5", self.binary),
+                              ("release 6", os.path.join(folder, "release-6", harness.LAUNCHER_NAME))]:
+            with self.subTest(what):
+                self.fresh_installation()
+                with open(program, "rb") as f:
+                    content = f.read()
+                self.publish_launcher(content)
+                if "6" not in what:
+                    self.refused_once(None, "%s%s is not newer than this launcher (release %s <= 5)"
+                                      % (self.base, self.PUBLISHED, what[-1]), None)
+                    continue
+                server = self.start_server({"connections": [{"on_hello": [{"send": "accept", "text": "false"}]},
+                                                            harness.READY_SCRIPT]})
+                try:
+                    self.assertEqual(self.start_launcher().wait(LIMIT), 0)
+                    hello = server.wait_for_hello(timeout=LIMIT, count=2)
+                    self.assertEqual(hello["digest"], dev_server.md5_hex(content))
+                    self.assertEqual(self.install.read(harness.LAUNCHER_NAME), content)
+                    server.close_connection()
+                    wait_until(lambda: not processes_running(self.install.launcher), "release 6 to end")
+                finally:
+                    server.stop()
 
     # Each case: how the served release goes wrong, the diagnostic naming the refusal (None where
     # another check than the signature refuses), and what must not have been installed.
