@@ -323,6 +323,11 @@ void setDownloadRetryPause(std::function<void(int milliseconds)> pause) {
     retryPause = std::move(pause);
 }
 
+void forgetWorkingUpdateServer() {
+    std::lock_guard lock(serverLock);
+    lastWorkingServer.clear();
+}
+
 void setDownloadHashingForTests(bool always) {
     alwaysHash = always;
 }

@@ -19,6 +19,8 @@ inline constexpr int firstRetryPauseMs = 1000;
 inline constexpr int maximumRetryAfterSeconds = 30;
 // Tests pause without waiting; an empty function restores sleeping.
 void setDownloadRetryPause(std::function<void(int milliseconds)> pause);
+// Tests start over as a new run would: the first listed update server is asked first again.
+void forgetWorkingUpdateServer();
 // Tests hash every download, as a build that requires signatures does; false restores that rule.
 void setDownloadHashingForTests(bool always);
 
