@@ -80,7 +80,7 @@ def with_release(program, release):
     if at >= 0:
         at += len(RELEASE_NOTE_HEAD)
         return program[:at] + struct.pack("<I", release) + program[at + 4:]
-    at = program.find(VERSION_SIGNATURE)
+    at = program.rfind(VERSION_SIGNATURE)  # the resource, after code that may hold the constant
     if at < 0:
         raise ValueError("no launcher release in this program")
     at += 8  # signature, structure version, then dwFileVersionMS

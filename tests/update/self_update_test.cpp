@@ -91,7 +91,8 @@ Spoilt spoil(const std::string& whole) {
 #else
     const std::string releaseMark("\x11\0\0\0\x04\0\0\0\x01\0\0\0ostrevan-release", 28); // the note's head
 #endif
-    const auto mark = whole.find(releaseMark);
+    // The last: the resource lies after the code, which may hold the same bytes as a constant.
+    const auto mark = whole.rfind(releaseMark);
     if (mark != std::string::npos) spoilt.withoutRelease[mark] = '\x7F';
 #ifdef _WIN32
     // PE: the COFF header follows "PE\0\0" at e_lfanew (0x3C): machine, section count, ..., the

@@ -35,6 +35,7 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -282,8 +283,13 @@ bool readBody(Transfer& transfer, HINTERNET request) {
     ULONGLONG windowStart = GetTickCount64();
     std::uint64_t windowBytes = 0;
     for (;;) {
+        // Only what has arrived is read: a read for more waits (under Wine) until the buffer is
+        // full, which a trickle never fills, so the low-speed check below would never run.
+        DWORD available = 0;
         DWORD got = 0;
-        if (!WinHttpReadData(request, buffer.data(), receiveBufferBytes, &got)) {
+        if (!WinHttpQueryDataAvailable(request, &available) ||
+            (available > 0 && !WinHttpReadData(request, buffer.data(),
+                                               std::min<DWORD>(available, receiveBufferBytes), &got))) {
             const DWORD error = GetLastError();
             // A connection lost before the announced end: the body came short, as curl says.
             if (transfer.result.answer.total > 0 && curlEquivalent(error) == 56)
