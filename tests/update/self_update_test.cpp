@@ -91,8 +91,13 @@ Spoilt spoil(const std::string& whole) {
 #else
     const std::string releaseMark("\x11\0\0\0\x04\0\0\0\x01\0\0\0ostrevan-release", 28); // the note's head
 #endif
-    // The last: the resource lies after the code, which may hold the same bytes as a constant.
+#ifdef _WIN32
+    // The last: the resource lies after the code and data, which may hold the same bytes.
     const auto mark = whole.rfind(releaseMark);
+#else
+    // The first: the note lies before the data, which holds the pattern above.
+    const auto mark = whole.find(releaseMark);
+#endif
     if (mark != std::string::npos) spoilt.withoutRelease[mark] = '\x7F';
 #ifdef _WIN32
     // PE: the COFF header follows "PE\0\0" at e_lfanew (0x3C): machine, section count, ..., the
