@@ -45,11 +45,11 @@ set_target_properties(libzip PROPERTIES IMPORTED_LOCATION "${zip_dir}/lib/libzip
 target_link_libraries(libzip INTERFACE "${mingw_root}/lib/libz.a" bcrypt advapi32)
 
 # The interface's libraries, then the platform layer's Windows calls: Winsock, WinHTTP and WinINet (downloads, the URL cache),
-# CryptoAPI and libgcrypt (Ed25519), the shell, User32.
+# CryptoAPI and libgcrypt (Ed25519), the shell, User32, version resources.
 add_library(launcher_windows_libraries INTERFACE)
 target_link_libraries(launcher_windows_libraries INTERFACE imgui stb libzip
   "${mingw_root}/lib/libgcrypt.a" "${mingw_root}/lib/libgpg-error.a"
-  ws2_32 winhttp wininet urlmon crypt32 advapi32 shell32 shlwapi user32 kernel32)
+  ws2_32 winhttp wininet urlmon crypt32 advapi32 shell32 shlwapi user32 version kernel32)
 
 # The launcher links only once the Win32 window exists (src/ui/win32).
 file(GLOB LAUNCHER_WINDOWS_UI_SOURCES CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/src/ui/win32/*.cpp")

@@ -10,6 +10,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils xfonts-base imagemagick
   python3 zip unzip openssl
+  # The release tool's key file is checked on the system call that creates it.
+  strace
   # The settings-file layer is compared with the real Windows profile functions under Wine.
   g++-mingw-w64-x86-64-posix wine wine64
 )

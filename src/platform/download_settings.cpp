@@ -9,6 +9,8 @@ namespace platform {
 namespace {
 
 std::atomic<int> stallSeconds{downloadStallSeconds};
+std::atomic<int> lowSpeedBytesPerSecond{downloadLowSpeedBytesPerSecond};
+std::atomic<int> lowSpeedSeconds{downloadLowSpeedSeconds};
 std::mutex trustedLock;
 std::string trustedCertificates;
 
@@ -18,6 +20,11 @@ void setDownloadStallSeconds(int seconds) {
     stallSeconds = seconds > 0 ? seconds : downloadStallSeconds;
 }
 
+void setDownloadLowSpeed(int bytesPerSecond, int seconds) {
+    lowSpeedBytesPerSecond = bytesPerSecond > 0 ? bytesPerSecond : downloadLowSpeedBytesPerSecond;
+    lowSpeedSeconds = seconds > 0 ? seconds : downloadLowSpeedSeconds;
+}
+
 void setDownloadTrustedCertificates(const std::string& pemFile) {
     std::lock_guard lock(trustedLock);
     trustedCertificates = pemFile;
@@ -25,6 +32,14 @@ void setDownloadTrustedCertificates(const std::string& pemFile) {
 
 int currentDownloadStallSeconds() {
     return stallSeconds.load();
+}
+
+int currentDownloadLowSpeedBytesPerSecond() {
+    return lowSpeedBytesPerSecond.load();
+}
+
+int currentDownloadLowSpeedSeconds() {
+    return lowSpeedSeconds.load();
 }
 
 std::string currentDownloadTrustedCertificates() {

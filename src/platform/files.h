@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <optional>
@@ -75,6 +76,10 @@ bool setModificationTime(const std::string& path, std::time_t time);
 std::string executablePath();
 // True when `path` names the running executable's file, under whatever name it has now.
 bool isRunningExecutable(const std::string& path);
+// A new file at `path`, open for writing; nothing when anything already exists there. With
+// `ownerOnly` the call that creates the file gives it owner-only access, so nobody else can open
+// it at any moment (a private key).
+std::FILE* createNewFile(const std::string& path, bool ownerOnly);
 // Names of the entries of `folder` (no "." or ".."), in the order the system gives them.
 std::vector<std::string> listFolder(const std::string& folder);
 

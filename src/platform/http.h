@@ -4,7 +4,8 @@
 //     redirect to anything but https
 // [X] an HTTP error status (>= 400) is a failed download, never a saved error page
 // [X] "Cache-Control: no-cache" stands in for DeleteUrlCacheEntry: caches on the way revalidate
-// [X] a stalled transfer fails instead of hanging (see downloadStallSeconds)
+// [X] a stalled transfer fails instead of hanging: silent for downloadStallSeconds, or averaging
+//     under downloadLowSpeedBytesPerSecond over downloadLowSpeedSeconds (a trickle)
 // [X] a body shorter than its Content-Length, or a reply cut by a connection reset, is a failure
 // [X] progress reports carry the bytes of the file so far (a kept part included) and the
 //     expected total (0 when unknown)
@@ -34,10 +35,18 @@ inline constexpr const char* proxyRefusedText = "The proxy refused the download 
 inline constexpr int downloadStallSeconds = 30;
 // Tests shorten the stall limit (it also bounds connecting); 0 restores downloadStallSeconds.
 void setDownloadStallSeconds(int seconds);
+// A transfer (headers included) that averages under this speed over this time counts as stalled:
+// a server sending a byte a second must not hold a download for ever.
+inline constexpr int downloadLowSpeedBytesPerSecond = 1024;
+inline constexpr int downloadLowSpeedSeconds = 60;
+// Tests shorten the low-speed time and change the speed; 0 restores each default.
+void setDownloadLowSpeed(int bytesPerSecond, int seconds);
 // Tests trust their own certificate authority (a PEM file); empty restores the system's store.
 void setDownloadTrustedCertificates(const std::string& pemFile);
-// What the two settings above hold now, for each system's downloader.
+// What the settings above hold now, for each system's downloader.
 int currentDownloadStallSeconds();
+int currentDownloadLowSpeedBytesPerSecond();
+int currentDownloadLowSpeedSeconds();
 std::string currentDownloadTrustedCertificates();
 
 using DownloadProgress = std::function<void(std::uint64_t received, std::uint64_t total)>;

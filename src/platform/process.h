@@ -10,6 +10,7 @@
 // [X] a seam for tests: the process table can be replaced
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,10 @@ bool startDetached(const std::string& program);
 // program was built (an ELF of the same class, byte order and machine here, a PE on Windows),
 // whose headers and every part they describe lie inside the file: a cut download fails.
 bool isCompleteExecutable(const std::string& path);
+// The launcher release that `path` carries in its file (an ELF note "ostrevan-release" here, the
+// file version's first two words of its version resource on Windows), read without running it;
+// 0 when it carries none or cannot be read.
+std::uint32_t executableRelease(const std::string& path);
 // Starts the game client `clientName` with `argument`: looked for in `launcherFolder`, then in the
 // working folder, started directly when executable, otherwise through wine. On Windows the
 // system's own search does this, in the folder of the launcher's executable.

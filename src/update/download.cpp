@@ -7,6 +7,11 @@
 // [X] a cut transfer's part is kept with its validator and resumed, in this run or the next
 // [X] limits: the target's free space less a spare, and a cap for answers without a length
 // [X] SHA-256 of the whole file while it streams in, only when signatures are required
+// [X] several update servers with the same files: a file a server fails to give (after the
+//     retries), or gives with a refused signature or content, is fetched from the next one; the
+//     server that last gave a file is asked first for the rest of the run
+// [X] a kept part continues from whichever server still names the same copy (If-Range with its
+//     validator); an answer naming another copy starts the file over
 #include "update/download.h"
 
 #include <algorithm>
@@ -16,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <set>
+#include <vector>
 
 #include "platform/file_io.h"
 #include "platform/files.h"
@@ -136,9 +142,12 @@ std::string hexText(const std::array<unsigned char, 32>& value) {
 // What one download keeps between its tries, and whether its part outlives the process.
 struct Attempts {
     std::string url;
+    std::string resumeKey; // the same for every server of a file: a part resumes from any of them
     std::string part;
     bool resumable = false; // only the plain "<target>.part" is ever resumed
     bool hashing = false;
+    std::string askedValidator; // of the kept part this try continues
+    bool otherCopy = false;     // the server continued a copy other than the kept part's
     std::optional<platform::Sha256Hasher> hasher;
     // Read by an end step on whichever thread ends the process.
     std::shared_ptr<std::atomic<bool>> keepPart = std::make_shared<std::atomic<bool>>(false);
@@ -154,7 +163,7 @@ std::uint64_t sizeLimit(const std::string& path, std::uint64_t kept) {
 
 platform::DownloadResult tryOnce(Attempts& attempts, Downloader& sink) {
     std::optional<ResumePoint> point;
-    if (attempts.resumable) point = keptPart(attempts.part, attempts.url);
+    if (attempts.resumable) point = keptPart(attempts.part, attempts.resumeKey);
     if (attempts.hashing) {
         attempts.hasher.emplace();
         // The kept part is hashed before the rest is appended; an unreadable one is fetched again.
@@ -169,6 +178,8 @@ platform::DownloadResult tryOnce(Attempts& attempts, Downloader& sink) {
     platform::DownloadRequest request;
     request.url = attempts.url;
     request.path = attempts.part;
+    attempts.askedValidator = point ? point->validator : std::string();
+    attempts.otherCopy = false;
     if (point) {
         request.resumeFrom = point->kept;
         request.ifRange = point->validator;
@@ -179,10 +190,15 @@ platform::DownloadResult tryOnce(Attempts& attempts, Downloader& sink) {
         sink.onProgress(received, total);
     };
     request.started = [&attempts](const platform::DownloadAnswer& answer) {
+        // A server that ignores If-Range must not continue the part with another copy's bytes.
+        if (answer.kept > 0 && answer.validator != attempts.askedValidator) {
+            attempts.otherCopy = true;
+            return false;
+        }
         // A fresh start (a 200, or a copy that changed) hashes from the first byte again.
         if (answer.kept == 0 && attempts.hashing) attempts.hasher.emplace();
         const bool keep = attempts.resumable &&
-                          saveResumePoint(attempts.part, attempts.url, answer.validator, answer.total);
+                          saveResumePoint(attempts.part, attempts.resumeKey, answer.validator, answer.total);
         if (!keep) platform::deleteFile(resumeFilePath(attempts.part));
         attempts.keepPart->store(keep);
         return true;
@@ -192,20 +208,27 @@ platform::DownloadResult tryOnce(Attempts& attempts, Downloader& sink) {
             return attempts.hasher->update(data, size);
         };
     platform::DownloadResult result = platform::downloadToFile(request);
-    if (result.code == platform::downloadRangeMismatch) {
+    if (result.code == platform::downloadRangeMismatch || attempts.otherCopy) {
         forgetPart(attempts.part);
         attempts.keepPart->store(false);
+        // Worth another try: it starts the file over.
+        if (attempts.otherCopy) result.transient = true;
     }
     return result;
 }
 
+// How a download ended: in place, refused or failed by the server (another may do better), or
+// failed here (no other server can help).
+enum class Outcome { replaced, serverFailed, localFailure };
+
 // Downloads into a temporary beside `path`; `accept` decides whether it replaces `path`.
-bool downloadReplacing(const std::string& url, const std::string& path, Downloader& sink,
-                       const std::string& baseUrl, const std::string& relativePath,
-                       const AcceptDownload& accept) {
+Outcome downloadReplacing(const std::string& url, const std::string& resumeKey, const std::string& path,
+                          Downloader& sink, const std::string& baseUrl, const std::string& relativePath,
+                          const AcceptDownload& accept) {
     const TemporaryName temporary(path);
     Attempts attempts;
     attempts.url = url;
+    attempts.resumeKey = resumeKey;
     attempts.part = temporary.path();
     attempts.resumable = temporary.path() == path + ".part";
     attempts.hashing = alwaysHash.load() || signaturesRequired();
@@ -230,7 +253,7 @@ bool downloadReplacing(const std::string& url, const std::string& path, Download
         // A cut transfer of a copy the server can name again is kept for the next start.
         if (!(result.transient && attempts.keepPart->load())) forgetPart(temporary.path());
         platform::diagnose(downloadFailedText + url + downloadCodeText + std::to_string(result.code));
-        return false;
+        return Outcome::serverFailed;
     }
     attempts.keepPart->store(false);
     platform::deleteFile(resumeFilePath(temporary.path()));
@@ -242,23 +265,45 @@ bool downloadReplacing(const std::string& url, const std::string& path, Download
     }
     if (!relativePath.empty() && !verifyReleaseSignature(baseUrl, fetched)) {
         platform::deleteFile(temporary.path());
-        return false;
+        return Outcome::serverFailed;
     }
     if (accept && !accept(fetched)) {
         platform::deleteFile(temporary.path());
-        return false;
+        return Outcome::serverFailed;
     }
     if (!prepareFileForDownload(path)) {
         platform::deleteFile(temporary.path());
         platform::diagnose(prepareFailedText + path);
-        return false;
+        return Outcome::localFailure;
     }
     if (!platform::replaceFile(temporary.path(), path)) {
         platform::deleteFile(temporary.path());
         platform::diagnose(downloadFailedText + url + downloadCodeText + std::to_string(unwritableCode));
-        return false;
+        return Outcome::localFailure;
     }
-    return true;
+    return Outcome::replaced;
+}
+
+std::mutex serverLock;
+std::string lastWorkingServer;
+
+// The servers of a ;-list, the one that last gave a file first, the others in list order.
+std::vector<std::string> serversInTurn(const std::string& baseUrls) {
+    std::vector<std::string> servers;
+    for (std::size_t start = 0; start <= baseUrls.size();) {
+        const auto end = std::min(baseUrls.find(';', start), baseUrls.size());
+        if (end > start || baseUrls.empty()) servers.push_back(baseUrls.substr(start, end - start));
+        start = end + 1;
+    }
+    std::lock_guard lock(serverLock);
+    const auto last = std::find(servers.begin(), servers.end(), lastWorkingServer);
+    if (last != servers.end()) std::rotate(servers.begin(), last, last + 1);
+    return servers;
+}
+
+void rememberWorkingServer(const std::string& server) {
+    std::lock_guard lock(serverLock);
+    lastWorkingServer = server;
 }
 
 bool isUnreserved(unsigned char c) {
@@ -273,12 +318,17 @@ void setDownloadRetryPause(std::function<void(int milliseconds)> pause) {
     retryPause = std::move(pause);
 }
 
+void forgetWorkingUpdateServer() {
+    std::lock_guard lock(serverLock);
+    lastWorkingServer.clear();
+}
+
 void setDownloadHashingForTests(bool always) {
     alwaysHash = always;
 }
 
 bool downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
-    return downloadReplacing(url, path, sink, {}, {}, {});
+    return downloadReplacing(url, url, path, sink, {}, {}, {}) == Outcome::replaced;
 }
 
 std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath) {
@@ -299,7 +349,21 @@ std::string updateFileUrl(const std::string& baseUrl, const std::string& relativ
 
 bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
                      Downloader& sink, const AcceptDownload& accept) {
-    return downloadReplacing(updateFileUrl(baseUrl, relativePath), path, sink, baseUrl, relativePath, accept);
+    // A kept part is recorded under the first listed server's address, whichever server gave it.
+    const std::string resumeKey = updateFileUrl(baseUrl.substr(0, baseUrl.find(';')), relativePath);
+    for (const std::string& server : serversInTurn(baseUrl)) {
+        switch (downloadReplacing(updateFileUrl(server, relativePath), resumeKey, path, sink, server,
+                                  relativePath, accept)) {
+        case Outcome::replaced:
+            rememberWorkingServer(server);
+            return true;
+        case Outcome::localFailure:
+            return false;
+        case Outcome::serverFailed:
+            break;
+        }
+    }
+    return false;
 }
 
 bool createParentFolder(const std::string& path) {

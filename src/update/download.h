@@ -19,6 +19,8 @@ inline constexpr int firstRetryPauseMs = 1000;
 inline constexpr int maximumRetryAfterSeconds = 30;
 // Tests pause without waiting; an empty function restores sleeping.
 void setDownloadRetryPause(std::function<void(int milliseconds)> pause);
+// Tests start over as a new run would: the first listed update server is asked first again.
+void forgetWorkingUpdateServer();
 // Tests hash every download, as a build that requires signatures does; false restores that rule.
 void setDownloadHashingForTests(bool always);
 
@@ -44,6 +46,9 @@ std::string updateFileUrl(const std::string& baseUrl, const std::string& relativ
 // Fetches a file of the update server into `path`. The download replaces `path` only once it is
 // complete, signed where this build requires signatures, and accepted by `accept`; otherwise
 // `path` stays as it was. True when the new file is in place.
+// `baseUrl` may list several servers with the same files, separated by ';' (updateServerUrls):
+// a server that fails to give the file (after its retries), or whose file or signature is
+// refused, passes it on to the next; the one that last gave a file is asked first from then on.
 bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
                      Downloader& sink, const AcceptDownload& accept = {});
 // Creates the one folder that holds `path`; true when it exists afterwards.

@@ -244,5 +244,5 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
 }
 
 void runIntegrityCheck(std::string_view message) {
-    runIntegrityCheckIn(message, installFolder(), updateBaseUrl);
+    runIntegrityCheckIn(message, installFolder(), updateServerUrls);
 }

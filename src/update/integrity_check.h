@@ -6,5 +6,5 @@
 
 void runIntegrityCheck(std::string_view message);
 // The same with the installation folder (ending with '/') and the update server's base URL as
-// parameters; runIntegrityCheck passes installFolder() and updateBaseUrl. Tests use this.
+// parameters; runIntegrityCheck passes installFolder() and updateServerUrls. Tests use this.
 void runIntegrityCheckIn(std::string_view message, const std::string& folder, const std::string& baseUrl);

@@ -156,5 +156,5 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
 }
 
 void runPatchUpdate(std::string_view message) {
-    runPatchUpdateIn(message, installFolder(), updateBaseUrl);
+    runPatchUpdateIn(message, installFolder(), updateServerUrls);
 }

@@ -14,6 +14,6 @@ std::vector<std::string> splitText(std::string_view text, std::string_view delim
 std::vector<std::u16string> splitText(std::u16string_view text, std::u16string_view delimiter);
 
 // The same with the installation folder (ending with '/') and the update server's base URL as
-// parameters; the public routines pass installFolder() and updateBaseUrl. Tests use these.
+// parameters; the public routines pass installFolder() and updateServerUrls. Tests use these.
 void runPatchUpdateIn(std::string_view message, const std::string& folder, const std::string& baseUrl);
 std::string readInstalledVersionIn(const std::string& folder);

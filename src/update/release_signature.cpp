@@ -102,6 +102,20 @@ std::optional<std::string> fetchSignature(const std::string& baseUrl, const Fetc
     return signature;
 }
 
+// The built-in text may hold several keys, one PEM block after the other: the current key and
+// the next, while an operator rotates them. Any of them may have signed.
+bool signedByAnyKey(const std::string& keys, const std::string& statement, const std::string& signature) {
+    static constexpr std::string_view endMarker = "-----END PUBLIC KEY-----";
+    for (std::size_t start = 0; start < keys.size();) {
+        const auto end = keys.find(endMarker, start);
+        const auto stop = end == std::string::npos ? keys.size() : end + endMarker.size();
+        if (platform::verifyEd25519(std::string_view(keys).substr(start, stop - start), statement, signature))
+            return true;
+        start = stop;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string releaseStatement(std::string_view relativePath, std::uint64_t size, std::string_view sha256Hex) {
@@ -135,7 +149,7 @@ bool verifyReleaseSignature(const std::string& baseUrl, const FetchedFile& file)
         platform::diagnose(unreadableText + file.temporaryPath);
         return false;
     }
-    if (!platform::verifyEd25519(key, releaseStatement(file.relativePath, file.size, sha256), *signature)) {
+    if (!signedByAnyKey(key, releaseStatement(file.relativePath, file.size, sha256), *signature)) {
         platform::diagnose(signatureWrongText + file.relativePath);
         return false;
     }

@@ -21,10 +21,11 @@ inline constexpr const char* releaseSignatureSuffix = ".sig";
 // The text a release signature covers: four lines, each ending in '\n'.
 std::string releaseStatement(std::string_view relativePath, std::uint64_t size, std::string_view sha256Hex);
 
-// The public key (PEM) the build embedded from LAUNCHER_UPDATE_PUBLIC_KEY; empty without one.
+// The public keys (PEM blocks, one after the other) the build embedded from LAUNCHER_UPDATE_PUBLIC_KEY;
+// empty without one. A signature by any of them is accepted.
 // Defined in a source the build generates, on its own so that another key can be linked in.
 const char* builtInReleasePublicKey();
-// Tests and benchmarks check signatures against `pem` instead (empty: none needed); nothing
+// Tests and benchmarks check signatures against `pem` (one or more keys) instead (empty: none needed); nothing
 // restores the built-in key.
 void useReleasePublicKeyForTesting(std::optional<std::string> pem);
 

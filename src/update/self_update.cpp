@@ -4,15 +4,18 @@
 //
 // Nothing unverified is ever put under the launcher's name: the new launcher arrives under a name
 // of its own and must be whole (the transfer complete, a complete program for this system, signed
-// where this build requires it) before the running launcher moves aside. On any failure the running
-// launcher keeps its name, nothing is left beside it, one diagnostic says why, and the process ends
-// as it would with no launcher published. Should the process end between the move aside and the
+// where this build requires it, and of a higher release than the running one) before the running
+// launcher moves aside. Releases only go forward: a mirror cannot bring back an older launcher,
+// and one still serving the running launcher (the same release) cannot make it restart for ever. On any
+// failure the running launcher keeps its name, nothing is left beside it, one diagnostic says why, and the
+// process ends as it would with no launcher published. Should the process end between the move aside and the
 // new launcher's arrival under the name, the running launcher goes back under it.
 #include "update/self_update.h"
 
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "core/launcher_state.h"
 #include "core/protocol.h"
@@ -44,6 +47,8 @@ constexpr const char* partSuffix = ".part";
 constexpr const char* resumeSuffix = ".resume";
 constexpr const char* notAProgramText = "The published launcher is not a complete program for this system: ";
 constexpr const char* notInPlaceText = "The new launcher could not be put in place: ";
+constexpr const char* notNewerText = " is not newer than this launcher (release ";
+constexpr const char* notNewerSeparator = " <= ";
 constexpr std::size_t answerLengthOffset = 4;
 
 // Windows' own paths (the install folder from the module's name) end in a backslash.
@@ -113,6 +118,14 @@ void removeOldLaunchers() {
 
 namespace {
 
+std::mutex releaseLock;
+std::optional<std::uint32_t> testRelease;
+
+std::uint32_t ownRelease() {
+    std::lock_guard lock(releaseLock);
+    return testRelease ? *testRelease : builtInLauncherRelease();
+}
+
 void removeArriving(const std::string& arrivingPath) {
     for (const std::string& path :
          {arrivingPath, arrivingPath + partSuffix, arrivingPath + partSuffix + resumeSuffix})
@@ -126,13 +139,21 @@ bool fetchNewLauncher(const std::string& url, const std::string& arrivingPath) {
     const auto separator = url.rfind(publishedLauncherPath);
     const std::string baseUrl = url.substr(0, separator);
     const std::string relativePath = separator == std::string::npos ? url : url.substr(separator);
-    const auto isProgram = [&url](const FetchedFile& fetched) {
-        if (platform::isCompleteExecutable(fetched.temporaryPath)) return true;
-        platform::diagnose(notAProgramText + url);
+    const auto isNewerProgram = [&url](const FetchedFile& fetched) {
+        if (!platform::isCompleteExecutable(fetched.temporaryPath)) {
+            platform::diagnose(notAProgramText + url);
+            return false;
+        }
+        // Read only now: with a key built in, the signature has vouched for the whole file.
+        const std::uint32_t published = platform::executableRelease(fetched.temporaryPath);
+        const std::uint32_t own = ownRelease();
+        if (published > own) return true;
+        platform::diagnose(url + notNewerText + std::to_string(published) + notNewerSeparator +
+                           std::to_string(own) + ")");
         return false;
     };
     if (separator != std::string::npos &&
-        fetchUpdateFile(baseUrl, relativePath, arrivingPath, downloader, isProgram))
+        fetchUpdateFile(baseUrl, relativePath, arrivingPath, downloader, isNewerProgram))
         return true;
     // An address outside the update server (never built by this program) is not fetched.
     removeArriving(arrivingPath);
@@ -140,6 +161,11 @@ bool fetchNewLauncher(const std::string& url, const std::string& arrivingPath) {
 }
 
 } // namespace
+
+void useLauncherReleaseForTesting(std::optional<std::uint32_t> release) {
+    std::lock_guard lock(releaseLock);
+    testRelease = release;
+}
 
 void replaceLauncherIn(const std::string& folder, const std::string& url) {
     const std::string launcherPath = withSeparator(folder) + launcherFileName();
@@ -196,6 +222,7 @@ void runLauncherSelfUpdate(std::string_view message) {
 
     setUpdatePhase(launcherDownloadPhase);
     setStatusText(selfUpdateStatusText);
-    replaceLauncher(std::string(updateBaseUrl) + publishedLauncherPath + launcherFileName());
+    // With several update servers, the URL begins with all their base URLs (see fetchUpdateFile).
+    replaceLauncher(std::string(updateServerUrls) + publishedLauncherPath + launcherFileName());
     platform::endProcess(0);
 }

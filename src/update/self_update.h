@@ -1,6 +1,8 @@
 // Handler of message 1001: replace the launcher when the server says it is out of date.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +12,12 @@ std::string launcherFileName();
 std::string oldLauncherFileName();
 // The new launcher's name while it is checked, before it takes the launcher's name.
 std::string arrivingLauncherFileName();
+
+// This launcher's release (LAUNCHER_RELEASE), from a source the build generates on its own so that
+// a launcher of another release only links another object. A self-update installs only a higher one.
+std::uint32_t builtInLauncherRelease();
+// Tests compare against `release` instead; nullopt restores the built-in one.
+void useLauncherReleaseForTesting(std::optional<std::uint32_t> release);
 
 void runLauncherSelfUpdate(std::string_view message);
 void replaceLauncher(const std::string& url);

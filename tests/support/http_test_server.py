@@ -20,6 +20,8 @@ Faults, chosen per request with the query "?fault=MODE" or per path with "--faul
   short                 announce more bytes than the file holds, send the file, close
   stall                 send the headers and half of the file, then nothing, never closing
   stall-headers         read the request and never answer
+  trickle               send the headers and half of the file, then one byte every 0.2 s
+  trickle-headers       send the status line, then header bytes one every 0.2 s, never ending
   reset                 no Content-Length, half of the file, then a connection reset
   nolength              no Content-Length, the whole file, then the connection is closed
 """
@@ -34,6 +36,7 @@ import ssl
 import struct
 import sys
 import threading
+import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -61,6 +64,9 @@ class Handler(BaseHTTPRequestHandler):
         fault = self.counted(query.get("fault", [None])[0] or self.server.faults.get(path))
         if fault == "stall-headers":
             never.wait()
+            return
+        if fault == "trickle-headers":
+            self.trickle(b"HTTP/1.1 200 OK\r\nX-Slow: " + b"x" * 100000)
             return
         if fault == "redirect":
             target = query.get("to", [parsed.path])[0]
@@ -101,12 +107,14 @@ class Handler(BaseHTTPRequestHandler):
             if not send_body:
                 return
             f.seek(first or 0)
-            if fault in ("drop", "stall", "reset"):
+            if fault in ("drop", "stall", "reset", "trickle"):
                 self.wfile.write(f.read(length // 2))
                 self.wfile.flush()
                 self.count_sent(length // 2)
                 if fault == "stall":
                     never.wait()
+                if fault == "trickle":
+                    self.count_sent(self.trickle(f.read()))
                 if fault == "reset":
                     # Closed here, before the server's usual shutdown could send an orderly end.
                     self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -119,6 +127,20 @@ class Handler(BaseHTTPRequestHandler):
             self.count_sent(self.connection.sendfile(f, first or 0))
             if fault == "short":
                 self.close_connection = True
+
+    def trickle(self, data):
+        """Sends `data` a byte every 0.2 s until the client goes away; the bytes sent."""
+        sent = 0
+        try:
+            for byte in data:
+                self.wfile.write(bytes([byte]))
+                self.wfile.flush()
+                sent += 1
+                time.sleep(0.2)
+        except OSError:
+            pass
+        self.close_connection = True
+        return sent
 
     def counted(self, fault):
         """"MODE*N": the fault holds for the first N requests of this address."""

@@ -26,6 +26,7 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -70,6 +71,24 @@ def signed_release_setup():
     binary, tool = os.environ.get("LAUNCHER_SIGNED_BINARY", ""), os.environ.get("LAUNCHER_RELEASE_TOOL", "")
     key = os.path.join(os.path.dirname(binary), "release-key.pem")
     return (binary, key, tool) if all(os.path.isfile(p) for p in (binary, key, tool)) else None
+
+
+RELEASE_NOTE_HEAD = b"\x11\0\0\0\x04\0\0\0\x01\0\0\0ostrevan-release\0\0\0\0"
+VERSION_SIGNATURE = b"\xbd\x04\xef\xfe"
+
+
+def with_release(program, release):
+    """The program's bytes with another launcher release: the ELF note's number, or the first two
+    words of a Windows version resource's file version."""
+    at = program.find(RELEASE_NOTE_HEAD)
+    if at >= 0:
+        at += len(RELEASE_NOTE_HEAD)
+        return program[:at] + struct.pack("<I", release) + program[at + 4:]
+    at = program.rfind(VERSION_SIGNATURE)  # the resource, after code that may hold the constant
+    if at < 0:
+        raise ValueError("no launcher release in this program")
+    at += 8  # signature, structure version, then dwFileVersionMS
+    return program[:at] + struct.pack("<I", release) + program[at + 4:]
 
 
 def _cache_value(name):

@@ -246,9 +246,9 @@ class SelfUpdate(EndToEndCase):
 
     def setUp(self):
         super().setUp()
-        # The published launcher: the same program with other bytes at its end, so other digest.
+        # The published launcher: the same program of a later release, with other bytes at its end.
         with open(harness.launcher_binary(), "rb") as f:
-            self.published = f.read() + b"\0published launcher 1.1\0"
+            self.published = harness.with_release(f.read(), 1000) + b"\0published launcher 1.1\0"
         self.serve_file(self.PUBLISHED, self.published)
         self.published_digest = dev_server.md5_hex(self.published)
         self.original = self.install.read(harness.LAUNCHER_NAME)
@@ -574,6 +574,74 @@ class SignedRelease(EndToEndCase):
         verified = tool("verify", self.key[:-4] + ".pub.pem", "www", "patches/7.zip")
         self.assertEqual((verified.returncode, verified.stdout), (1, "patches/7.zip: no signature\n"))
         self.assertEqual(tool("keygen", self.key).returncode, 1, "a key was overwritten")
+
+        # The private key is owner-only from the call that creates it, which never replaces a file.
+        trace = os.path.join(self.records, "keygen.trace")
+        made = subprocess.run(["strace", "-f", "-e", "trace=open,openat,creat", "-o", trace,
+                               self.tool, "keygen", "other.pem"], capture_output=True, text=True, cwd=self.records)
+        self.assertEqual(made.returncode, 0, made.stderr)
+        with open(trace) as f:
+            created = [line for line in f if '"other.pem"' in line]
+        self.assertEqual(len(created), 1, created)
+        self.assertIn("O_CREAT", created[0])
+        self.assertIn("O_EXCL", created[0])
+        self.assertTrue(created[0].rstrip().split(")")[0].endswith(", 0600"), created[0])
+        self.assertEqual(os.stat(os.path.join(self.records, "other.pem")).st_mode & 0o777, 0o600)
+
+        # Runs with a wrong key change nothing in a signed update root, and leave nothing beside it.
+        self.assertEqual(tool("patch", "--version", "7", "--from", old, "--to", new, "--out", "signed",
+                              "--key", self.key).returncode, 0)
+        def snapshot():
+            found = {}
+            for folder, _, names in os.walk(self.records):
+                for name in names:
+                    path = os.path.join(folder, name)
+                    if "signed" in os.path.relpath(path, self.records).split(os.sep)[0]:
+                        with open(path, "rb") as f:
+                            found[os.path.relpath(path, self.records)] = f.read()
+            return found
+        before = snapshot()
+        demo_content.write_file(os.path.join(new, "data", "added.bin"), b"added")
+        for arguments in [("patch", "--version", "8", "--from", old, "--to", new, "--out", "signed", "--key", "kye.pem"),
+                          ("patch", "--version", "8", "--from", old, "--to", new, "--out", "signed", "--key", "other.pem"),
+                          ("sign", "other.pem", "signed", "patches/7.zip"),
+                          ("sign", "kye.pem", "signed", "patches/7.zip")]:
+            result = tool(*arguments)
+            self.assertEqual(result.returncode, 1, (arguments, result.stderr))
+            self.assertEqual(snapshot(), before, arguments)
+            self.assertEqual(sorted(n for n in os.listdir(self.records) if n.startswith(".")), [], arguments)
+        # Rotating keys is said out loud.
+        rotated = tool("sign", "--replace-signatures", "other.pem", "signed", "patches/7.zip")
+        self.assertEqual(rotated.returncode, 0, rotated.stderr)
+        self.assertEqual(tool("verify", "other.pub.pem", "signed", "patches/7.zip").stdout, "patches/7.zip: good\n")
+
+    def test_releases_only_go_forward_and_the_running_launcher_served_again_restarts_nothing(self):
+        """Release 5 (the signed launcher) told it is out of date: release 4 and release 5 itself,
+        both signed with the same key, are refused as the other refusals are; release 6 is installed."""
+        folder = os.path.dirname(self.binary)
+        for what, program in [("release 4", os.path.join(folder, "release-4", harness.LAUNCHER_NAME)),
+                              ("the running release 5", self.binary),
+                              ("release 6", os.path.join(folder, "release-6", harness.LAUNCHER_NAME))]:
+            with self.subTest(what):
+                self.fresh_installation()
+                with open(program, "rb") as f:
+                    content = f.read()
+                self.publish_launcher(content)
+                if "6" not in what:
+                    self.refused_once(None, "%s%s is not newer than this launcher (release %s <= 5)"
+                                      % (self.base, self.PUBLISHED, what[-1]), None)
+                    continue
+                server = self.start_server({"connections": [{"on_hello": [{"send": "accept", "text": "false"}]},
+                                                            harness.READY_SCRIPT]})
+                try:
+                    self.assertEqual(self.start_launcher().wait(LIMIT), 0)
+                    hello = server.wait_for_hello(timeout=LIMIT, count=2)
+                    self.assertEqual(hello["digest"], dev_server.md5_hex(content))
+                    self.assertEqual(self.install.read(harness.LAUNCHER_NAME), content)
+                    server.close_connection()
+                    wait_until(lambda: not processes_running(self.install.launcher), "release 6 to end")
+                finally:
+                    server.stop()
 
     # Each case: how the served release goes wrong, the diagnostic naming the refusal (None where
     # another check than the signature refuses), and what must not have been installed.

@@ -203,8 +203,9 @@ class WindowsLauncher(LauncherTestCase):
 
     def test_out_of_date_launcher_refuses_a_cut_copy_then_puts_a_whole_one_in_its_place(self):
         original = self.install.read(EXE_NAME)
-        # The published launcher: the same program with other bytes after its last section.
-        published = original + b"\0published launcher 1.1\0"
+        # The published launcher: the same program of a later release, with other bytes after its
+        # last section.
+        published = harness.with_release(original, 1000) + b"\0published launcher 1.1\0"
         self.serve_file(PUBLISHED, published)
         published_digest = dev_server.md5_hex(published)
 

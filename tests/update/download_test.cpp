@@ -446,6 +446,35 @@ TEST_F(ResumedDownload, transfer_cut_at_half_is_resumed_with_a_range_request) {
     EXPECT_EQ(platform::listFolder(folder.path()).size(), 2u) << "neither part nor validator file is left";
 }
 
+// A silent server and one that trickles (the body, or the headers) under the low-speed limit are
+// given up and tried again; what arrived of the body is kept and resumed.
+TEST_F(ResumedDownload, stalled_or_trickling_transfer_is_tried_again_and_resumed_from_its_kept_part) {
+    platform::setDownloadStallSeconds(1);
+    platform::setDownloadLowSpeed(1024, 2);
+#ifdef _WIN32
+    // Wine's WinHTTP bounds each wait for header bytes, not the whole wait that Windows bounds.
+    const char* const faults[] = {"stall", "trickle"};
+#else
+    const char* const faults[] = {"stall", "trickle", "trickle-headers"};
+#endif
+    for (const std::string fault : faults) {
+        SCOPED_TRACE(fault);
+        std::filesystem::remove(target);
+        const auto before = requests().size();
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_TRUE(fetch(server->url("patch.zip?fault=" + fault + "*1&to="), ""));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+        EXPECT_EQ(readText(target), content);
+        EXPECT_EQ(offered.sha256, sha256Of(content));
+        EXPECT_EQ(retryLines(), 1u) << diagnostics;
+        const auto lines = requests();
+        ASSERT_EQ(lines.size(), before + 2);
+        EXPECT_EQ(lines.back().find("\"range\"") != std::string::npos, fault != "trickle-headers")
+            << "only a part that arrived is resumed: " << lines.back();
+    }
+    platform::setDownloadLowSpeed(0, 0);
+}
+
 TEST_F(ResumedDownload, copy_changed_between_tries_is_fetched_whole) {
     const std::string changed = std::string(3 * 1024 * 1024, 'y') + "new";
     betweenTries = [&] { writeText(root + "/patch.zip", changed); };

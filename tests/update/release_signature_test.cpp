@@ -115,6 +115,67 @@ TEST_F(SignedFetch, a_good_signature_puts_the_file_in_place_and_no_key_needs_non
     EXPECT_EQ(server.requestLog().find("1002.zip.sig\"", server.requestLog().find("1002.zip.sig\"") + 1),
               std::string::npos)
         << "a signature was fetched without a key";
+
+    // Two keys built in (rotation): a signature by either is accepted.
+    sign(releaseStatement(path, content.size(), sha256Hex(content)));
+    for (const std::string& keys :
+         {TestKey().publicPem() + key.publicPem(), key.publicPem() + TestKey().publicPem()}) {
+        useReleasePublicKeyForTesting(keys);
+        std::filesystem::remove(target);
+        EXPECT_TRUE(fetch());
+        EXPECT_EQ(readText(target), content);
+    }
+    useReleasePublicKeyForTesting(TestKey().publicPem() + TestKey().publicPem());
+    EXPECT_FALSE(fetch()) << "signed by neither key";
+}
+
+// Several update servers: the first fails to give the file, in each way, and the second gives it.
+TEST_F(SignedFetch, a_file_the_first_server_fails_to_give_comes_from_the_second_which_is_asked_first_then) {
+    sign(releaseStatement(path, content.size(), sha256Hex(content)));
+    TestFolder badServed;
+    std::filesystem::create_directories(badServed.file("patches"));
+    writeText(badServed.file(path), content);
+    writeText(badServed.file(path) + ".sig",
+              key.sign(releaseStatement(path, content.size(), sha256Hex("other"))));
+    HttpTestServer failing{served.path(), {"/" + path + "=500"}};
+    HttpTestServer badSignature{badServed.path()};
+    ASSERT_TRUE(failing.started() && badSignature.started());
+    setDownloadRetryPause([](int) {});
+    struct Case {
+        const char* what;
+        std::string first;
+        std::string diagnostic;
+    };
+    const std::vector<Case> cases = {
+        {"refusing connections", "http://127.0.0.1:1/",
+         "Download failed for: http://127.0.0.1:1/" + path + " HRESULT: -1007\n"},
+        {"answering 500", failing.url(""), "Download failed for: " + failing.url(path) + " HRESULT: -500\n"},
+        {"serving a bad signature", badSignature.url(""),
+         "Release signature does not match for: " + path + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeText(target, "installed");
+        forgetWorkingUpdateServer();
+        const std::string servers = c.first + ";" + server.url("");
+        Downloader sink;
+        ::testing::internal::CaptureStderr();
+        EXPECT_TRUE(fetchUpdateFile(servers, path, target, sink));
+        diagnostics = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(readText(target), content);
+        EXPECT_NE(diagnostics.find(c.diagnostic), std::string::npos) << diagnostics;
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(install.path()), {}), 1);
+        // The second server gave the last file: it is asked first, and the first not at all.
+        const HttpTestServer* first = c.first == failing.url("")        ? &failing
+                                      : c.first == badSignature.url("") ? &badSignature
+                                                                        : nullptr;
+        const std::string firstLog = first ? first->requestLog() : std::string();
+        ::testing::internal::CaptureStderr();
+        EXPECT_TRUE(fetchUpdateFile(servers, path, target, sink));
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(first ? first->requestLog() : std::string(), firstLog);
+    }
+    setDownloadRetryPause({});
 }
 
 } // namespace

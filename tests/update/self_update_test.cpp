@@ -81,10 +81,24 @@ struct Spoilt {
     std::string otherMachine; // a program for another machine
     std::string library;      // no program: a library or an object file
     std::string cutInLastPart;
+    std::string withoutRelease; // whole, but with its release unreadable
 };
 
 Spoilt spoil(const std::string& whole) {
-    Spoilt spoilt{whole, whole, {}};
+    Spoilt spoilt{whole, whole, {}, whole};
+#ifdef _WIN32
+    const std::string releaseMark("\xBD\x04\xEF\xFE", 4); // VS_FIXEDFILEINFO's signature
+#else
+    const std::string releaseMark("\x11\0\0\0\x04\0\0\0\x01\0\0\0ostrevan-release", 28); // the note's head
+#endif
+#ifdef _WIN32
+    // The last: the resource lies after the code and data, which may hold the same bytes.
+    const auto mark = whole.rfind(releaseMark);
+#else
+    // The first: the note lies before the data, which holds the pattern above.
+    const auto mark = whole.find(releaseMark);
+#endif
+    if (mark != std::string::npos) spoilt.withoutRelease[mark] = '\x7F';
 #ifdef _WIN32
     // PE: the COFF header follows "PE\0\0" at e_lfanew (0x3C): machine, section count, ..., the
     // optional header's size at 16, characteristics at 18; then the optional header and the sections.
@@ -102,7 +116,7 @@ Spoilt spoil(const std::string& whole) {
         end = std::max(end, u32(table + 40 * i + 20) + u32(table + 40 * i + 16));
     spoilt.cutInLastPart = whole.substr(0, end - 20);
 #else
-    spoilt.otherMachine[18] = static_cast<char>(spoilt.otherMachine[18] ^ 0x01); // e_machine
+    spoilt.otherMachine[18] = static_cast<char>(spoilt.otherMachine[18] ^ 0x01);         // e_machine
     spoilt.library[16] = 1; // e_type: a relocatable object, not a program
     spoilt.cutInLastPart = whole.substr(0, whole.size() - 16 - 20); // into the section headers
 #endif
@@ -114,11 +128,14 @@ class SelfUpdateTest : public UpdateTest {
     void SetUp() override {
         UpdateTest::SetUp();
         ASSERT_TRUE(server.started());
+        // A copy of this program, of the build's release, is newer than release 0.
+        useLauncherReleaseForTesting(0);
         // What a started copy of this program runs (see publishedLauncher).
         dltest::setVariable("GTEST_FILTER", "SelfUpdateChild.DISABLED_leaves_its_mark_beside_itself");
         dltest::setVariable("GTEST_ALSO_RUN_DISABLED_TESTS", "1");
     }
     void TearDown() override {
+        useLauncherReleaseForTesting(std::nullopt);
         dltest::setVariable("GTEST_FILTER", nullptr);
         dltest::setVariable("GTEST_ALSO_RUN_DISABLED_TESTS", nullptr);
         UpdateTest::TearDown();
@@ -160,10 +177,16 @@ TEST_F(SelfUpdateTest, launcher_that_is_not_a_whole_program_here_leaves_the_runn
     const std::string& whole = publishedLauncher();
     const Spoilt spoilt = spoil(whole);
     const std::string script = "#!/bin/sh\necho script > \"$(dirname \"$0\")/started\"\n";
+    const std::uint32_t release = builtInLauncherRelease();
+    const auto notNewer = [this](std::uint32_t published, std::uint32_t own) {
+        return url() + " is not newer than this launcher (release " + std::to_string(published) +
+               " <= " + std::to_string(own) + ")\n";
+    };
     const struct {
         const char* what;
         std::optional<std::string> published;
         std::string diagnostic;
+        std::uint32_t own = 0;
     } cases[] = {
         {"nothing published", std::nullopt, "Download failed for: " + url() + " HRESULT: -404\n"},
         {"cut after 4096 bytes", whole.substr(0, 4096), notAProgram + url() + "\n"},
@@ -173,12 +196,16 @@ TEST_F(SelfUpdateTest, launcher_that_is_not_a_whole_program_here_leaves_the_runn
         {"a program for another machine", spoilt.otherMachine, notAProgram + url() + "\n"},
         {"no program but a library", spoilt.library, notAProgram + url() + "\n"},
         {"empty", "", notAProgram + url() + "\n"},
+        {"the same release (the running launcher itself)", whole, notNewer(release, release), release},
+        {"an older release", whole, notNewer(release, release + 1), release + 1},
+        {"a program without a release", spoilt.withoutRelease, notNewer(0, 0), 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         fs::remove_all(served);
         if (c.published) publish(*c.published);
         writeProgram(launcher(), oldLauncher);
+        useLauncherReleaseForTesting(c.own);
         replace();
         EXPECT_EQ(errors, c.diagnostic);
         EXPECT_EQ(readText(launcher()), oldLauncher);

@@ -1,5 +1,6 @@
 // The operator's release tool: key pairs, signatures and patch releases for the update server.
 // Exit codes: 0 done, 1 a step failed (the reason is on standard error), 2 bad arguments.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,18 +28,21 @@ void printHelp() {
         "\n"
         "  %s keygen PRIVATE.pem\n"
         "      writes a new Ed25519 key pair: PRIVATE.pem (keep it secret) and PRIVATE.pub.pem (build the\n"
-        "      launcher with -DLAUNCHER_UPDATE_PUBLIC_KEY=/path/to/PRIVATE.pub.pem)\n"
-        "  %s sign PRIVATE.pem UPDATE_ROOT PATH...\n"
+        "      launcher with -DLAUNCHER_UPDATE_PUBLIC_KEY=/path/to/PRIVATE.pub.pem); never replaces a file\n"
+        "  %s sign [--replace-signatures] PRIVATE.pem UPDATE_ROOT PATH...\n"
         "      writes UPDATE_ROOT/PATH.sig for each PATH (relative to UPDATE_ROOT, as the launcher requests\n"
-        "      it, e.g. patches/1003.zip or patches/Launcher/%sLauncher)\n"
+        "      it, e.g. patches/1003.zip or patches/Launcher/%sLauncher); an existing signature that this\n"
+        "      key does not verify is replaced only with --replace-signatures (rotating keys)\n"
         "  %s verify PUBLIC.pem UPDATE_ROOT PATH...\n"
         "      checks UPDATE_ROOT/PATH.sig for each PATH; one line each, exit 1 when one is not good\n"
         "  %s patch --version N --from OLD_DIR --to NEW_DIR --out UPDATE_ROOT [--key PRIVATE.pem]\n"
+        "        [--replace-signatures]\n"
         "      writes UPDATE_ROOT/patches/N.zip with every file of NEW_DIR that is new or changed against\n"
         "      OLD_DIR and version.dat holding N; copies every file of NEW_DIR under\n"
         "      UPDATE_ROOT/patches/Launcher/ for repairs; signs all of them with --key; prints the file "
         "list\n"
-        "      for the game server's message 1003 as a step of the development server's script\n"
+        "      for the game server's message 1003 as a step of the development server's script; all is made\n"
+        "      beside UPDATE_ROOT first and moved in only when it all succeeded\n"
         "  %s --help\n"
         "\n"
         "A signature is 64 bytes: Ed25519 over the four lines\n"
@@ -65,6 +69,11 @@ int patchCommand(const std::vector<std::string>& arguments) {
     release::PatchRequest request;
     for (std::size_t i = 0; i < arguments.size(); i += 2) {
         const std::string& option = arguments[i];
+        if (option == "--replace-signatures") {
+            request.replaceSignatures = true;
+            --i;
+            continue;
+        }
         std::string* value = option == "--version" ? &request.version
                              : option == "--from"  ? &request.fromFolder
                              : option == "--to"    ? &request.toFolder
@@ -101,10 +110,14 @@ int main(int argc, char** argv) {
         return release::generateKeyPair(rest[0]) ? 0 : failedStep;
     }
     if (command == "sign" || command == "verify") {
-        if (rest.size() < 3) return usage(command + " takes a key, UPDATE_ROOT and at least one PATH");
-        const std::vector<std::string> paths(rest.begin() + 2, rest.end());
-        const bool done = command == "sign" ? release::signFiles(rest[0], rest[1], paths)
-                                            : release::verifyFiles(rest[0], rest[1], paths);
+        std::vector<std::string> operands = rest;
+        const auto flag = std::find(operands.begin(), operands.end(), "--replace-signatures");
+        const bool replace = command == "sign" && flag != operands.end();
+        if (replace) operands.erase(flag);
+        if (operands.size() < 3) return usage(command + " takes a key, UPDATE_ROOT and at least one PATH");
+        const std::vector<std::string> paths(operands.begin() + 2, operands.end());
+        const bool done = command == "sign" ? release::signFiles(operands[0], operands[1], paths, replace)
+                                            : release::verifyFiles(operands[0], operands[1], paths);
         return done ? 0 : failedStep;
     }
     if (command == "patch") return patchCommand(rest);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -23,9 +24,30 @@ bool generateKeyPair(const std::string& privatePath);
 // The public key file written beside `privatePath`: "x.pem" gives "x.pub.pem".
 std::string publicKeyPathFor(const std::string& privatePath);
 
-// Signs UPDATE_ROOT/PATH for each path, writing UPDATE_ROOT/PATH.sig.
+// An Ed25519 private key read from a PEM file; not valid (and said why) when it cannot be read.
+class SigningKey {
+  public:
+    explicit SigningKey(const std::string& privateKeyPath);
+    bool valid() const { return key_ != nullptr; }
+    // Writes `signatureFile` (beside, then renamed) over the statement of `contentFile` published
+    // at `path`.
+    bool sign(const std::string& path, const std::string& contentFile,
+              const std::string& signatureFile) const;
+    // True when no signature lies at `signatureFile`, or this key's public half verifies it for
+    // `contentFile` published at `path`. Otherwise says that another key (or an older content)
+    // signed it.
+    bool mayReplace(const std::string& path, const std::string& contentFile,
+                    const std::string& signatureFile) const;
+
+  private:
+    std::shared_ptr<void> key_;
+};
+
+// Signs UPDATE_ROOT/PATH for each path, writing UPDATE_ROOT/PATH.sig. An existing signature that
+// this key does not verify is replaced only with `replaceSignatures` (rotating keys); without it,
+// nothing is written.
 bool signFiles(const std::string& privateKeyPath, const std::string& root,
-               const std::vector<std::string>& paths);
+               const std::vector<std::string>& paths, bool replaceSignatures);
 // Checks UPDATE_ROOT/PATH.sig for each path, one line each; true when all are good.
 bool verifyFiles(const std::string& publicKeyPath, const std::string& root,
                  const std::vector<std::string>& paths);
@@ -36,8 +58,11 @@ struct PatchRequest {
     std::string toFolder;
     std::string updateRoot;
     std::string privateKeyPath; // empty: nothing signed
+    bool replaceSignatures = false;
 };
 // Writes patches/<version>.zip and patches/Launcher/, prints the file list on standard output.
+// Everything is made and signed in a folder beside the update root first and moved in only when
+// all of it succeeded: a failed run leaves the update root as it was.
 bool makePatch(const PatchRequest& request);
 
 } // namespace release

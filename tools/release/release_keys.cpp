@@ -1,6 +1,7 @@
 // Keys and signatures of the release tool, through OpenSSL. The statement a signature covers is
 // the launcher's own (update/release_signature.h), and the check is the launcher's own
 // (platform/signature.h), so what this tool accepts is what a launcher accepts.
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -66,15 +67,14 @@ std::optional<std::string> readSmallFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A new file only: keys and signatures are never written over something else by accident.
+// A new file only: keys and signatures are never written over something else by accident. A
+// private key is owner-only from the moment the file exists.
 FileHandle createExclusive(const std::string& path, bool ownerOnly) {
-    FileHandle file(std::fopen(path.c_str(), "wbx"));
-    if (file && ownerOnly) {
-        std::error_code error;
-        fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, error);
-        if (error) file.reset();
-    }
-    return file;
+    return FileHandle(platform::createNewFile(path, ownerOnly));
+}
+
+EVP_PKEY* keyOf(const std::shared_ptr<void>& key) {
+    return static_cast<EVP_PKEY*>(key.get());
 }
 
 bool checkedPath(const std::string& path) {
@@ -157,42 +157,82 @@ bool generateKeyPair(const std::string& privatePath) {
     return true;
 }
 
-bool signFiles(const std::string& privateKeyPath, const std::string& root,
-               const std::vector<std::string>& paths) {
+SigningKey::SigningKey(const std::string& privateKeyPath) {
     FileHandle keyFile(std::fopen(privateKeyPath.c_str(), "rb"));
     KeyHandle key(keyFile ? PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr) : nullptr);
+    ERR_clear_error();
     if (!key || EVP_PKEY_id(key.get()) != EVP_PKEY_ED25519) {
         say("not an Ed25519 private key: " + privateKeyPath);
-        ERR_clear_error();
+        return;
+    }
+    key_ = std::shared_ptr<void>(key.release(), [](void* k) { EVP_PKEY_free(static_cast<EVP_PKEY*>(k)); });
+}
+
+bool SigningKey::sign(const std::string& path, const std::string& contentFile,
+                      const std::string& signatureFile) const {
+    FileFacts facts;
+    if (!readFacts(contentFile, facts)) {
+        say("cannot read " + contentFile);
         return false;
     }
-    for (const auto& path : paths) {
-        bool ok = checkedPath(path);
-        const std::string statement = ok ? statementFor(root, path, ok) : std::string();
-        if (!ok) return false;
-        unsigned char signature[platform::ed25519SignatureBytes];
-        std::size_t length = sizeof signature;
-        std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
-        if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, key.get()) != 1 ||
-            EVP_DigestSign(context.get(), signature, &length,
-                           reinterpret_cast<const unsigned char*>(statement.data()), statement.size()) != 1 ||
-            length != sizeof signature) {
-            say("cannot sign " + path + ": " + openSslError());
-            return false;
-        }
-        // Written beside and renamed, so a server never serves half a signature.
-        const std::string target = root + "/" + path + releaseSignatureSuffix;
-        const std::string temporary = target + ".new";
-        std::remove(temporary.c_str());
-        FileHandle out = createExclusive(temporary, false);
-        const bool written = out && std::fwrite(signature, 1, length, out.get()) == length &&
-                             std::fclose(out.release()) == 0 && platform::replaceFile(temporary, target);
-        if (!written) {
-            std::remove(temporary.c_str());
-            say("cannot write " + target);
-            return false;
-        }
+    const std::string statement = releaseStatement(path, facts.size, facts.sha256);
+    unsigned char signature[platform::ed25519SignatureBytes];
+    std::size_t length = sizeof signature;
+    std::unique_ptr<EVP_MD_CTX, ContextFree> context(EVP_MD_CTX_new());
+    if (!context || EVP_DigestSignInit(context.get(), nullptr, nullptr, nullptr, keyOf(key_)) != 1 ||
+        EVP_DigestSign(context.get(), signature, &length,
+                       reinterpret_cast<const unsigned char*>(statement.data()), statement.size()) != 1 ||
+        length != sizeof signature) {
+        say("cannot sign " + path + ": " + openSslError());
+        return false;
     }
+    // Written beside and renamed, so a server never serves half a signature.
+    const std::string temporary = signatureFile + ".new";
+    std::remove(temporary.c_str());
+    FileHandle out = createExclusive(temporary, false);
+    const bool written = out && std::fwrite(signature, 1, length, out.get()) == length &&
+                         std::fclose(out.release()) == 0 && platform::replaceFile(temporary, signatureFile);
+    if (!written) {
+        std::remove(temporary.c_str());
+        say("cannot write " + signatureFile);
+    }
+    return written;
+}
+
+bool SigningKey::mayReplace(const std::string& path, const std::string& contentFile,
+                            const std::string& signatureFile) const {
+    const auto existing = readSmallFile(signatureFile);
+    if (!existing) return true;
+    // The public half, as PEM, for the launcher's own check.
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new(BIO_s_mem()), BIO_free);
+    char* data = nullptr;
+    long size = 0;
+    FileFacts facts;
+    const bool verified =
+        bio && PEM_write_bio_PUBKEY(bio.get(), keyOf(key_)) == 1 &&
+        (size = BIO_get_mem_data(bio.get(), &data)) > 0 && readFacts(contentFile, facts) &&
+        platform::verifyEd25519(std::string_view(data, static_cast<std::size_t>(size)),
+                                releaseStatement(path, facts.size, facts.sha256), *existing);
+    ERR_clear_error();
+    if (!verified)
+        say(signatureFile + " exists and this key does not verify it (another key signed it, or the file "
+                            "changed since); nothing written. Give --replace-signatures to replace such "
+                            "signatures, as when rotating keys");
+    return verified;
+}
+
+bool signFiles(const std::string& privateKeyPath, const std::string& root,
+               const std::vector<std::string>& paths, bool replaceSignatures) {
+    const SigningKey key(privateKeyPath);
+    if (!key.valid()) return false;
+    // Every path and every signature it would replace is checked before anything is written.
+    for (const auto& path : paths) {
+        if (!checkedPath(path)) return false;
+        const std::string file = root + "/" + path;
+        if (!replaceSignatures && !key.mayReplace(path, file, file + releaseSignatureSuffix)) return false;
+    }
+    for (const auto& path : paths)
+        if (!key.sign(path, root + "/" + path, root + "/" + path + releaseSignatureSuffix)) return false;
     return true;
 }
 

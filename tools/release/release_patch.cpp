@@ -7,20 +7,24 @@
 //   repairs from;
 // - signatures of all of those when a key is given;
 // - on standard output, the file list as a step of the development server's script.
-// The archive is written under a temporary name and renamed when complete; a version already
-// published is never written again.
+// Everything is made in a staging folder beside the update root (on the same file system) and
+// moved in, file by file, only once all of it is written and signed: a mistyped key, a full disk
+// or an unreadable file leaves the update root as it was. A version already published is never
+// written again.
 #include <zip.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/file_digest.h"
 #include "platform/files.h"
 #include "release_files.h"
+#include "update/release_signature.h"
 
 namespace release {
 namespace {
@@ -135,12 +139,13 @@ bool writeArchive(const std::string& path, const std::string& newFolder,
     return true;
 }
 
-bool copyForRepair(const std::string& newFolder, const std::string& root,
+// Copies the files the update root lacks, or has with other content, into the staging folder.
+bool copyForRepair(const std::string& newFolder, const std::string& root, const std::string& staging,
                    const std::vector<std::string>& files) {
     for (const auto& name : files) {
         const std::string from = newFolder + "/" + name;
-        const std::string to = root + "/" + launcherFolder + "/" + name;
-        if (sameContent(from, to)) continue;
+        const std::string to = staging + "/" + launcherFolder + "/" + name;
+        if (sameContent(from, root + "/" + launcherFolder + "/" + name)) continue;
         std::error_code error;
         fs::create_directories(fs::path(to).parent_path(), error);
         const std::string temporary = to + ".part";
@@ -195,6 +200,24 @@ void printFileList(const std::vector<Entry>& entries) {
             "messages");
 }
 
+// Moves every file below `staging` to the same place below `root`, creating folders. Signatures
+// go first: one whose file has not arrived yet is never asked for.
+bool moveIntoPlace(const std::string& staging, const std::string& root) {
+    std::vector<std::string> files = filesBelow(staging);
+    std::stable_partition(files.begin(), files.end(), [](const std::string& name) {
+        return name.size() > 4 && name.compare(name.size() - 4, 4, ".sig") == 0;
+    });
+    for (const auto& name : files) {
+        std::error_code error;
+        fs::create_directories(fs::path(root + "/" + name).parent_path(), error);
+        if (error || !platform::replaceFile(staging + "/" + name, root + "/" + name)) {
+            say("cannot move " + staging + "/" + name + " to " + root + "/" + name);
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 bool makePatch(const PatchRequest& request) {
@@ -204,16 +227,16 @@ bool makePatch(const PatchRequest& request) {
             return false;
         }
     }
-    const std::string archive = request.updateRoot + "/" + patchesFolder + "/" + request.version + ".zip";
+    const std::string archiveName = std::string(patchesFolder) + "/" + request.version + ".zip";
+    const std::string archive = request.updateRoot + "/" + archiveName;
     if (platform::pathExists(archive)) {
         say(archive + " already exists; a published version is never written again");
         return false;
     }
-    std::error_code error;
-    fs::create_directories(request.updateRoot + "/" + launcherFolder, error);
-    if (error) {
-        say("cannot create " + request.updateRoot + "/" + launcherFolder + ": " + error.message());
-        return false;
+    std::optional<SigningKey> key;
+    if (!request.privateKeyPath.empty()) {
+        key.emplace(request.privateKeyPath);
+        if (!key->valid()) return false;
     }
 
     // The archive brings its own version.dat.
@@ -222,6 +245,7 @@ bool makePatch(const PatchRequest& request) {
     std::vector<std::string> changed;
     std::vector<Entry> entries;
     std::uint64_t changedBytes = 0;
+    std::error_code error;
     for (const auto& name : files) {
         const std::string path = request.toFolder + "/" + name;
         const std::string digest = fileDigest(path);
@@ -234,24 +258,53 @@ bool makePatch(const PatchRequest& request) {
             changed.push_back(name);
             changedBytes += fs::file_size(path, error);
         }
+        // A published repair copy that stays keeps a signature this key must be able to make.
+        const std::string published = request.updateRoot + "/" + launcherFolder + "/" + name;
+        if (key && !request.replaceSignatures && sameContent(path, published) &&
+            !key->mayReplace(std::string(launcherFolder) + "/" + name, published,
+                             published + releaseSignatureSuffix))
+            return false;
     }
     for (const auto& name : filesBelow(request.fromFolder))
         if (name != versionFileName && !platform::pathExists(request.toFolder + "/" + name))
             say("not in the new folder, yet a patch removes nothing, so it stays installed: " + name);
 
+    const fs::path root = fs::absolute(request.updateRoot).lexically_normal();
+    const std::string staging =
+        (root.parent_path() / ("." + root.filename().string() + ".patch-" + request.version)).string();
+    fs::remove_all(staging, error); // a staging folder an interrupted run of this version left
+    fs::create_directories(staging + "/" + launcherFolder, error);
+    if (error) {
+        say("cannot create " + staging + ": " + error.message());
+        return false;
+    }
+    struct RemoveStaging {
+        const std::string& path;
+        ~RemoveStaging() {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    } removeStaging{staging};
+
     say("packing " + std::to_string(changed.size()) + " new or changed files (" + mebibytes(changedBytes) +
         ") and version.dat into " + archive);
-    if (!writeArchive(archive, request.toFolder, changed, request.version)) return false;
+    if (!writeArchive(staging + "/" + archiveName, request.toFolder, changed, request.version)) return false;
     say("copying " + std::to_string(files.size()) + " files to " + request.updateRoot + "/" + launcherFolder +
         " for repairs");
-    if (!copyForRepair(request.toFolder, request.updateRoot, files)) return false;
-
-    if (!request.privateKeyPath.empty()) {
-        std::vector<std::string> signedPaths = {std::string(patchesFolder) + "/" + request.version + ".zip"};
-        for (const auto& name : files) signedPaths.push_back(std::string(launcherFolder) + "/" + name);
-        say("signing " + std::to_string(signedPaths.size()) + " files");
-        if (!signFiles(request.privateKeyPath, request.updateRoot, signedPaths)) return false;
+    if (!copyForRepair(request.toFolder, request.updateRoot, staging, files)) return false;
+    if (key) {
+        say("signing " + std::to_string(files.size() + 1) + " files");
+        if (!key->sign(archiveName, staging + "/" + archiveName,
+                       staging + "/" + archiveName + releaseSignatureSuffix))
+            return false;
+        for (const auto& name : files) {
+            const std::string path = std::string(launcherFolder) + "/" + name;
+            if (!key->sign(path, request.toFolder + "/" + name,
+                           staging + "/" + path + releaseSignatureSuffix))
+                return false;
+        }
     }
+    if (!moveIntoPlace(staging, request.updateRoot)) return false;
     printFileList(entries);
     return true;
 }

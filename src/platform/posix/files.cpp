@@ -11,6 +11,7 @@
 //     excluded)
 // [X] attributes never act through a link: read with lstat and the l*xattr calls, changed with
 //     fchmodat(AT_SYMLINK_NOFOLLOW), which refuses a link even when one is swapped in meanwhile
+// [X] a new file created exclusively (O_EXCL), a private one with mode 0600 given to open itself
 #include "platform/files.h"
 #include "platform/path_components.h"
 
@@ -253,6 +254,15 @@ bool isContainedRelativePath(const std::string& relative) {
     for (const auto& part : splitComponents(relative))
         if (part == "..") return false;
     return true;
+}
+
+std::FILE* createNewFile(const std::string& path, bool ownerOnly) {
+    const int descriptor =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, ownerOnly ? 0600 : 0666);
+    if (descriptor < 0) return nullptr;
+    std::FILE* file = ::fdopen(descriptor, "wb");
+    if (!file) ::close(descriptor);
+    return file;
 }
 
 } // namespace platform

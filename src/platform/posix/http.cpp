@@ -4,8 +4,10 @@
 // [X] https with peer and host certificate checks on
 // [X] an HTTP error status is a failure, reported as -status; the error page is never written
 // [X] "Cache-Control: no-cache" instead of DeleteUrlCacheEntry: caches on the way revalidate
-// [X] a transfer that moves no byte for the stall time fails (curl averages the speed over a few
-//     seconds, so a stall right after a burst is noticed a little later); connecting has the same limit
+// [X] a transfer that moves no byte for the stall time fails (checked at curl's progress calls,
+//     about once a second); connecting has the same limit
+// [X] a transfer that averages under the low-speed limit (1 KiB/s) over its time (60 s) fails
+//     too, headers included: curl's own low-speed check, which counts every byte received
 // [X] a body shorter than announced is CURLE_PARTIAL_FILE; a reply without a length that ends in
 //     a connection reset is CURLE_RECV_ERROR. A reply without a length that the server closes
 //     cleanly looks complete to HTTP/1.x itself: nothing on the wire tells it apart
@@ -24,6 +26,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -55,7 +58,7 @@ struct FileDeleter {
 using FileHandle = std::unique_ptr<std::FILE, FileDeleter>;
 
 // Why a transfer was abandoned from inside one of curl's callbacks.
-enum class Stop { none, unwritable, tooLarge, badRange, byObserver, errorStatus };
+enum class Stop { none, unwritable, tooLarge, badRange, byObserver, errorStatus, silent };
 
 // The headers of the answer being read; redirects and error pages each start a new one.
 struct Answer {
@@ -79,6 +82,8 @@ struct Transfer {
     std::uint64_t received = 0;
     std::uint64_t lastReported = 0;
     Stop stop = Stop::none;
+    std::chrono::steady_clock::time_point lastByteAt = std::chrono::steady_clock::now();
+    std::chrono::seconds silenceLimit{downloadStallSeconds};
 };
 
 // curl_global_init is not thread-safe and downloads start on whichever worker thread needs one.
@@ -181,6 +186,7 @@ bool beginBody(Transfer& transfer) {
 std::size_t readHeader(char* data, std::size_t size, std::size_t count, void* context) {
     auto* transfer = static_cast<Transfer*>(context);
     const std::size_t bytes = size * count;
+    transfer->lastByteAt = std::chrono::steady_clock::now();
     const std::string line = trimmed(data, bytes);
     Answer& answer = transfer->answer;
     try {
@@ -260,6 +266,7 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
         return 0;
     }
     transfer->received += bytes;
+    transfer->lastByteAt = std::chrono::steady_clock::now();
     return bytes;
 }
 
@@ -272,6 +279,10 @@ void report(Transfer& transfer, std::uint64_t received, std::uint64_t total) {
 
 int reportProgress(void* context, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
     auto* transfer = static_cast<Transfer*>(context);
+    if (std::chrono::steady_clock::now() - transfer->lastByteAt > transfer->silenceLimit) {
+        transfer->stop = Stop::silent;
+        return 1;
+    }
     if (!transfer->begun) return 0;
     const std::uint64_t kept = transfer->begunAnswer.kept;
     const auto received = kept + static_cast<std::uint64_t>(now);
@@ -330,8 +341,10 @@ void setOptions(CURL* handle, const DownloadRequest& request, curl_slist* header
     // Worker threads download; curl's alarm-based DNS time-out would signal the whole process.
     curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, stall);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, stall);
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT,
+                     static_cast<long>(currentDownloadLowSpeedBytesPerSecond()));
+    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(currentDownloadLowSpeedSeconds()));
+    transfer.silenceLimit = std::chrono::seconds(stall);
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, receiveBufferBytes);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, readHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
@@ -361,6 +374,10 @@ DownloadResult settle(CURLcode code, const Transfer& transfer) {
         return result;
     case Stop::byObserver:
         result.code = downloadAbandoned;
+        return result;
+    case Stop::silent:
+        result.code = failure(CURLE_OPERATION_TIMEDOUT);
+        result.transient = true;
         return result;
     case Stop::errorStatus:
         result.code = -static_cast<int>(transfer.answer.status);

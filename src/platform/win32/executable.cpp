@@ -7,6 +7,8 @@
 // [X] the headers (SizeOfHeaders) and every section's raw data lie inside the file, so a download
 //     cut anywhere past the first header fails
 // [X] a script, a text page or a program for another machine is no program here
+// [X] the launcher's release: the first two words of the version resource's file version
+//     (GetFileVersionInfo reads the resource from the file without running it)
 // [ ] no look inside the sections: whether the code runs is for the signature to vouch for
 #include "platform/process.h"
 
@@ -39,6 +41,22 @@ bool readAt(HANDLE file, std::uint64_t offset, void* buffer, DWORD size) {
 }
 
 } // namespace
+
+std::uint32_t executableRelease(const std::string& path) {
+    const std::wstring wide = win32::widen(path);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
+    if (size == 0) return 0;
+    std::vector<unsigned char> information(size);
+    void* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (!GetFileVersionInfoW(wide.c_str(), 0, size, information.data()) ||
+        !VerQueryValueW(information.data(), L"\\", &fixed, &fixedSize) || fixed == nullptr ||
+        fixedSize < sizeof(VS_FIXEDFILEINFO))
+        return 0;
+    const auto* version = static_cast<const VS_FIXEDFILEINFO*>(fixed);
+    return version->dwSignature == 0xFEEF04BD ? version->dwFileVersionMS : 0;
+}
 
 bool isCompleteExecutable(const std::string& path) {
     const win32::UniqueHandle file = win32::ownHandle(

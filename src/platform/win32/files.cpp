@@ -12,6 +12,7 @@
 // [X] the running executable compared by file identity (volume and file index), not by name
 // [X] free space for this caller, quotas included (GetDiskFreeSpaceExW)
 // [ ] executable bits: Windows has none; makeExecutable succeeds for any existing file
+// [ ] owner-only new files: the folder's inherited access applies (the release tool is built for Linux)
 #include "platform/files.h"
 #include "platform/path_components.h"
 
@@ -241,6 +242,11 @@ bool isContainedRelativePath(const std::string& relative) {
     for (const auto& part : splitComponents(relative))
         if (part == ".." || !isPlainName(part)) return false;
     return true;
+}
+
+std::FILE* createNewFile(const std::string& path, bool) {
+    // The folder's inherited access applies; "x" fails when anything exists at the path.
+    return _wfopen(win32::widen(path).c_str(), L"wbx");
 }
 
 } // namespace platform

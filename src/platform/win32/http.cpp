@@ -14,6 +14,9 @@
 // [X] an HTTP status outside 2xx is a failure, reported as -status; the error page is never written
 // [X] every wait (name lookup, connect, send, each receive) is bounded by the stall time, so a
 //     transfer that moves no byte for that long fails
+// [X] a body that averages under the low-speed limit over the low-speed time fails (a passing
+//     failure), measured here in windows of that time as curl's check does; headers are bounded
+//     as a whole by the response time-out (the stall time, shorter than the low-speed time)
 // [X] a body shorter than its Content-Length is a failure (a passing one)
 // [X] transport failures reported with the Linux build's codes (curl's), passing as there
 // [X] resuming with Range and If-Range; a 206 must continue exactly where the kept part ends
@@ -36,6 +39,7 @@
 
 #include <winhttp.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <memory>
 #include <optional>
@@ -97,6 +101,7 @@ int curlEquivalent(DWORD error) {
 }
 
 constexpr int partialFile = 18; // CURLE_PARTIAL_FILE: the body ended before its announced length
+constexpr int timedOut = 28;    // CURLE_OPERATION_TIMEDOUT: stalled, as curl's low-speed check says
 
 int transportFailure(DWORD error) {
     return -(1000 + curlEquivalent(error));
@@ -108,7 +113,7 @@ bool isPassingError(DWORD error) {
     case 7:
     case 8:
     case partialFile:
-    case 28:
+    case timedOut:
     case 56:
         return true;
     default:
@@ -277,9 +282,19 @@ bool readBody(Transfer& transfer, HINTERNET request) {
     const DownloadRequest& asked = transfer.request;
     const std::uint64_t kept = transfer.result.answer.kept;
     std::vector<char> buffer(receiveBufferBytes);
+    const ULONGLONG lowSpeedMs = static_cast<ULONGLONG>(currentDownloadLowSpeedSeconds()) * 1000;
+    const std::uint64_t lowSpeedBytes = static_cast<std::uint64_t>(currentDownloadLowSpeedBytesPerSecond()) *
+                                        static_cast<std::uint64_t>(currentDownloadLowSpeedSeconds());
+    ULONGLONG windowStart = GetTickCount64();
+    std::uint64_t windowBytes = 0;
     for (;;) {
+        // Only what has arrived is read: a read for more waits (under Wine) until the buffer is
+        // full, which a trickle never fills, so the low-speed check below would never run.
+        DWORD available = 0;
         DWORD got = 0;
-        if (!WinHttpReadData(request, buffer.data(), receiveBufferBytes, &got)) {
+        if (!WinHttpQueryDataAvailable(request, &available) ||
+            (available > 0 && !WinHttpReadData(request, buffer.data(),
+                                               std::min<DWORD>(available, receiveBufferBytes), &got))) {
             const DWORD error = GetLastError();
             // A connection lost before the announced end: the body came short, as curl says.
             if (transfer.result.answer.total > 0 && curlEquivalent(error) == 56)
@@ -303,6 +318,16 @@ bool readBody(Transfer& transfer, HINTERNET request) {
         }
         transfer.received += got;
         if (asked.progress) asked.progress(kept + transfer.received, transfer.expected);
+        // A trickle keeps every read within the stall time; only the average tells it.
+        windowBytes += got;
+        if (GetTickCount64() - windowStart >= lowSpeedMs) {
+            if (windowBytes < lowSpeedBytes) {
+                transfer.fail(-(1000 + timedOut), true);
+                return false;
+            }
+            windowStart = GetTickCount64();
+            windowBytes = 0;
+        }
     }
 }
 
