@@ -55,7 +55,10 @@
 // [ ] bytes above 127: Wine reads files without a byte-order mark in the ANSI code page (1252 for
 //     English), this layer as UTF-8; names compare case-blind for ASCII only. The game's own
 //     settings are ASCII digits and names
-// [ ] zero bytes inside a file (Wine's reading of them is erratic) and UTF-16 files: not read
+// [X] UTF-16LE files that start with their byte-order mark, read and written as UTF-16LE (new lines
+//     too); a write that could not keep the rest of such a file byte for byte (an unpaired
+//     surrogate, an odd length, a value that is no valid UTF-8) fails and writes nothing
+// [ ] zero bytes inside a file (Wine's reading of them is erratic) and UTF-16BE files: not read
 // [ ] the registry mapping of some Windows system files (IniFileMapping): not relevant here
 #pragma once
 

@@ -1,5 +1,7 @@
 // Start-up's clean-up after a launcher that ended half-way.
 //
+// [X] only the launcher's own temporaries are removed: names that carry the launcher's name
+//     (temporary_names.h); a player's file or an installed patch file stays, whatever its name
 // [X] the whole installation tree is searched, links are never followed (a data folder linked to
 //     another disk is the player's, not ours to clean), and only regular files are removed
 // [X] one listing of each folder and a look at a file only when its name matches, so tens of
@@ -13,29 +15,29 @@
 
 #include "platform/files.h"
 #include "update/self_update.h"
+#include "update/temporary_names.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view partSuffix = ".part";
 constexpr std::string_view resumeSuffix = ".resume";
-constexpr std::string_view extractingPrefix = ".extracting-";
 
 bool isLeftover(const fs::path& path) {
     const std::string name = path.filename().string();
     const std::string full = path.string();
-    if (name.starts_with(extractingPrefix)) return true;
+    if (name.starts_with(extractingPrefix())) return true;
     std::error_code error;
-    if (name.ends_with(partSuffix))
+    if (name.ends_with(downloadPartSuffix()))
         return !fs::exists(fs::symlink_status(full + std::string(resumeSuffix), error));
-    if (name.ends_with(std::string(partSuffix) + std::string(resumeSuffix)))
+    if (name.ends_with(downloadPartSuffix() + std::string(resumeSuffix)))
         return !fs::exists(fs::symlink_status(full.substr(0, full.size() - resumeSuffix.size()), error));
     return false;
 }
 
 bool mayBeLeftover(const std::string& name) {
-    return name.starts_with(extractingPrefix) || name.ends_with(partSuffix) || name.ends_with(resumeSuffix);
+    return name.starts_with(extractingPrefix()) || name.ends_with(downloadPartSuffix()) ||
+           name.ends_with(downloadPartSuffix() + std::string(resumeSuffix));
 }
 
 } // namespace

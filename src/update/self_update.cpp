@@ -19,8 +19,11 @@
 #include "core/protocol.h"
 #include "launcher_config.h"
 #include "platform/files.h"
+#include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "update/download.h"
+#include "update/resume.h"
+#include "update/temporary_names.h"
 
 namespace {
 
@@ -35,13 +38,11 @@ constexpr const char* separators = "/";
 
 constexpr const char* outOfDateAnswer = "false";
 constexpr const char* selfUpdateStatusText = "Download a new version of the Launcher.";
+constexpr const char* selfUpdateFailedText = "Launcher update failed. Please restart launcher.";
 constexpr const char* publishedLauncherPath = "patches/Launcher/";
 constexpr const char* oldCopyMarker = "OLDVersion";
 // Beside the launcher while it is checked; never under a name that start-up would run or remove.
 constexpr const char* arrivingSuffix = ".new";
-// The temporaries of a download of `x` (see download.cpp): `x.part`, and its resume record.
-constexpr const char* partSuffix = ".part";
-constexpr const char* resumeSuffix = ".resume";
 constexpr const char* notAProgramText = "The published launcher is not a complete program for this system: ";
 constexpr const char* notInPlaceText = "The new launcher could not be put in place: ";
 constexpr std::size_t answerLengthOffset = 4;
@@ -118,8 +119,9 @@ void removeOldLaunchers() {
 namespace {
 
 void removeArriving(const std::string& arrivingPath) {
+    // The temporaries of its download (see download.cpp) go with it.
     for (const std::string& path :
-         {arrivingPath, arrivingPath + partSuffix, arrivingPath + partSuffix + resumeSuffix})
+         {arrivingPath, downloadPartPath(arrivingPath), resumeFilePath(downloadPartPath(arrivingPath))})
         platform::deleteFile(path);
 }
 
@@ -145,7 +147,7 @@ bool fetchNewLauncher(const std::string& url, const std::string& arrivingPath) {
 
 } // namespace
 
-void replaceLauncherIn(const std::string& folder, const std::string& url) {
+bool replaceLauncherIn(const std::string& folder, const std::string& url) {
     const std::string launcherPath = withSeparator(folder) + launcherFileName();
     const std::string oldCopyPath = withSeparator(folder) + oldLauncherFileName();
     const std::string arrivingPath = withSeparator(folder) + arrivingLauncherFileName();
@@ -153,7 +155,7 @@ void replaceLauncherIn(const std::string& folder, const std::string& url) {
     {
         // Should the process end during the download, nothing of it stays beside the launcher.
         const platform::EndStep removeDownload([=] { removeArriving(arrivingPath); });
-        if (!fetchNewLauncher(url, arrivingPath)) return;
+        if (!fetchNewLauncher(url, arrivingPath)) return false;
         platform::makeExecutable(arrivingPath);
 
         // The move aside and the arrival under the name are one step for a process that ends
@@ -183,13 +185,15 @@ void replaceLauncherIn(const std::string& folder, const std::string& url) {
             if (swap->movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
         }
         swap->movedAside = false;
-        if (!arrived) return;
+        if (!arrived) return false;
     }
-    platform::startDetached(launcherPath);
+    // The new launcher takes this folder's lock over; this one only ends from here on.
+    platform::releaseInstallFolderLock();
+    return platform::startDetached(launcherPath);
 }
 
-void replaceLauncher(const std::string& url) {
-    replaceLauncherIn(installFolder(), url);
+bool replaceLauncher(const std::string& url) {
+    return replaceLauncherIn(installFolder(), url);
 }
 
 void runLauncherSelfUpdate(std::string_view message) {
@@ -200,6 +204,7 @@ void runLauncherSelfUpdate(std::string_view message) {
 
     setUpdatePhase(launcherDownloadPhase);
     setStatusText(selfUpdateStatusText);
-    replaceLauncher(std::string(updateBaseUrl) + publishedLauncherPath + launcherFileName());
+    if (!replaceLauncher(std::string(updateBaseUrl) + publishedLauncherPath + launcherFileName()))
+        setStatusText(selfUpdateFailedText);
     platform::endProcess(0);
 }

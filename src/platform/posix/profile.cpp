@@ -8,11 +8,14 @@
 // [X] a missing file is created, a missing folder is not
 // [X] writes are atomic (rename over the file) and serialised within the process; the file keeps
 //     its permission bits, owner, and hidden and system attributes
+// [X] UTF-16LE files with their byte-order mark: read, and written back in UTF-16LE (new lines
+//     too); one that would not come back byte for byte is never written (profile_utf16.cpp)
 // [ ] other processes writing the same file at the same moment: Windows does not lock either
-// [ ] UTF-16 files and the registry mapping of Windows' own files
+// [ ] the registry mapping of Windows' own files
 #include "platform/profile.h"
 
 #include "platform/files.h"
+#include "profile_utf16.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -163,7 +166,14 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 enum class ReadResult { read, missing, failed };
 
-ReadResult readWholeFile(const std::string& path, std::string& text) {
+// How the file's bytes hold its text.
+struct FileForm {
+    bool utf16 = false;
+    bool exact = true; // the text, written back in the same form, gives the same bytes
+};
+
+// The file's text as UTF-8, whatever form its bytes have.
+ReadResult readWholeFile(const std::string& path, std::string& text, FileForm& form) {
     text.clear();
     FileHandle file(std::fopen(path.c_str(), "rb"));
     if (!file) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
@@ -171,7 +181,12 @@ ReadResult readWholeFile(const std::string& path, std::string& text) {
     std::size_t got;
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
     // A folder opens on Linux and fails on the first read.
-    return std::ferror(file.get()) ? ReadResult::failed : ReadResult::read;
+    if (std::ferror(file.get())) return ReadResult::failed;
+    if (text.starts_with(posix::utf16LeMark)) {
+        form.utf16 = true;
+        text = posix::utf16LeToUtf8(std::string_view(text).substr(posix::utf16LeMark.size()), form.exact);
+    }
+    return ReadResult::read;
 }
 
 // The length in bytes of the UTF-8 character at `position`; a broken sequence counts byte by byte.
@@ -241,7 +256,8 @@ std::optional<std::string> valueIn(const std::string& text, const std::string& s
 std::optional<std::string> findValue(const std::string& section, const std::string& key,
                                      const std::string& file) {
     std::string text;
-    if (readWholeFile(file, text) != ReadResult::read) return std::nullopt;
+    FileForm form;
+    if (readWholeFile(file, text, form) != ReadResult::read) return std::nullopt;
     return valueIn(text, section, key);
 }
 
@@ -396,15 +412,20 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
 
     std::lock_guard lock(profileMutex);
     std::string text;
-    const ReadResult read = readWholeFile(file, text);
+    FileForm form;
+    const ReadResult read = readWholeFile(file, text, form);
     if (read == ReadResult::failed) return false;
+    // The rest of such a file could not be written back as it is: it keeps every byte.
+    if (!form.exact) return false;
     const std::string updated = withValue(text, sectionName, keyName, value);
     // A key that begins with a byte-order mark, written at the very start of a file, reads back
     // without it: the write would not reach the key and would add a line on every call.
     if (valueIn(updated, sectionName, keyName) != trimBlanks(value)) return false;
     if (read == ReadResult::missing) return createFile(file, updated);
     if (updated == text) return true;
-    return replaceContents(file, updated);
+    if (!form.utf16) return replaceContents(file, updated);
+    const auto encoded = posix::utf8ToUtf16Le(updated);
+    return encoded && replaceContents(file, std::string(posix::utf16LeMark) + *encoded);
 }
 
 } // namespace platform
