@@ -270,18 +270,18 @@ std::string utf16(const std::string& ascii, bool mark = true) {
 }
 
 TEST_F(ProfileTest, utf16_files_are_read_and_written_in_utf16_or_not_at_all) {
-    const auto file =
-        put("u.ini", utf16("[Screen]\r\nWidth=1024\r\n[Other]\r\nx=1\r\n") + "\x3D\xD8\x00\xDE");
+    const auto file = put("u.ini", utf16("[Screen]\r\nWidth=1024\r\n[Other]\r\nx=1\r\n") +
+                                       std::string("\x3D\xD8\x00\xDE", 4));
     EXPECT_EQ(read(file, "screen", "WIDTH"), "1024");
     ASSERT_TRUE(writeProfileString("Screen", "Width", "800", file));
     ASSERT_TRUE(writeProfileString("Screen", "Height", "600", file));
     ASSERT_TRUE(writeProfileString("New", "k", "\xC3\xA9", file));
     EXPECT_EQ(contents(file), utf16("[Screen]\r\nWidth=800\r\nHeight=600\r\n[Other]\r\nx=1\r\n") +
-                                  "\x3D\xD8\x00\xDE" + utf16("\r\n[New]\r\nk=", false) + "\xE9\x00" +
-                                  utf16("\r\n", false));
+                                  std::string("\x3D\xD8\x00\xDE", 4) + utf16("\r\n[New]\r\nk=", false) +
+                                  std::string("\xE9", 2) + utf16("\r\n", false));
     EXPECT_EQ(read(file, "New", "k"), "\xC3\xA9");
     // What could not be written back byte for byte is not written: the file keeps every byte.
-    const std::string unpaired = utf16("[A]\r\nx=1\r\n") + "\x00\xD8" + utf16("\r\n", false);
+    const std::string unpaired = utf16("[A]\r\nx=1\r\n") + std::string("\x00\xD8", 2) + utf16("\r\n", false);
     const std::string odd = utf16("[A]\r\nx=1\r\n") + "!";
     const std::string text = utf16("[A]\r\nx=1\r\n");
     const struct {
