@@ -9,7 +9,9 @@
 
 // A download in progress ends with this; its resume record adds ".resume".
 inline std::string downloadPartSuffix() {
-    return "." + std::string(brandName) + "Launcher-part";
+    std::string suffix = ".";
+    suffix += brandName;
+    return suffix += "Launcher-part";
 }
 // Where a download of `target` goes first; only this one is ever kept for resuming.
 inline std::string downloadPartPath(const std::string& target) {
@@ -17,5 +19,7 @@ inline std::string downloadPartPath(const std::string& target) {
 }
 // An archive entry on its way to its place begins with this.
 inline std::string extractingPrefix() {
-    return "." + std::string(brandName) + "Launcher-extracting-";
+    std::string prefix = ".";
+    prefix += brandName;
+    return prefix += "Launcher-extracting-";
 }
