@@ -130,10 +130,12 @@ class SelfUpdateTest : public UpdateTest {
     void publish(const std::string& content) {
         serve("patches/Launcher/OstrevanLauncher" + programSuffix, content);
     }
-    void replace() {
+    // True when the new launcher was put in place and started.
+    bool replace() {
         ::testing::internal::CaptureStderr();
-        replaceLauncherIn(install, url());
+        const bool replaced = replaceLauncherIn(install, url());
         errors = ::testing::internal::GetCapturedStderr();
+        return replaced;
     }
     // Which program left its mark, once one has.
     std::string startedProgram() { return appears(install + markName) ? readText(install + markName) : ""; }
@@ -145,7 +147,7 @@ class SelfUpdateTest : public UpdateTest {
 TEST_F(SelfUpdateTest, running_launcher_moves_aside_and_the_published_one_is_started_in_its_place) {
     writeProgram(launcher(), oldLauncher);
     publish(publishedLauncher());
-    replace();
+    EXPECT_TRUE(replace());
     EXPECT_EQ(errors, "");
     EXPECT_EQ(requestedPaths(server), Pieces{"/patches/Launcher/OstrevanLauncher" + programSuffix});
     EXPECT_EQ(readText(oldCopy()), oldLauncher);
@@ -180,7 +182,7 @@ TEST_F(SelfUpdateTest, launcher_that_is_not_a_whole_program_here_leaves_the_runn
         fs::remove_all(served);
         if (c.published) publish(*c.published);
         writeProgram(launcher(), oldLauncher);
-        replace();
+        EXPECT_FALSE(replace()) << "a refusal the status can name";
         EXPECT_EQ(errors, c.diagnostic);
         EXPECT_EQ(readText(launcher()), oldLauncher);
         EXPECT_TRUE(isExecutable(launcher()));
