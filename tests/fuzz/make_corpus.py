@@ -196,6 +196,7 @@ def seeds_profile():
     utf16 = b"\xff\xfe" + "[Screen]\r\nWidth=800\r\nName=Gr\u00f6\u00dfe \U0001f600\r\n".encode("utf-16-le")
     write("fuzz_profile", "utf16", profile("Screen", "Height", "600", 31, utf16))
     write("fuzz_profile", "utf16_unpaired", profile("Screen", "Width", "1024", 31, utf16 + b"\x00\xd8"))
+    write("fuzz_profile", "utf16_big_endian", profile("New", "k", "\u00e9", 31, "\ufeff[A]\nx=1".encode("utf-16-be")))
 
 
 def seeds_versions():

@@ -280,6 +280,15 @@ TEST_F(ProfileTest, utf16_files_are_read_and_written_in_utf16_or_not_at_all) {
                                   std::string("\x3D\xD8\x00\xDE", 4) + utf16("\r\n[New]\r\nk=", false) +
                                   std::string("\xE9", 2) + utf16("\r\n", false));
     EXPECT_EQ(read(file, "New", "k"), "\xC3\xA9");
+    // Big-endian files keep their byte order.
+    const auto big = put("b.ini", std::string("\xFE\xFF\0[\0A\0]\0\n\0x\0=\0"
+                                              "1",
+                                              16));
+    ASSERT_TRUE(writeProfileString("A", "y", "2", big));
+    EXPECT_EQ(contents(big), std::string("\xFE\xFF\0[\0A\0]\0\n\0x\0=\0"
+                                         "1\0\n\0y\0=\0"
+                                         "2\0\n",
+                                         26));
     // What could not be written back byte for byte is not written: the file keeps every byte.
     const std::string unpaired = utf16("[A]\r\nx=1\r\n") + std::string("\x00\xD8", 2) + utf16("\r\n", false);
     const std::string odd = utf16("[A]\r\nx=1\r\n") + "!";

@@ -3,8 +3,8 @@
 
 Generates settings files the way people and other programs leave them (names in any case and with
 blanks around them, duplicates, quotes, comments, lines without '=', lines before the first section,
-headers without ']', the three line endings, long values; some stored as UTF-16LE with a
-byte-order mark, as Windows editors save them, with text beyond ASCII), then asks the same look-ups of both
+headers without ']', the three line endings, long values; some stored as UTF-16 (LE or BE)
+with a byte-order mark, as Windows editors save them, with text beyond ASCII), then asks the same look-ups of both
 profile_probe builds: the native one (the launcher's layer) and the Windows one (run under Wine),
 with buffers of 32 and 32768 characters and of sizes near the values, as text and as integers.
 
@@ -93,7 +93,8 @@ def new_value(rng):
 class File:
     """A generated file and the names a reader could ask for."""
 
-    def __init__(self, rng, wide=False):
+    def __init__(self, rng, wide=None):
+        """`wide`: the UTF-16 codec the file is stored in, or None for UTF-8."""
         self.rng = rng
         self.wide = wide
         self.sections = []  # section names as written in headers
@@ -163,7 +164,7 @@ class File:
 
     def encoded(self):
         if self.wide:
-            return b"\xff\xfe" + self.text.encode("utf-16-le")
+            return "\ufeff".encode(self.wide) + self.text.encode(self.wide)
         return self.text.encode("utf-8")
 
     def probe_names(self, count):
@@ -367,7 +368,7 @@ def compare_all(args, env, seeds, started):
     for seed in seeds:
         rng = random.Random(seed)
         for index in range(args.files):
-            generated = File(rng, wide=rng.random() < 0.2)
+            generated = File(rng, wide=rng.choice(["utf-16-le", "utf-16-be"]) if rng.random() < 0.2 else None)
             name = "s%d_%03d.ini" % (seed, index)
             copy = name[:-4] + "_written.ini"
             files[name] = generated.text

@@ -8,7 +8,7 @@
 // [X] a missing file is created, a missing folder is not
 // [X] writes are atomic (rename over the file) and serialised within the process; the file keeps
 //     its permission bits, owner, and hidden and system attributes
-// [X] UTF-16LE files with their byte-order mark: read, and written back in UTF-16LE (new lines
+// [X] UTF-16 files with their byte-order mark: read, and written back in the same form (new lines
 //     too); one that would not come back byte for byte is never written (profile_utf16.cpp)
 // [ ] other processes writing the same file at the same moment: Windows does not lock either
 // [ ] the registry mapping of Windows' own files
@@ -168,7 +168,8 @@ enum class ReadResult { read, missing, failed };
 
 // How the file's bytes hold its text.
 struct FileForm {
-    bool utf16 = false;
+    std::string_view mark; // a UTF-16 byte-order mark, or empty for a file of bytes
+    bool bigEndian = false;
     bool exact = true; // the text, written back in the same form, gives the same bytes
 };
 
@@ -182,10 +183,13 @@ ReadResult readWholeFile(const std::string& path, std::string& text, FileForm& f
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
     // A folder opens on Linux and fails on the first read.
     if (std::ferror(file.get())) return ReadResult::failed;
-    if (text.starts_with(posix::utf16LeMark)) {
-        form.utf16 = true;
-        text = posix::utf16LeToUtf8(std::string_view(text).substr(posix::utf16LeMark.size()), form.exact);
-    }
+    for (const auto mark : {posix::utf16LeMark, posix::utf16BeMark})
+        if (text.starts_with(mark)) {
+            form.mark = mark;
+            form.bigEndian = mark == posix::utf16BeMark;
+            text = posix::utf16ToUtf8(std::string_view(text).substr(mark.size()), form.bigEndian, form.exact);
+            break;
+        }
     return ReadResult::read;
 }
 
@@ -421,11 +425,15 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
     // A key that begins with a byte-order mark, written at the very start of a file, reads back
     // without it: the write would not reach the key and would add a line on every call.
     if (valueIn(updated, sectionName, keyName) != trimBlanks(value)) return false;
+    // Nor may a key make a file of bytes begin with a UTF-16 mark: it would be read as UTF-16.
+    if (form.mark.empty() &&
+        (updated.starts_with(posix::utf16LeMark) || updated.starts_with(posix::utf16BeMark)))
+        return false;
     if (read == ReadResult::missing) return createFile(file, updated);
     if (updated == text) return true;
-    if (!form.utf16) return replaceContents(file, updated);
-    const auto encoded = posix::utf8ToUtf16Le(updated);
-    return encoded && replaceContents(file, std::string(posix::utf16LeMark) + *encoded);
+    if (form.mark.empty()) return replaceContents(file, updated);
+    const auto encoded = posix::utf8ToUtf16(updated, form.bigEndian);
+    return encoded && replaceContents(file, std::string(form.mark) + *encoded);
 }
 
 } // namespace platform

@@ -1,9 +1,9 @@
 // UTF-16LE settings files for the profile layer.
 //
-// [X] UTF-16LE with its mark, read as Windows' profile functions read it; surrogate pairs kept
+// [X] UTF-16LE and UTF-16BE with their marks, read as Windows' profile functions read them;
+//     surrogate pairs kept
 // [X] a text that would not come back byte for byte (an unpaired surrogate, an odd last byte,
 //     invalid UTF-8 to write) is reported, so the layer never writes such a file
-// [ ] UTF-16BE (mark FE FF): not recognised; Windows editors do not save settings files that way
 #include "profile_utf16.h"
 
 #include <cstdint>
@@ -31,9 +31,11 @@ void appendUtf8(std::string& out, char32_t c) {
     }
 }
 
-void appendUnit(std::string& out, std::uint32_t unit) {
-    out += static_cast<char>(unit & 0xFF);
-    out += static_cast<char>(unit >> 8);
+void appendUnit(std::string& out, std::uint32_t unit, bool bigEndian) {
+    const auto low = static_cast<char>(unit & 0xFF);
+    const auto high = static_cast<char>(unit >> 8);
+    out += bigEndian ? high : low;
+    out += bigEndian ? low : high;
 }
 
 bool isHigh(std::uint32_t unit) {
@@ -46,13 +48,14 @@ bool isLow(std::uint32_t unit) {
 
 } // namespace
 
-std::string utf16LeToUtf8(std::string_view bytes, bool& exact) {
+std::string utf16ToUtf8(std::string_view bytes, bool bigEndian, bool& exact) {
     exact = bytes.size() % 2 == 0;
     std::string text;
     text.reserve(bytes.size());
-    const auto unitAt = [&bytes](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    const auto unitAt = [&bytes, bigEndian](std::size_t i) {
+        const auto first = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i]));
+        const auto second = static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[i + 1]));
+        return bigEndian ? first << 8 | second : second << 8 | first;
     };
     const std::size_t units = bytes.size() / 2;
     for (std::size_t i = 0; i < units; ++i) {
@@ -71,7 +74,7 @@ std::string utf16LeToUtf8(std::string_view bytes, bool& exact) {
     return text;
 }
 
-std::optional<std::string> utf8ToUtf16Le(std::string_view text) {
+std::optional<std::string> utf8ToUtf16(std::string_view text, bool bigEndian) {
     std::string out;
     out.reserve(2 * text.size());
     for (std::size_t i = 0; i < text.size();) {
@@ -92,10 +95,10 @@ std::optional<std::string> utf8ToUtf16Le(std::string_view text) {
         static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
         if (c < smallest[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return std::nullopt;
         if (c >= 0x10000) {
-            appendUnit(out, 0xD800 + ((c - 0x10000) >> 10));
-            appendUnit(out, 0xDC00 + ((c - 0x10000) & 0x3FF));
+            appendUnit(out, 0xD800 + ((c - 0x10000) >> 10), bigEndian);
+            appendUnit(out, 0xDC00 + ((c - 0x10000) & 0x3FF), bigEndian);
         } else {
-            appendUnit(out, c);
+            appendUnit(out, c, bigEndian);
         }
         i += length;
     }
