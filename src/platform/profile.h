@@ -58,6 +58,8 @@
 // [X] UTF-16 files (LE or BE) that start with their byte-order mark, read and written in their own
 //     form (new lines too); a write that could not keep the rest of such a file byte for byte (an
 //     unpaired surrogate, an odd length, a value that is no valid UTF-8) fails and writes nothing
+// [ ] a buffer that ends inside a surrogate pair: Windows and Wine give its first half, this layer
+//     stops before the character (UTF-8 has no half of one)
 // [ ] zero bytes inside a file without a byte-order mark (Wine's reading of them is erratic)
 // [ ] the registry mapping of some Windows system files (IniFileMapping): not relevant here
 #pragma once

@@ -32,7 +32,9 @@ NAMES = ["Screen", "Width", "Height", "Config", "FPS", "GameMode", "GameModeReco
          "Character", "HpBar", "ShiftJump", "k", "key", "a b", "x.y", "Key1", "name", "v"]
 EXTRA_BLANKS = ["\v", "\f", "\x1a"]
 # Text beyond ASCII, which a UTF-16 file holds as it is (Wine reads other files in the ANSI code page).
-WIDE_VALUES = ["\u00e9", "Gr\u00f6\u00dfe", "\u65e5\u672c\u8a9e", "\U0001f600x", "a\u00a0b"]
+# Only the basic plane: a buffer that ends inside a surrogate pair gets half of it from Wine, and
+# none of it from the launcher (profile.h).
+WIDE_VALUES = ["\u00e9", "Gr\u00f6\u00dfe", "\u65e5\u672c\u8a9e", "\u20ac5", "a\u00a0b"]
 
 
 def blanks(rng, allow_empty=True):
