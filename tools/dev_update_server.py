@@ -5,9 +5,11 @@ small HTML page for "/" when the folder has no index.html. Settings (the "http" 
 "status" answers listed paths with a fixed status; "throttle" sends file bodies in chunks with a
 pause between them, so that a download lasts long enough to watch; "cut" ({"/path": N}) answers a
 path without Content-Length and closes after its first N bytes, a transfer cut short that no
-client can tell from a whole one.
+client can tell from a whole one. A file carries a strong ETag (its MD5) and is resumed from a
+"Range: bytes=N-" request (206) while an If-Range names that ETag; the log records the Range asked.
 """
 
+import hashlib
 import html
 import mimetypes
 import os
@@ -37,7 +39,7 @@ class UpdateHandler(BaseHTTPRequestHandler):
         path = urllib.parse.unquote(urllib.parse.urlsplit(self.path).path)
         local = self._local_path(path)
         status = config.get("status", {}).get(path)
-        content, kind = None, "application/octet-stream"
+        content, kind, etag = None, "application/octet-stream", None
         if status is None:
             if path == "/" and not (local and os.path.isfile(os.path.join(local, "index.html"))):
                 title = html.escape("Ostrevan update server")
@@ -49,16 +51,24 @@ class UpdateHandler(BaseHTTPRequestHandler):
                     with open(local, "rb") as f:
                         content = f.read()
                     kind = mimetypes.guess_type(local)[0] or kind
-                    status = 200
+                    status, etag = 200, '"%s"' % hashlib.md5(content).hexdigest()
                 else:
                     status = 404
         if content is None:
             content, kind = ("%d\n" % status).encode(), "text/plain"
+        first = self._range_start(etag, len(content))
+        whole = len(content)
+        if first is not None:
+            status, content = 206, content[first:]
         self.server.recorder.add("http", method=self.command, path=path, status=status,
-                                 cache_control=self.headers.get("Cache-Control"))
+                                 cache_control=self.headers.get("Cache-Control"), range=self.headers.get("Range"))
         cut = config.get("cut", {}).get(path)
         self.send_response(status)
         self.send_header("Content-Type", kind)
+        if etag:
+            self.send_header("ETag", etag)
+        if first is not None:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (first, whole - 1, whole))
         if cut is None:
             self.send_header("Content-Length", str(len(content)))
         else:
@@ -66,6 +76,16 @@ class UpdateHandler(BaseHTTPRequestHandler):
         self.end_headers()
         if body:
             self._write(content, config.get("throttle"))
+
+    def _range_start(self, etag, size):
+        """Where a resumed request of the current copy starts, or None for the whole file."""
+        asked = self.headers.get("Range", "")
+        if not etag or not asked.startswith("bytes=") or not asked.endswith("-"):
+            return None
+        if self.headers.get("If-Range", etag) != etag:
+            return None
+        start = asked[len("bytes="):-1]
+        return int(start) if start.isdigit() and 0 < int(start) < size else None
 
     def _local_path(self, path):
         parts = [p for p in path.split("/") if p]

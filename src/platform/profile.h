@@ -48,14 +48,19 @@
 //     a crash mid-write never leaves half a file; calls are serialised within the process
 // [X] a write whose line would read back as other keys is refused (false, nothing written): a line
 //     break in a name or value, '=' in a key name, a key name that would be a header, a key
-//     starting with a UTF-8 byte-order mark written at the start of a file. Wine writes these and
-//     so changes other keys; the game never passes such names.
+//     starting with a byte-order mark (UTF-8, or UTF-16's bytes) written at the start of a file.
+//     Wine writes these and so changes other keys; the game never passes such names.
 // [ ] Wine rewrites the whole file on every write (CR LF, blanks dropped, "[]" headers lost so
 //     their keys join the section before): we keep every other byte instead, which reads the same
 // [ ] bytes above 127: Wine reads files without a byte-order mark in the ANSI code page (1252 for
 //     English), this layer as UTF-8; names compare case-blind for ASCII only. The game's own
 //     settings are ASCII digits and names
-// [ ] zero bytes inside a file (Wine's reading of them is erratic) and UTF-16 files: not read
+// [X] UTF-16 files (LE or BE) that start with their byte-order mark, read and written in their own
+//     form (new lines too); a write that could not keep the rest of such a file byte for byte (an
+//     unpaired surrogate, an odd length, a value that is no valid UTF-8) fails and writes nothing
+// [ ] a buffer that ends inside a surrogate pair: Windows and Wine give its first half, this layer
+//     stops before the character (UTF-8 has no half of one)
+// [ ] zero bytes inside a file without a byte-order mark (Wine's reading of them is erratic)
 // [ ] the registry mapping of some Windows system files (IniFileMapping): not relevant here
 #pragma once
 

@@ -29,6 +29,7 @@
 #include "platform/process.h"
 #include "update/release_signature.h"
 #include "update/resume.h"
+#include "update/temporary_names.h"
 
 namespace {
 
@@ -50,13 +51,14 @@ constexpr int unwritableCode = -1;
 // A download goes to a file beside its target and replaces the target only when complete, so an
 // interrupted transfer never leaves a truncated file under the target's name. Two downloads of
 // the same target at once (two patch lists in flight) each get their own temporary; only the
-// first, plain "<target>.part", is ever kept for resuming.
+// first, plain downloadPartPath(target), is ever kept for resuming.
 class TemporaryName {
   public:
     explicit TemporaryName(const std::string& target) {
         std::lock_guard lock(namesLock);
-        name_ = target + ".part";
-        for (int n = 2; inUse.count(name_) != 0; ++n) name_ = target + "." + std::to_string(n) + ".part";
+        name_ = downloadPartPath(target);
+        for (int n = 2; inUse.count(name_) != 0; ++n)
+            name_ = target + "." + std::to_string(n) + downloadPartSuffix();
         inUse.insert(name_);
     }
     ~TemporaryName() {
@@ -144,7 +146,7 @@ struct Attempts {
     std::string url;
     std::string resumeKey; // the same for every server of a file: a part resumes from any of them
     std::string part;
-    bool resumable = false; // only the plain "<target>.part" is ever resumed
+    bool resumable = false; // only the plain downloadPartPath(target) is ever resumed
     bool hashing = false;
     std::string askedValidator; // of the kept part this try continues
     bool otherCopy = false;     // the server continued a copy other than the kept part's
@@ -230,7 +232,7 @@ Outcome downloadReplacing(const std::string& url, const std::string& resumeKey, 
     attempts.url = url;
     attempts.resumeKey = resumeKey;
     attempts.part = temporary.path();
-    attempts.resumable = temporary.path() == path + ".part";
+    attempts.resumable = temporary.path() == downloadPartPath(path);
     attempts.hashing = alwaysHash.load() || signaturesRequired();
     // A leftover of another download of this target that this one cannot resume.
     if (!attempts.resumable) forgetPart(temporary.path());
@@ -306,9 +308,18 @@ void rememberWorkingServer(const std::string& server) {
     lastWorkingServer = server;
 }
 
-bool isUnreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// What cannot stand in a URL path as a browser writes one: control bytes, space, bytes above 127,
+// the characters a browser escapes, and '?' and '#', which would end the path.
+bool mustBeEscaped(unsigned char c) {
+    return c <= 0x20 || c >= 0x7F ||
+           std::string_view("\"<>\\^`{|}?#").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 } // namespace
@@ -334,9 +345,13 @@ bool downloadFile(const std::string& url, const std::string& path, Downloader& s
 std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath) {
     static constexpr char digits[] = "0123456789ABCDEF";
     std::string url = baseUrl;
-    for (const char c : relativePath) {
+    for (std::size_t i = 0; i < relativePath.size(); ++i) {
+        const char c = relativePath[i];
         const auto byte = static_cast<unsigned char>(c);
-        if (isUnreserved(byte) || c == '/') {
+        // A listed "%20" is already an escape and goes out as it is; a '%' that begins none is one.
+        const bool escape = c == '%' && !(i + 2 < relativePath.size() && hexDigit(relativePath[i + 1]) >= 0 &&
+                                          hexDigit(relativePath[i + 2]) >= 0);
+        if (!escape && !mustBeEscaped(byte)) {
             url += c;
         } else {
             url += '%';
@@ -345,6 +360,20 @@ std::string updateFileUrl(const std::string& baseUrl, const std::string& relativ
         }
     }
     return url;
+}
+
+std::string percentDecoded(const std::string& text) {
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 &&
+            hexDigit(text[i + 2]) >= 0) {
+            decoded += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
+            i += 2;
+        } else {
+            decoded += text[i];
+        }
+    }
+    return decoded;
 }
 
 bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,

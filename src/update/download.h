@@ -41,8 +41,12 @@ struct FetchedFile {
 using AcceptDownload = std::function<bool(const FetchedFile&)>;
 
 // The address of a file on the update server: `baseUrl` (ending with '/') and the published path
-// with each segment percent-encoded (unreserved characters and '/' kept).
+// as a browser writes it: control bytes, space, bytes above 127, '"', '<', '>', '\', '^', '`',
+// '{', '|', '}', '?', '#' and a '%' that begins no escape are percent-encoded; "%XX" escapes, '/'
+// and everything else go out as listed.
 std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath);
+// The path a web server sees once it has undone the escapes of a request, once.
+std::string percentDecoded(const std::string& text);
 // Fetches a file of the update server into `path`. The download replaces `path` only once it is
 // complete, signed where this build requires signatures, and accepted by `accept`; otherwise
 // `path` stays as it was. True when the new file is in place.

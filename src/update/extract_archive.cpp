@@ -1,7 +1,7 @@
 // Lays the entries of a patch archive over the installation folder.
 //
 // [X] every entry is tried, whatever happened to the ones before it
-// [X] an entry is written to a temporary file (".extracting-*") beside its target, checked, given
+// [X] an entry is written to a temporary file (extractingPrefix()) beside its target, checked, given
 //     the replaced file's read-only, hidden and system marks, and only then renamed over the old
 //     file, which is never deleted first: a damaged entry, a full disk or an ended process leaves
 //     it as it was (the temporary is removed when the process ends, or else at the next start)
@@ -27,6 +27,7 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "update/folder_names.h"
+#include "update/temporary_names.h"
 #include "update/zip_layout.h"
 
 namespace {
@@ -130,7 +131,7 @@ std::optional<std::pair<std::string, platform::File>> createTemporaryBeside(cons
     static std::atomic<std::uint64_t> counter{0};
     const std::string folder = parentOf(path);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string name = (folder.empty() ? std::string() : folder + "/") + ".extracting-" +
+        const std::string name = (folder.empty() ? std::string() : folder + "/") + extractingPrefix() +
                                  std::to_string(counter.fetch_add(1)) + ".tmp";
         // Never open a file that is already there, nor follow a link someone put there.
         if (auto file = platform::openFile(name, platform::OpenMode::createNew))

@@ -1,4 +1,4 @@
-// The game process guard: no game file is downloaded while the game runs.
+// The game process guard: no game file is downloaded, extracted or put in place while the game runs.
 #include "update/game_guard.h"
 
 #include "platform/dialogs.h"
@@ -45,19 +45,14 @@ bool closeGame() {
     return terminated;
 }
 
-bool guardedDownload(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
-                     Downloader& sink, const AcceptDownload& accept) {
-    if (!isGameRunning()) {
-        return fetchUpdateFile(baseUrl, relativePath, path, sink, accept);
-    }
+bool gameClosedForUpdate() {
+    if (!isGameRunning()) return true;
     const auto answer = platform::showMessageBox(warningCaption, warningText, platform::DialogButtons::yesNo,
                                                  platform::DialogIcon::warning);
     if (answer == platform::DialogAnswer::yes) {
         if (closeGame()) {
             platform::sleepMilliseconds(closePauseMs);
-            if (!isGameRunning()) {
-                return fetchUpdateFile(baseUrl, relativePath, path, sink, accept);
-            }
+            if (!isGameRunning()) return true;
         }
         platform::showMessageBox(errorCaption, errorText, platform::DialogButtons::ok,
                                  platform::DialogIcon::error);
@@ -67,4 +62,9 @@ bool guardedDownload(const std::string& baseUrl, const std::string& relativePath
     }
     platform::diagnose(stillRunningDiagnostic);
     return false;
+}
+
+bool guardedDownload(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
+                     Downloader& sink, const AcceptDownload& accept) {
+    return gameClosedForUpdate() && fetchUpdateFile(baseUrl, relativePath, path, sink, accept);
 }

@@ -86,32 +86,11 @@ EntryList readEntries(std::string_view message) {
     return list;
 }
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-// The path as a web server sees it once it has undone %-escapes, so "%2e%2e" counts as "..".
-std::string percentDecoded(const std::string& text) {
-    std::string decoded;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            decoded += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            decoded += text[i];
-        }
-    }
-    return decoded;
-}
-
 bool isSafeEntry(const IntegrityEntry& entry) {
     return platform::isContainedRelativePath(entry.name) &&
            platform::isContainedRelativePath(entry.downloadPath) &&
-           platform::isContainedRelativePath(percentDecoded(entry.downloadPath));
+           // Judged as the server will read the request: its escapes undone once.
+           platform::isContainedRelativePath(percentDecoded(updateFileUrl({}, entry.downloadPath)));
 }
 
 bool isAccepted(const std::string& digest, const std::string& acceptedDigests) {
@@ -216,9 +195,11 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
         }
         createParentFolder(localPath);
         setStatusText("Downloading " + entry.name + " file.");
-        // The download is checked before it replaces anything: a wrong one leaves the file as it was.
+        // The download is checked before it replaces anything: a wrong one leaves the file as it was,
+        // and so does a game started meanwhile.
         const auto accept = [&entry](const FetchedFile& fetched) {
-            return isAccepted(fileDigest(fetched.temporaryPath), entry.acceptedDigests);
+            return isAccepted(fileDigest(fetched.temporaryPath), entry.acceptedDigests) &&
+                   gameClosedForUpdate();
         };
         const bool replaced = guardedDownload(baseUrl, std::string(repairFolder) + entry.downloadPath,
                                               localPath, downloader, accept);

@@ -1,5 +1,7 @@
 // Start-up's clean-up after a launcher that ended half-way.
 //
+// [X] only the launcher's own temporaries are removed: names that carry the launcher's name
+//     (temporary_names.h); a player's file or an installed patch file stays, whatever its name
 // [X] the whole installation tree is searched, links are never followed (a data folder linked to
 //     another disk is the player's, not ours to clean), and only regular files are removed
 // [X] one listing of each folder and a look at a file only when its name matches, so tens of
@@ -13,12 +15,11 @@
 #include "platform/file_io.h"
 #include "platform/files.h"
 #include "update/self_update.h"
+#include "update/temporary_names.h"
 
 namespace {
 
-constexpr std::string_view partSuffix = ".part";
 constexpr std::string_view resumeSuffix = ".resume";
-constexpr std::string_view extractingPrefix = ".extracting-";
 
 struct Found {
     std::string path;
@@ -33,15 +34,16 @@ std::string joined(const std::string& folder, const std::string& name) {
 bool isLeftover(const Found& file) {
     const std::string& name = file.name;
     const std::string& full = file.path;
-    if (name.starts_with(extractingPrefix)) return true;
-    if (name.ends_with(partSuffix)) return !platform::entryKind(full + std::string(resumeSuffix));
-    if (name.ends_with(std::string(partSuffix) + std::string(resumeSuffix)))
+    if (name.starts_with(extractingPrefix())) return true;
+    if (name.ends_with(downloadPartSuffix())) return !platform::entryKind(full + std::string(resumeSuffix));
+    if (name.ends_with(downloadPartSuffix() + std::string(resumeSuffix)))
         return !platform::entryKind(full.substr(0, full.size() - resumeSuffix.size()));
     return false;
 }
 
 bool mayBeLeftover(const std::string& name) {
-    return name.starts_with(extractingPrefix) || name.ends_with(partSuffix) || name.ends_with(resumeSuffix);
+    return name.starts_with(extractingPrefix()) || name.ends_with(downloadPartSuffix()) ||
+           name.ends_with(downloadPartSuffix() + std::string(resumeSuffix));
 }
 
 // Links to folders are not followed, nor are folders that cannot be listed.

@@ -5,7 +5,7 @@
 #include <string>
 
 // Old launcher copies (removeOldLaunchersIn), a new launcher that never took its place, and, through the
-// whole installation tree, files named like a temporary: "*.part" (kept while its resume record
-// "*.part.resume" lies beside it),
-// "*.part.resume" without its part, and ".extracting-*".
+// whole installation tree, the launcher's own temporaries (temporary_names.h): download parts (kept
+// while their resume record lies beside them), resume records without their part, and extraction
+// temporaries. Nothing else, whatever its name.
 void removeLeftoversIn(const std::string& folder);

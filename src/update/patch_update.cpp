@@ -10,7 +10,8 @@
 // in "Downloads" is never taken for it), and the version shown moves on only when the patch
 // applied. The first patch that does not apply ends the run: the next patches build on it, and
 // the archive's version.dat, written only by a complete extraction, keeps the installed version
-// so the next start fetches it again. The status texts stay as they are.
+// so the next start fetches it again. The final status names the version that did not apply, so
+// a failed run never reads as a finished one.
 #include "update/patch_update.h"
 
 #include <cstdint>
@@ -38,6 +39,8 @@ constexpr const char* patchesPath = "patches/";
 constexpr const char* archiveSuffix = ".zip";
 constexpr const char* downloadingStatusText = "Downloading version: ";
 constexpr const char* finishedStatusText = "Updated, There is no new patches.";
+constexpr const char* failedStatusText = "Update to version ";
+constexpr const char* failedStatusEndText = " failed. Please restart launcher.";
 constexpr std::size_t listLengthOffset = 4;
 constexpr std::size_t listOffset = 5;
 constexpr const char* blanks = " \t\r\v\f";
@@ -129,6 +132,7 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
 
     platform::createFolder(folder + downloadsFolderName);
 
+    std::optional<std::string> failedVersion;
     for (const auto& token : tokens) {
         const auto version = toInt32(token);
         if (!version) {
@@ -144,15 +148,19 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
         setUpdatePhase(patchingPhase);
         const std::string archivePath = folder + downloadsFolderName + "/" + token + archiveSuffix;
         setStatusText(downloadingStatusText + token + "/" + lastToken);
+        // The guard asks again before extracting: the game may have started during the download.
         if (!guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath,
-                             downloader))
+                             downloader) ||
+            !gameClosedForUpdate() || !extractArchive(archivePath, folder)) {
+            failedVersion = token;
             break;
-        if (!extractArchive(archivePath, folder)) break;
+        }
         platform::deleteFile(archivePath);
         setGameVersion(token);
         reached = *version;
     }
-    setStatusText(finishedStatusText);
+    setStatusText(failedVersion ? failedStatusText + *failedVersion + failedStatusEndText
+                                : finishedStatusText);
 }
 
 void runPatchUpdate(std::string_view message) {

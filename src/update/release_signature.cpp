@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "platform/signature.h"
 #include "update/download.h"
+#include "update/temporary_names.h"
 
 namespace {
 
@@ -27,8 +28,8 @@ constexpr const char* signatureCodeText = " HRESULT: ";
 constexpr const char* signatureSizeText = "Release signature is not 64 bytes for: ";
 constexpr const char* signatureWrongText = "Release signature does not match for: ";
 constexpr const char* unreadableText = "Release file cannot be read for its signature check: ";
-// Ends like every download temporary, so that the clean-up at start-up knows it.
-constexpr const char* signatureTemporarySuffix = ".sig.part";
+// Ends like every download temporary (downloadPartSuffix()), so that the clean-up at start-up knows it.
+constexpr const char* signatureTemporaryInfix = ".sig";
 constexpr std::size_t readBlockSize = 64 * 1024;
 constexpr std::uint64_t signatureReadLimit = 1024;
 constexpr int signatureAttempts = 3;
@@ -70,7 +71,7 @@ std::string sha256OfFile(const std::string& path) {
 // The signature's bytes, or nothing (with the diagnostic) when it is missing or not 64 bytes.
 std::optional<std::string> fetchSignature(const std::string& baseUrl, const FetchedFile& file) {
     const std::string url = updateFileUrl(baseUrl, file.relativePath + releaseSignatureSuffix);
-    const std::string temporary = file.temporaryPath + signatureTemporarySuffix;
+    const std::string temporary = file.temporaryPath + signatureTemporaryInfix + downloadPartSuffix();
     const platform::EndStep removeTemporary([temporary] { platform::deleteFile(temporary); });
     struct Remove {
         const std::string& path;

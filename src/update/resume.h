@@ -1,4 +1,4 @@
-// Kept parts of cut downloads: a "<target>.part" with, beside it, "<target>.part.resume" naming
+// Kept parts of cut downloads: a downloadPartPath(target) with, beside it, its ".resume" record naming
 // the server's copy that the part begins (its validator and total size). Start-up keeps a part
 // only while its validator file lies beside it.
 #pragma once

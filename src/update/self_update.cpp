@@ -22,8 +22,11 @@
 #include "launcher_config.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
+#include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "update/download.h"
+#include "update/resume.h"
+#include "update/temporary_names.h"
 
 namespace {
 
@@ -38,13 +41,11 @@ constexpr const char* separators = "/";
 
 constexpr const char* outOfDateAnswer = "false";
 constexpr const char* selfUpdateStatusText = "Download a new version of the Launcher.";
+constexpr const char* selfUpdateFailedText = "Launcher update failed. Please restart launcher.";
 constexpr const char* publishedLauncherPath = "patches/Launcher/";
 constexpr const char* oldCopyMarker = "OLDVersion";
 // Beside the launcher while it is checked; never under a name that start-up would run or remove.
 constexpr const char* arrivingSuffix = ".new";
-// The temporaries of a download of `x` (see download.cpp): `x.part`, and its resume record.
-constexpr const char* partSuffix = ".part";
-constexpr const char* resumeSuffix = ".resume";
 constexpr const char* notAProgramText = "The published launcher is not a complete program for this system: ";
 constexpr const char* notInPlaceText = "The new launcher could not be put in place: ";
 constexpr const char* notNewerText = " is not newer than this launcher (release ";
@@ -127,8 +128,9 @@ std::uint32_t ownRelease() {
 }
 
 void removeArriving(const std::string& arrivingPath) {
+    // The temporaries of its download (see download.cpp) go with it.
     for (const std::string& path :
-         {arrivingPath, arrivingPath + partSuffix, arrivingPath + partSuffix + resumeSuffix})
+         {arrivingPath, downloadPartPath(arrivingPath), resumeFilePath(downloadPartPath(arrivingPath))})
         platform::deleteFile(path);
 }
 
@@ -167,7 +169,7 @@ void useLauncherReleaseForTesting(std::optional<std::uint32_t> release) {
     testRelease = release;
 }
 
-void replaceLauncherIn(const std::string& folder, const std::string& url) {
+bool replaceLauncherIn(const std::string& folder, const std::string& url) {
     const std::string launcherPath = withSeparator(folder) + launcherFileName();
     const std::string oldCopyPath = withSeparator(folder) + oldLauncherFileName();
     const std::string arrivingPath = withSeparator(folder) + arrivingLauncherFileName();
@@ -175,7 +177,7 @@ void replaceLauncherIn(const std::string& folder, const std::string& url) {
     {
         // Should the process end during the download, nothing of it stays beside the launcher.
         const platform::EndStep removeDownload([=] { removeArriving(arrivingPath); });
-        if (!fetchNewLauncher(url, arrivingPath)) return;
+        if (!fetchNewLauncher(url, arrivingPath)) return false;
         platform::makeExecutable(arrivingPath);
 
         // The move aside and the arrival under the name are one step for a process that ends
@@ -205,13 +207,15 @@ void replaceLauncherIn(const std::string& folder, const std::string& url) {
             if (swap->movedAside) platform::moveFileNoReplace(oldCopyPath, launcherPath);
         }
         swap->movedAside = false;
-        if (!arrived) return;
+        if (!arrived) return false;
     }
-    platform::startDetached(launcherPath);
+    // The new launcher takes this folder's lock over; this one only ends from here on.
+    platform::releaseInstallFolderLock();
+    return platform::startDetached(launcherPath);
 }
 
-void replaceLauncher(const std::string& url) {
-    replaceLauncherIn(installFolder(), url);
+bool replaceLauncher(const std::string& url) {
+    return replaceLauncherIn(installFolder(), url);
 }
 
 void runLauncherSelfUpdate(std::string_view message) {
@@ -223,6 +227,7 @@ void runLauncherSelfUpdate(std::string_view message) {
     setUpdatePhase(launcherDownloadPhase);
     setStatusText(selfUpdateStatusText);
     // With several update servers, the URL begins with all their base URLs (see fetchUpdateFile).
-    replaceLauncher(std::string(updateServerUrls) + publishedLauncherPath + launcherFileName());
+    if (!replaceLauncher(std::string(updateServerUrls) + publishedLauncherPath + launcherFileName()))
+        setStatusText(selfUpdateFailedText);
     platform::endProcess(0);
 }

@@ -20,11 +20,12 @@ std::uint32_t builtInLauncherRelease();
 void useLauncherReleaseForTesting(std::optional<std::uint32_t> release);
 
 void runLauncherSelfUpdate(std::string_view message);
-void replaceLauncher(const std::string& url);
+// True when the new launcher was put in place and started; false when the running one stays.
+bool replaceLauncher(const std::string& url);
 void removeOldLaunchers();
 std::vector<std::string> listExecutables(const std::string& folder);
 
 // The same with the launcher's folder (ending with '/') as a parameter; the public routines pass
 // installFolder(). Tests use these, so that they never move the running test program.
-void replaceLauncherIn(const std::string& folder, const std::string& url);
+bool replaceLauncherIn(const std::string& folder, const std::string& url);
 void removeOldLaunchersIn(const std::string& folder);

@@ -4,12 +4,17 @@
 // Checked: a written value reads back (without its surrounding blanks and one pair of quotes),
 // every other key reads as before (comments, bare names and lines before the first header are keys
 // too), untouched lines are kept, and the integer reader agrees with the text reader for plain
-// decimal values. tests/wine checks the same rules against Wine's own functions.
+// decimal values. A file that starts with the UTF-16LE byte-order mark is judged by its text (iconv's
+// reading of it): the write goes through and the same holds, or, where the file or the names do
+// not convert whole, the write fails and the file keeps every byte. tests/wine checks the same
+// rules against Wine's own functions.
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iconv.h>
+#include <optional>
 #include <vector>
 
 #include "../support/test_processes.h"
@@ -90,6 +95,9 @@ std::string usableName(std::string_view text, bool isKey) {
     name = trimmed(name, isBlank);
     // Written at the start of a file, a key with a leading byte-order mark would read as another.
     while (isKey && name.starts_with("\xEF\xBB\xBF")) name = trimmed(name.substr(3), isBlank);
+    // Nor may it begin with a UTF-16 one, which would make the file read as UTF-16.
+    while (isKey && (name.starts_with("\xFF\xFE") || name.starts_with("\xFE\xFF")))
+        name = trimmed(name.substr(2), isBlank);
     return name;
 }
 
@@ -106,6 +114,39 @@ std::string readBack(const std::string& value) {
     if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front())
         text = text.substr(1, text.size() - 2);
     return text;
+}
+
+// `text` converted by iconv; nothing when it does not convert whole (an unpaired surrogate, an odd
+// last byte, bytes that are no UTF-8).
+std::optional<std::string> converted(std::string_view text, const char* to, const char* from) {
+    const iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string out(4 * text.size() + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* at = out.data();
+    std::size_t outLeft = out.size();
+    const std::size_t result = iconv(converter, &in, &inLeft, &at, &outLeft);
+    iconv_close(converter);
+    if (result == static_cast<std::size_t>(-1) || inLeft != 0) return std::nullopt;
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+constexpr std::string_view utf16LeMark = "\xFF\xFE";
+constexpr std::string_view utf16BeMark = "\xFE\xFF";
+
+// The UTF-16 form of a file's bytes (from its byte-order mark), or null for a file of bytes.
+const char* utf16Form(const std::string& bytes) {
+    return bytes.starts_with(utf16LeMark)   ? "UTF-16LE"
+           : bytes.starts_with(utf16BeMark) ? "UTF-16BE"
+                                            : nullptr;
+}
+
+// The text of a file's bytes as the profile functions read it.
+std::optional<std::string> textOf(const std::string& bytes) {
+    if (!utf16Form(bytes)) return bytes;
+    return converted(std::string_view(bytes).substr(utf16LeMark.size()), "UTF-8", utf16Form(bytes));
 }
 
 bool sameName(const std::string& a, const std::string& b) {
@@ -139,14 +180,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string small = platform::readProfileString(section, key, "default", bufferSize, path);
     fuzz::require(small.size() <= 4 * (bufferSize - 1), "a read fits its buffer");
 
-    const std::vector<Probe> probes = probesOf(original);
+    const char* const form = utf16Form(original);
+    const bool wide = form != nullptr;
+    const std::optional<std::string> originalText = textOf(original);
+    bool faithful = originalText.has_value();
+    for (const std::string* name : {&section, &key, &value})
+        faithful = faithful && (!wide || converted(*name, form, "UTF-8"));
+    if (wide && !faithful) {
+        // A file the layer could not write back as it is may refuse the write, and then keeps
+        // every byte; one it takes is judged by its text below.
+        if (!platform::writeProfileString(section, key, value, path)) {
+            fuzz::require(dltest::readText(path) == original, "a refused write leaves every byte");
+            return 0;
+        }
+        fuzz::require(originalText.has_value(), "a file that cannot be written back is never written");
+        {
+            std::ofstream file(path, std::ios::binary | std::ios::trunc);
+            file.write(original.data(), static_cast<std::streamsize>(original.size()));
+        }
+    }
+
+    const std::vector<Probe> probes = probesOf(*originalText);
     std::vector<std::string> valuesBefore;
     for (const auto& probe : probes)
         valuesBefore.push_back(platform::readProfileString(probe.section, probe.key, "", wideBuffer, path));
 
     const bool written = platform::writeProfileString(section, key, value, path);
     fuzz::require(written, "a writable file takes the write");
-    const std::string after = dltest::readText(path);
+    const std::string afterBytes = dltest::readText(path);
+    fuzz::require(!wide || afterBytes.starts_with(original.substr(0, 2)), "the file keeps its form");
+    const std::optional<std::string> afterText = textOf(afterBytes);
+    fuzz::require(afterText.has_value(), "a written file reads whole");
+    const std::string& after = *afterText;
 
     fuzz::require(platform::readProfileString(section, key, "", wideBuffer, path) == readBack(value),
                   "a written value reads back");
@@ -159,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Untouched lines are kept: a write changes one line in place or inserts lines in one place,
     // so the old and new files share everything but at most one old line at both ends.
-    const auto oldLines = lines(original);
+    const auto oldLines = lines(*originalText);
     const auto newLines = lines(after);
     std::size_t prefix = 0;
     while (prefix < oldLines.size() && prefix < newLines.size() && oldLines[prefix] == newLines[prefix])
@@ -172,7 +237,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // A second identical write changes nothing.
     fuzz::require(platform::writeProfileString(section, key, value, path), "a repeated write succeeds");
-    fuzz::require(dltest::readText(path) == after, "a write that changes nothing leaves the file as it was");
+    fuzz::require(dltest::readText(path) == afterBytes,
+                  "a write that changes nothing leaves the file as it was");
 
     // The integer reader agrees with the text for plain decimal values.
     const std::string text = readBack(value);

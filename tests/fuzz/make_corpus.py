@@ -180,7 +180,8 @@ def seeds_extract():
 
 def seeds_profile():
     def profile(section, key, value, size, text):
-        return piece(section) + piece(key) + piece(value) + bytes([size]) + text.encode()
+        return piece(section) + piece(key) + piece(value) + bytes([size]) + (
+            text if isinstance(text, bytes) else text.encode())
 
     write("fuzz_profile", "existing_key", profile("Screen", "Width", "1024", 31,
                                                   "[Screen]\r\nWidth=800\r\nHeight=600\r\n[Config]\r\nFPS=60\r\n"))
@@ -192,6 +193,10 @@ def seeds_profile():
     write("fuzz_profile", "duplicates", profile("A", "k", "v", 31, "[A]\nk=1\nK=2\n[a]\nk=3\n  [ A ]  \nk=4\n"))
     write("fuzz_profile", "odd", profile(" Sec ", "\tKey", " spaced ", 5, "key=before\n[Sec\nKey=2\n[]\n=empty\n"))
     write("fuzz_profile", "empty_file", profile("Config", "FPS", "-2147483648", 31, ""))
+    utf16 = b"\xff\xfe" + "[Screen]\r\nWidth=800\r\nName=Gr\u00f6\u00dfe \U0001f600\r\n".encode("utf-16-le")
+    write("fuzz_profile", "utf16", profile("Screen", "Height", "600", 31, utf16))
+    write("fuzz_profile", "utf16_unpaired", profile("Screen", "Width", "1024", 31, utf16 + b"\x00\xd8"))
+    write("fuzz_profile", "utf16_big_endian", profile("New", "k", "\u00e9", 31, "\ufeff[A]\nx=1".encode("utf-16-be")))
 
 
 def seeds_versions():

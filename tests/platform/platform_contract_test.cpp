@@ -3,6 +3,7 @@
 #include "platform/digest.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
+#include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 
@@ -21,6 +22,20 @@ class PlatformContract : public ::testing::Test {
     dltest::TestFolder scratch;
     std::string path(const std::string& name) const { return scratch.file(name); }
 };
+
+TEST_F(PlatformContract, one_holder_of_the_folder_lock_until_it_lets_go) {
+    using platform::FolderLock;
+    const std::string lock = path("OstrevanLauncher.lock");
+    ASSERT_EQ(platform::lockInstallFolder(lock), FolderLock::held);
+    // Another taker (a new handle, as another launcher would open) finds it held, and the
+    // holder's pid stays readable beside the lock.
+    EXPECT_EQ(platform::lockInstallFolder(lock), FolderLock::heldByAnother);
+    EXPECT_FALSE(dltest::readText(lock).empty());
+    platform::releaseInstallFolderLock();
+    EXPECT_EQ(platform::lockInstallFolder(lock), FolderLock::held);
+    platform::releaseInstallFolderLock();
+    EXPECT_EQ(platform::lockInstallFolder(path("missing/OstrevanLauncher.lock")), FolderLock::unavailable);
+}
 
 TEST_F(PlatformContract, files_are_created_moved_replaced_and_deleted_as_the_update_engine_expects) {
     // Windows adds its archive bit to new files; the engine looks at these three only.

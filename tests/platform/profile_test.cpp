@@ -262,6 +262,48 @@ TEST_F(ProfileTest, a_new_section_goes_at_the_end_of_the_file) {
     EXPECT_EQ(contents(empty), "[B]\r\nk=v\r\n");
 }
 
+// UTF-16LE bytes of ASCII text, with or without the byte-order mark.
+std::string utf16(const std::string& ascii, bool mark = true) {
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (const char c : ascii) bytes += std::string{c, '\0'};
+    return bytes;
+}
+
+TEST_F(ProfileTest, utf16_files_are_read_and_written_in_utf16_or_not_at_all) {
+    const auto file = put("u.ini", utf16("[Screen]\r\nWidth=1024\r\n[Other]\r\nx=1\r\n") +
+                                       std::string("\x3D\xD8\x00\xDE", 4));
+    EXPECT_EQ(read(file, "screen", "WIDTH"), "1024");
+    ASSERT_TRUE(writeProfileString("Screen", "Width", "800", file));
+    ASSERT_TRUE(writeProfileString("Screen", "Height", "600", file));
+    ASSERT_TRUE(writeProfileString("New", "k", "\xC3\xA9", file));
+    EXPECT_EQ(contents(file), utf16("[Screen]\r\nWidth=800\r\nHeight=600\r\n[Other]\r\nx=1\r\n") +
+                                  std::string("\x3D\xD8\x00\xDE", 4) + utf16("\r\n[New]\r\nk=", false) +
+                                  std::string("\xE9", 2) + utf16("\r\n", false));
+    EXPECT_EQ(read(file, "New", "k"), "\xC3\xA9");
+    // Big-endian files keep their byte order.
+    const auto big = put("b.ini", std::string("\xFE\xFF\0[\0A\0]\0\n\0x\0=\0"
+                                              "1",
+                                              16));
+    ASSERT_TRUE(writeProfileString("A", "y", "2", big));
+    EXPECT_EQ(contents(big), std::string("\xFE\xFF\0[\0A\0]\0\n\0x\0=\0"
+                                         "1\0\n\0y\0=\0"
+                                         "2\0\n",
+                                         26));
+    // What could not be written back byte for byte is not written: the file keeps every byte.
+    const std::string unpaired = utf16("[A]\r\nx=1\r\n") + std::string("\x00\xD8", 2) + utf16("\r\n", false);
+    const std::string odd = utf16("[A]\r\nx=1\r\n") + "!";
+    const std::string text = utf16("[A]\r\nx=1\r\n");
+    const struct {
+        std::string bytes, value;
+    } refused[] = {{unpaired, "2"}, {odd, "2"}, {text, "\xFF"}, {text, "\xED\xA0\x80"}};
+    for (const auto& [bytes, value] : refused) {
+        const auto kept = put("kept.ini", bytes);
+        EXPECT_EQ(read(kept, "A", "x"), "1");
+        EXPECT_FALSE(writeProfileString("A", "y", value, kept)) << value;
+        EXPECT_EQ(contents(kept), bytes);
+    }
+}
+
 TEST_F(ProfileTest, a_missing_file_is_created_with_crlf_but_a_missing_folder_is_not) {
     const std::string file = folder + "new.ini";
     ASSERT_TRUE(writeProfileString("GameMode", "HighTimes", "1", file));

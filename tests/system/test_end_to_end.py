@@ -18,6 +18,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -29,6 +30,10 @@ from status_line import START_BUTTON, start_button_shown
 import demo_content  # found through the tools folder the harness put on the path
 
 TITLE = harness.BRAND_NAME
+# The launcher's own temporaries carry its name; the lock file keeps one launcher per folder.
+PART = "." + harness.LAUNCHER_NAME + "-part"
+EXTRACTING = "." + harness.LAUNCHER_NAME + "-extracting-"
+LOCK = harness.LAUNCHER_NAME + ".lock"
 LIMIT = 20.0
 PROGRESS_TRACK = (270, 619, 600, 3)
 READY = "Ready."
@@ -93,8 +98,10 @@ def flip_byte(path, at):
 
 
 def listing(folder):
+    """The files under `folder`, without the launcher's lock file."""
     return sorted(os.path.relpath(os.path.join(top, name), folder)
-                  for top, folders, files in os.walk(folder) for name in files)
+                  for top, folders, files in os.walk(folder) for name in files
+                  if os.path.join(top, name) != os.path.join(folder, LOCK))
 
 
 class EndToEndCase(LauncherTestCase):
@@ -263,7 +270,7 @@ class SelfUpdate(EndToEndCase):
 
     def test_out_of_date_launcher_is_replaced_and_the_next_start_removes_the_old_copy(self):
         # Temporaries that a launcher ended half-way left go at the next start, too.
-        for leftover in ("Downloads/1002.zip.part", "data/.extracting-Ab12Cd", harness.LAUNCHER_NAME + ".new"):
+        for leftover in ("Downloads/1002.zip" + PART, "data/" + EXTRACTING + "7.tmp", harness.LAUNCHER_NAME + ".new"):
             self.install.write(leftover, b"left over")
         server = self.start_server({"on_hello": [self.answer_by_digest]})
         old = self.start_launcher()
@@ -292,7 +299,7 @@ class SelfUpdate(EndToEndCase):
                                     "http": {"throttle": {"chunk_bytes": 300000, "chunk_delay_ms": 30000}}})
         launcher = self.start_launcher()
         server.wait_for_http(self.PUBLISHED, timeout=LIMIT)
-        partial = self.install.path(harness.LAUNCHER_NAME + ".new.part")
+        partial = self.install.path(harness.LAUNCHER_NAME + ".new" + PART)
         wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) > 0, "the download to begin writing")
         server.close_connection()
         self.assertEqual(launcher.wait(LIMIT), 0)
@@ -359,7 +366,7 @@ class LostConnection(EndToEndCase):
                                     "http": {"throttle": {"chunk_bytes": 8192, "chunk_delay_ms": 40}}})
         launcher = self.start_launcher()
         server.wait_for_http("patches/1002.zip", timeout=LIMIT)
-        partial = self.install.path("Downloads/1002.zip.part")
+        partial = self.install.path("Downloads/1002.zip" + PART)
         wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) > 0, "the second patch to arrive in part")
         server.close_connection()
         self.assertEqual(launcher.wait(LIMIT), 0)
@@ -387,16 +394,112 @@ class LostConnection(EndToEndCase):
 
 # ---------------------------------------------------------------------------------------------
 
+class PlayersInstallation(EndToEndCase):
+    """An installation that holds more than the game, started twice at once, a launcher killed in
+    the middle of a download, and processes that come and go by the thousand meanwhile."""
+
+    PLAYER_FILES = {"saves/slot1.part": b"slot 1", "mods/HD-textures.zip.part": b"a browser download",
+                    "mods/bigmod.7z.part": b"7z", "mods/bigmod.part.resume": b"another program's record",
+                    "screenshots/.extracting-ideas.txt": b"ideas"}
+    PATCHED_FILES = {"data/music.part": b"music", "data/.extracting-cache": b"cache"}
+
+    def ready_after(self, versions):
+        return {"on_hello": accept_then({"send": "patch", "versions": versions}),
+                "on_integrity_request": [{"send": "integrity", "entries": []}]}
+
+    def churn_processes(self):
+        """Starts short-lived processes one after another until the returned function is called."""
+        stop, started = threading.Event(), [0]
+
+        def churn():
+            while not stop.is_set():
+                subprocess.run(["true"])
+                started[0] += 1
+        thread = threading.Thread(target=churn, daemon=True)
+        thread.start()
+
+        def end():
+            stop.set()
+            thread.join(10)
+            return started[0]
+        return end
+
+    def wait_for_part(self, version):
+        part = self.install.path("Downloads/%s.zip%s" % (version, PART))
+        wait_until(lambda: os.path.exists(part) and os.path.getsize(part) > 0, "the patch %s in part" % version)
+        return part
+
+    def test_second_start_killed_download_and_the_players_files(self):
+        for name, content in self.PLAYER_FILES.items():
+            self.install.write(name, content)
+        self.install.write("version.dat", "1000")
+        big = os.urandom(400000)
+        self.serve_file("patches/1001.zip", harness.zip_bytes(dict(self.PATCHED_FILES, **{
+            "version.dat": "1001", "data/big.bin": big})))
+        self.serve_file("patches/1002.zip", harness.zip_bytes({"version.dat": "1002", "data/big2.bin": big}))
+        # About two seconds for each archive.
+        server = self.start_server({"connections": [self.ready_after(["1001"]), self.ready_after(["1001", "1002"]),
+                                                    self.ready_after(["1001", "1002"])],
+                                    "http": {"throttle": {"chunk_bytes": 32768, "chunk_delay_ms": 150}}})
+
+        # A second start while the first downloads connects to nothing, touches nothing, ends with 0.
+        end_churn = self.churn_processes()
+        first = self.start_launcher()
+        self.wait_for_part("1001")
+        second = self.start_launcher()
+        self.assertEqual(second.wait(LIMIT / 2), 0)
+        self.assertIn("Another launcher is running in this folder: ", second.stderr)
+        self.assertEqual(len(server.hellos), 1)
+        server.wait_for_integrity_requests(1, timeout=LIMIT)
+        self.assertGreater(end_churn(), 50)
+        # The first one's download went through in one piece: nobody removed its part.
+        self.assertEqual([e["path"] for e in server.http_log], ["/patches/1001.zip"])
+        self.assertTrue(first.running(), first.stderr[-2000:])
+        self.assertEqual(self.install.read("version.dat"), b"1001")
+        self.assertEqual(self.install.read("data/big.bin"), big)
+        server.close_connection()
+        self.assertEqual(first.wait(LIMIT), 0)
+
+        # Killed in the middle of the next patch: its part stays, and the next start resumes it.
+        killed = self.start_launcher()
+        part = self.wait_for_part("1002")
+        wait_until(lambda: os.path.exists(part + ".resume"), "the part's resume record")
+        killed.kill()
+        kept = os.path.getsize(part)
+        self.assertGreater(kept, 0)
+        last = self.start_launcher()
+        server.wait_for_integrity_requests(2, timeout=LIMIT)
+        resumed = [e for e in server.http_log if e["path"] == "/patches/1002.zip"][-1]
+        self.assertEqual((resumed["status"], resumed["range"]), (206, "bytes=%d-" % kept))
+        self.assertEqual(self.install.read("version.dat"), b"1002")
+        self.assertEqual(self.install.read("data/big2.bin"), big)
+        server.close_connection()
+        self.assertEqual(last.wait(LIMIT), 0)
+
+        # Three starts later every file of the player's and of the patches is there as it was.
+        for name, content in dict(self.PLAYER_FILES, **self.PATCHED_FILES).items():
+            self.assertEqual(self.install.read(name), content, name)
+        self.assertEqual([n for n in listing(self.install.folder) if PART in n or EXTRACTING in n], [])
+        self.assertEqual(os.listdir(self.install.path("Downloads")), [])
+        self.assertEqual(len(server.hellos), 3)
+
+
+# ---------------------------------------------------------------------------------------------
+
 class GameRunningDuringPatch(EndToEndCase):
     """The game stand-in is a copy of `sleep` named Halcyra.exe, as the process list shows it."""
 
     WARNING = "Warning"
     CANCELLED = "Cancelled"
+    FAILED = "Update to version 1001 failed. Please restart launcher."
 
     def setUp(self):
         super().setUp()
         self.install.write("version.dat", "1000")
-        demo_content.python_zip(os.path.join(self.served, "patches", "1001.zip"), demo_content.PATCH_1001)
+        self.archive = os.path.join(self.served, "patches", "1001.zip")
+        demo_content.python_zip(self.archive, demo_content.PATCH_1001)
+
+    def start_game(self):
         game_path = self.install.path("Halcyra.exe")
         shutil.copy(shutil.which("sleep"), game_path)
         self.game = subprocess.Popen([game_path, "120"], cwd=self.install.folder, start_new_session=True,
@@ -410,6 +513,7 @@ class GameRunningDuringPatch(EndToEndCase):
         self.game.wait(timeout=10)
 
     def start_patching(self):
+        self.start_game()
         server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": ["1001"]})})
         launcher = self.start_launcher()
         harness.wait_for_window(self.WARNING, timeout=LIMIT)
@@ -443,8 +547,27 @@ class GameRunningDuringPatch(EndToEndCase):
         self.assertEqual(os.listdir(self.install.path("Downloads")), [])
         self.assertFalse(self.install.exists("data"))
         window = harness.wait_for_window(TITLE, timeout=LIMIT)
-        self.wait_for_picture(window, lambda p: status_line.shows_status(p, "Updated, There is no new patches."),
-                              "the end of the patch run in the status line", "game_kept")
+        self.wait_for_picture(window, lambda p: status_line.shows_status(p, self.FAILED),
+                              "the failed patch run in the status line", "game_kept")
+        self.assertTrue(launcher.running())
+
+    def test_game_started_during_the_download_is_asked_about_again_and_keeps_its_files(self):
+        # About three seconds of download: time enough to start the game while it runs.
+        size = os.path.getsize(self.archive)
+        server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": ["1001"]}),
+                                    "http": {"throttle": {"chunk_bytes": max(1, size // 8), "chunk_delay_ms": 400}}})
+        launcher = self.start_launcher()
+        partial = self.install.path("Downloads/1001.zip" + PART)
+        wait_until(lambda: os.path.exists(partial) and os.path.getsize(partial) > 0, "the patch to arrive in part")
+        self.start_game()
+        answer_box(self.WARNING, "Escape")
+        answer_box(self.CANCELLED, "Return")
+        server.wait_for_integrity_requests(1, timeout=LIMIT)
+        self.assertEqual(server.wait_for_http("patches/1001.zip", timeout=LIMIT)["status"], 200)
+        self.assertIsNone(self.game.poll(), "the game was ended")
+        self.assertEqual(self.install.read("version.dat"), b"1000")
+        self.assertFalse(self.install.exists("data"), "a file was written under the running game")
+        self.assertEqual(launcher.stderr.count("Cannot proceed with update. Game is still running.\n"), 1)
         self.assertTrue(launcher.running())
 
 
@@ -453,6 +576,8 @@ class GameRunningDuringPatch(EndToEndCase):
 class FailingIntegrityCheck(EndToEndCase):
     def test_files_that_stay_wrong_are_reported_in_the_status_line_and_on_stderr(self):
         self.serve_file("patches/Launcher/data/served.bin", b"what the server has")
+        # Listed with an escape already in its path: requested as listed, never escaped twice.
+        self.serve_file("patches/Launcher/data/a b.dat", b"spaced")
         self.install.write("data/kept.bin", b"in order")
         self.install.write("data/served.bin", b"damaged")
         entries = [
@@ -460,6 +585,7 @@ class FailingIntegrityCheck(EndToEndCase):
             {"name": "data/served.bin", "downloadPath": "data/served.bin",
              "acceptedDigests": dev_server.md5_hex(b"what the list expects")},
             {"name": "data/absent.bin", "downloadPath": "data/absent.bin", "acceptedDigests": dev_server.md5_hex(b"x")},
+            {"name": "data/a b.dat", "downloadPath": "data/a%20b.dat", "acceptedDigests": dev_server.md5_hex(b"spaced")},
         ]
         server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": []}),
                                     "on_integrity_request": [{"send": "integrity", "entries": entries}]})
@@ -477,8 +603,10 @@ class FailingIntegrityCheck(EndToEndCase):
         self.assertIn("MD5 mismatch for: data/served.bin\n", errors)
         self.assertIn("MD5 mismatch for: data/absent.bin\n", errors)
         self.assertNotIn("MD5 mismatch for: data/kept.bin", errors)
-        self.assertEqual([p for _, p, _ in self.requested(server)],
-                         ["/patches/Launcher/data/served.bin", "/patches/Launcher/data/absent.bin"])
+        self.assertEqual(self.requested(server), [("GET", "/patches/Launcher/data/served.bin", 200),
+                                                  ("GET", "/patches/Launcher/data/absent.bin", 404),
+                                                  ("GET", "/patches/Launcher/data/a b.dat", 200)])
+        self.assertEqual(self.install.read("data/a b.dat"), b"spaced")
         # What the server has is not what the list accepts: it never replaces the damaged file.
         self.assertEqual(self.install.read("data/served.bin"), b"damaged")
         self.assertFalse(self.install.exists("data/absent.bin"))
@@ -735,7 +863,7 @@ class SignedRelease(EndToEndCase):
             self.assertIn(diagnostic + "\n", launcher.stderr)
         self.assertEqual(self.install.read(harness.LAUNCHER_NAME), self.original)
         self.assertTrue(os.access(self.install.launcher, os.X_OK))
-        leftovers = [n for n in listing(self.install.folder) if n.endswith(".part") or ".extracting-" in n
+        leftovers = [n for n in listing(self.install.folder) if PART in n or EXTRACTING in n
                      or n.startswith("Downloads" + os.sep) or "OLDVersion" in n]
         self.assertEqual(leftovers, [])
 

@@ -29,6 +29,8 @@ WINDOWS_BUILD = os.environ.get("LAUNCHER_WINDOWS_BUILD_DIR") or os.path.join(har
 EXE_NAME = harness.LAUNCHER_NAME + ".exe"
 LAUNCHER_EXE = os.path.join(WINDOWS_BUILD, EXE_NAME)
 OLD_NAME = harness.LAUNCHER_NAME + "_OLDVersion.exe"
+LOCK_NAME = harness.LAUNCHER_NAME + ".lock"
+PART = "." + harness.LAUNCHER_NAME + "-part"
 PUBLISHED = "patches/Launcher/" + EXE_NAME
 NOT_A_PROGRAM = "The published launcher is not a complete program for this system: "
 STAND_IN_SOURCE = os.path.join(harness.HERE, "halcyra_stand_in.c")
@@ -197,6 +199,11 @@ class WindowsLauncher(LauncherTestCase):
 
     def test_close_request_from_the_window_manager_ends_with_0(self):
         launcher, window = self.open_window()
+        # A second start in the same folder leaves the first alone and ends with 0.
+        second = self.start_windows_launcher()
+        self.assertEqual(second.wait(LIMIT), 0)
+        self.assertIn("Another launcher is running in this folder: ", second.stderr)
+        self.assertTrue(launcher.running())
         # Wine turns the request into the window's close message.
         send_close_request(window)
         self.assertEqual(launcher.wait(LIMIT), 0)
@@ -226,7 +233,7 @@ class WindowsLauncher(LauncherTestCase):
         # One diagnostic, a Windows text line.
         self.assertEqual(refused.stderr, NOT_A_PROGRAM + "http://127.0.0.1:%d/%s\r\n"
                          % (harness.http_port(), PUBLISHED))
-        self.assertEqual(os.listdir(self.install.folder), [EXE_NAME])
+        self.assertEqual(sorted(os.listdir(self.install.folder)), sorted([EXE_NAME, LOCK_NAME]))
         self.assertEqual(self.install.read(EXE_NAME), original)
         self.assertEqual(len(server.hellos), 1, "a launcher was started")
 
@@ -236,7 +243,7 @@ class WindowsLauncher(LauncherTestCase):
         seen = set()
 
         def names_now():
-            names = os.listdir(self.install.folder)
+            names = [n for n in os.listdir(self.install.folder) if n != LOCK_NAME]
             seen.update(names)
             return names
 
@@ -248,7 +255,8 @@ class WindowsLauncher(LauncherTestCase):
         self.assertEqual(self.install.read(EXE_NAME), published)
         # The new launcher arrived under a name of its own; the old one waited under its own.
         self.assertIn(OLD_NAME, seen)
-        self.assertLessEqual(seen, {EXE_NAME, OLD_NAME, EXE_NAME + ".new", EXE_NAME + ".new.part"})
+        self.assertLessEqual(seen, {EXE_NAME, OLD_NAME, EXE_NAME + ".new", EXE_NAME + ".new" + PART,
+                                    EXE_NAME + ".new" + PART + ".resume"})
         self.assertEqual(len(launchers_running_from(self.install.folder)), 1)
         server.close_connection()
         wait_until(lambda: not launchers_running_from(self.install.folder), "the new launcher to end", LIMIT)

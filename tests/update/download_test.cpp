@@ -19,6 +19,8 @@
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/process.h"
+#include "update/resume.h"
+#include "update/temporary_names.h"
 
 namespace {
 
@@ -211,8 +213,8 @@ class DownloadFile : public ::testing::Test {
         if (child == 0) {
             std::thread watcher([this, killed] {
                 std::error_code error;
-                while (std::filesystem::file_size(target + ".part", error) < 256 * 1024 || error ||
-                       (validators && !std::filesystem::exists(target + ".part.resume")))
+                while (std::filesystem::file_size(downloadPartPath(target), error) < 256 * 1024 || error ||
+                       (validators && !std::filesystem::exists(resumeFilePath(downloadPartPath(target)))))
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                 if (killed) kill(getpid(), SIGKILL);
                 platform::endProcess(0);
@@ -374,10 +376,13 @@ TEST_F(DownloadFile, failed_preparation_keeps_the_old_file) {
 }
 
 TEST_F(DownloadFile, leftover_temporary_without_validator_file_is_replaced) {
-    writeText(target + ".part", "half");
+    writeText(downloadPartPath(target), "half");
+    // Named like another program's temporary, it is the player's.
+    writeText(target + ".part", "the player's");
     download("patch.zip");
     EXPECT_EQ(readText(target), content);
-    EXPECT_FALSE(std::filesystem::exists(target + ".part"));
+    EXPECT_EQ(readText(target + ".part"), "the player's");
+    EXPECT_FALSE(std::filesystem::exists(downloadPartPath(target)));
 }
 
 // Two patch lists in flight may fetch the same archive at once; each must end complete.
@@ -392,14 +397,20 @@ TEST_F(DownloadFile, simultaneous_downloads_of_one_target_leave_a_complete_file)
     EXPECT_EQ(platform::listFolder(folder.path()).size(), 2u);
 }
 
-TEST(UpdateFileUrl, each_segment_is_percent_encoded_and_slashes_kept) {
+TEST(UpdateFileUrl, encodes_only_what_cannot_stand_in_a_path_and_keeps_escapes) {
     const std::pair<const char*, const char*> cases[] = {
         {"patches/1001.zip", "patches/1001.zip"},
         {"patches/1001 .zip", "patches/1001%20.zip"},
         {"patches/Launcher/data/A-Z_a.z~09", "patches/Launcher/data/A-Z_a.z~09"},
-        {"a?b#c%d+e&f=g", "a%3Fb%23c%25d%2Be%26f%3Dg"},
+        {"a%20b.dat", "a%20b.dat"},
+        {"%2e%2E/%41", "%2e%2E/%41"},
+        {"a?b#c%d+e&f=g", "a%3Fb%23c%25d+e&f=g"},
+        {"100%", "100%25"},
+        {"%4g", "%254g"},
+        {"!$'()*,;:@[]", "!$'()*,;:@[]"},
+        {"\"<>^`{|}", "%22%3C%3E%5E%60%7B%7C%7D"},
         {"data\\x.bin", "data%5Cx.bin"},
-        {"d\xc3\xbc/\x7f", "d%C3%BC/%7F"},
+        {"d\xc3\xbc/\x7f\t\x01", "d%C3%BC/%7F%09%01"},
     };
     for (const auto& [relative, encoded] : cases)
         EXPECT_EQ(updateFileUrl("http://h:1/up/", relative), std::string("http://h:1/up/") + encoded)
@@ -493,8 +504,8 @@ TEST_F(ResumedDownload, part_kept_after_the_last_try_is_resumed_by_the_next_down
     writeText(target, "old");
     EXPECT_FALSE(download("patch.zip?fault=drop*4"));
     EXPECT_EQ(readText(target), "old");
-    EXPECT_TRUE(std::filesystem::exists(target + ".part"));
-    EXPECT_TRUE(std::filesystem::exists(target + ".part.resume"));
+    EXPECT_TRUE(std::filesystem::exists(downloadPartPath(target)));
+    EXPECT_TRUE(std::filesystem::exists(resumeFilePath(downloadPartPath(target))));
     EXPECT_TRUE(download("patch.zip?fault=drop*4"));
     EXPECT_EQ(readText(target), content);
     EXPECT_EQ(requests().size(), 5u);
@@ -512,8 +523,8 @@ TEST_F(ResumedDownload, launcher_ended_mid_download_resumes_at_its_next_start) {
             std::string("patch.zip?fault=stall*1&run=") + (killed ? "killed" : "ended");
         const int status = endMidDownload(relative, killed);
         EXPECT_TRUE(killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        ASSERT_TRUE(std::filesystem::exists(target + ".part.resume")) << killed;
-        const auto kept = std::filesystem::file_size(target + ".part");
+        ASSERT_TRUE(std::filesystem::exists(resumeFilePath(downloadPartPath(target)))) << killed;
+        const auto kept = std::filesystem::file_size(downloadPartPath(target));
 
         ASSERT_TRUE(download(relative)) << diagnostics;
         EXPECT_EQ(readText(target), content);

@@ -15,13 +15,16 @@
 #include "update/extract_archive.h"
 #include "update/integrity_check.h"
 #include "update/patch_update.h"
+#include "update/temporary_names.h"
 #include "update_test_support.h"
 
 namespace {
 
 using namespace updtest;
 
-constexpr const char* finishedStatus = "Updated, There is no new patches.";
+std::string failedStatus(const std::string& version) {
+    return "Update to version " + version + " failed. Please restart launcher.";
+}
 constexpr std::size_t bigFileSize = 300 * 1024;
 
 // One file, fetched from its own name.
@@ -42,7 +45,7 @@ std::vector<std::string> temporariesUnder(const std::string& folder) {
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         const std::string name = entry.path().filename().string();
-        if (name.ends_with(".part") || name.starts_with(".extracting-"))
+        if (name.ends_with(downloadPartSuffix()) || name.starts_with(extractingPrefix()))
             found.push_back(entry.path().generic_string());
     }
     return found;
@@ -170,7 +173,7 @@ TEST_F(FaultInjectionTest, patch_that_never_arrives_whole_changes_no_game_file_a
         expectInstallationUntouched();
         EXPECT_EQ(fs::is_empty(install + "Downloads"), true) << "no archive is kept when none arrived";
         EXPECT_EQ(everythingOutsideInstall(), before);
-        EXPECT_EQ(statusText(), finishedStatus);
+        EXPECT_EQ(statusText(), failedStatus(version));
         EXPECT_EQ(gameVersion(), "1000");
         EXPECT_EQ(updatePhase(), 3);
         EXPECT_NE(diagnostics.find("Download failed for: " + base + version + ".zip HRESULT: " + result),
@@ -233,7 +236,7 @@ TEST_F(FaultInjectionTest, patch_behind_a_redirect_is_applied_and_a_redirect_loo
     EXPECT_NE(diagnostics.find("Download failed for: " + looping + "patches/1007.zip HRESULT: -1047\n"),
               std::string::npos)
         << diagnostics;
-    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_EQ(statusText(), failedStatus("1007"));
 }
 
 // --- a full disk -------------------------------------------------------------------------------
@@ -247,7 +250,7 @@ TEST_F(FaultInjectionTest, disk_full_during_the_patch_download_keeps_no_partial_
 
     expectInstallationUntouched();
     EXPECT_TRUE(fs::is_empty(install + "Downloads"));
-    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_EQ(statusText(), failedStatus("1006"));
     EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/1006.zip") + " HRESULT: -"),
               std::string::npos)
         << diagnostics;
@@ -271,7 +274,7 @@ TEST_F(FaultInjectionTest, disk_full_during_extraction_leaves_no_partial_file_an
     EXPECT_EQ(readText(install + "version.dat"), "1000") << "the next start fetches the patch again";
     EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
     EXPECT_TRUE(fs::exists(install + "Downloads/1006.zip")) << "an archive that failed to extract is kept";
-    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_EQ(statusText(), failedStatus("1006"));
     EXPECT_EQ(gameVersion(), "1000");
     EXPECT_NE(diagnostics.find("Failed to extract: " + install + "data/big.bin\n"), std::string::npos)
         << diagnostics;
@@ -303,7 +306,7 @@ TEST_F(FaultInjectionTest, read_only_installation_is_left_as_it_was_by_the_patch
 
     expectInstallationUntouched();
     EXPECT_FALSE(fs::exists(install + "Downloads"));
-    EXPECT_EQ(statusText(), finishedStatus);
+    EXPECT_EQ(statusText(), failedStatus("1006"));
     EXPECT_EQ(gameVersion(), "1000");
     EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/1006.zip") + " HRESULT: -1\n"),
               std::string::npos)

@@ -61,7 +61,8 @@ TEST_F(IntegrityCheckTest, missing_and_changed_files_are_fetched_again_into_plac
                             {"changed.dat", "changed.dat", good}})),
               "");
     EXPECT_EQ(statusAtDownload,
-              (Pieces{"Downloading changed.dat file.", "Downloading new\\missing.dat file."}));
+              (Pieces{"Downloading changed.dat file.", "Downloading changed.dat file.",
+                      "Downloading new\\missing.dat file.", "Downloading new\\missing.dat file."}));
     EXPECT_EQ(requestedPaths(server),
               (Pieces{"/patches/Launcher/changed.dat", "/patches/Launcher/new/missing.dat"}));
     EXPECT_EQ(readText(install + "changed.dat"), "good content");
@@ -89,6 +90,19 @@ TEST_F(IntegrityCheckTest, wrong_content_from_the_server_never_replaces_the_file
     EXPECT_FALSE(fs::exists(install + "f2"));
     EXPECT_EQ(std::distance(fs::directory_iterator(install), fs::directory_iterator()), 1)
         << "a temporary left";
+}
+
+TEST_F(IntegrityCheckTest, game_started_during_a_repair_download_keeps_its_file) {
+    serveRepair("f1", "good content");
+    writeText(install + "f1", "damaged");
+    startGameDuringTheDownload();
+    EXPECT_EQ(run(fileList({{"f1", "f1", good}})),
+              "Cannot proceed with update. Game is still running.\nMD5 mismatch for: f1\n");
+    EXPECT_EQ(boxes, (Pieces{"Warning", "Cancelled"}));
+    EXPECT_EQ(readText(install + "f1"), "damaged");
+    EXPECT_EQ(std::distance(fs::directory_iterator(install), fs::directory_iterator()), 1)
+        << "a temporary left";
+    expectReport("Missing/corrupted files (1): f1. Please restart launcher.");
 }
 
 TEST_F(IntegrityCheckTest, report_names_at_most_three_files) {
@@ -141,6 +155,7 @@ TEST_F(IntegrityCheckTest, names_and_download_paths_that_leave_their_folders_are
                                              {"sub\\..\\..\\outside.dat", "x", good},
                                              {"inside.dat", "../../secret.txt", good},
                                              {"inside.dat", "%2e%2e/%2E%2E/secret.txt", good},
+                                             {"inside.dat", "a%5C..%5C..%5C../secret.txt", good},
                                              {"inside.dat", "/secret.txt", good}}));
     EXPECT_TRUE(requestedPaths(server).empty());
     EXPECT_FALSE(fs::exists(outside));
@@ -152,9 +167,10 @@ TEST_F(IntegrityCheckTest, names_and_download_paths_that_leave_their_folders_are
                           "Refusing a listed file outside the installation: sub\\..\\..\\outside.dat\n"
                           "Refusing a listed file outside the installation: inside.dat\n"
                           "Refusing a listed file outside the installation: inside.dat\n"
+                          "Refusing a listed file outside the installation: inside.dat\n"
                           "Refusing a listed file outside the installation: inside.dat\n");
-    expectReport("Missing/corrupted files (6): ../outside.dat, " + outside +
-                 ", sub\\..\\..\\outside.dat... and 3 more. Please restart launcher.");
+    expectReport("Missing/corrupted files (7): ../outside.dat, " + outside +
+                 ", sub\\..\\..\\outside.dat... and 4 more. Please restart launcher.");
 }
 
 TEST_F(IntegrityCheckTest, message_that_ends_before_its_last_entry_is_not_ready) {

@@ -56,7 +56,8 @@ TEST_F(PatchUpdateTest, newer_versions_are_fetched_and_applied_in_list_order) {
     servePatch("1002");
     EXPECT_EQ(run("1001\n1002"), "");
     EXPECT_EQ(requestedPaths(server), (Pieces{"/patches/1001.zip", "/patches/1002.zip"}));
-    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1001/1002", "Downloading version: 1002/1002"}));
+    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1001/1002", "Downloading version: 1001/1002",
+                                        "Downloading version: 1002/1002", "Downloading version: 1002/1002"}));
     EXPECT_EQ(readText(install + "data/patch1001.txt"), "from 1001");
     EXPECT_EQ(readText(install + "data/patch1002.txt"), "from 1002");
     EXPECT_EQ(readText(install + "version.dat"), "1002");
@@ -69,7 +70,7 @@ TEST_F(PatchUpdateTest, newer_versions_are_fetched_and_applied_in_list_order) {
 TEST_F(PatchUpdateTest, missing_version_file_is_created_with_the_default_and_every_newer_token_fetched) {
     servePatch("1005");
     run("1005");
-    EXPECT_EQ(statusAtDownload, Pieces{"Downloading version: 1005/1005"});
+    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1005/1005", "Downloading version: 1005/1005"}));
     EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1005.zip"});
     EXPECT_EQ(gameVersion(), "1005");
     // The archive carried its own version.dat over the created one.
@@ -142,7 +143,7 @@ TEST_F(PatchUpdateTest, tokens_that_are_not_numbers_are_skipped_with_one_line_ea
                       "Skipping patch version that is not a number: \n");
     EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"});
     // The status names the list's last piece as it stands, even an empty one.
-    EXPECT_EQ(statusAtDownload, Pieces{"Downloading version: 1001/"});
+    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1001/", "Downloading version: 1001/"}));
     EXPECT_EQ(gameVersion(), "1001");
     EXPECT_EQ(statusText(), "Updated, There is no new patches.");
 }
@@ -177,6 +178,18 @@ TEST_F(PatchUpdateTest, token_that_names_another_folder_is_never_fetched) {
     EXPECT_EQ(gameVersion(), "1000");
 }
 
+TEST_F(PatchUpdateTest, game_started_during_the_download_is_asked_about_again_and_never_written_under) {
+    writeText(install + "version.dat", "1000");
+    servePatch("1001");
+    startGameDuringTheDownload();
+    EXPECT_EQ(run("1001"), "Cannot proceed with update. Game is still running.\n");
+    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"});
+    EXPECT_EQ(boxes, (Pieces{"Warning", "Cancelled"}));
+    EXPECT_FALSE(fs::exists(install + "data/patch1001.txt"));
+    EXPECT_EQ(readText(install + "version.dat"), "1000");
+    EXPECT_EQ(statusText(), "Update to version 1001 failed. Please restart launcher.");
+}
+
 TEST_F(PatchUpdateTest, patch_that_does_not_apply_ends_the_run_and_keeps_the_installed_version) {
     writeText(install + "version.dat", "1000");
     servePatch("1002");
@@ -192,7 +205,7 @@ TEST_F(PatchUpdateTest, patch_that_does_not_apply_ends_the_run_and_keeps_the_ins
     EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"}) << "1002 builds on 1001";
     EXPECT_EQ(readText(install + "version.dat"), "1000");
     EXPECT_EQ(gameVersion(), "1000");
-    EXPECT_EQ(statusText(), "Updated, There is no new patches.");
+    EXPECT_EQ(statusText(), "Update to version 1001 failed. Please restart launcher.");
 
     // Arrives, but is no archive: kept in Downloads, the version stays.
     writeText(served + "patches/1001.zip", "not an archive");
@@ -200,6 +213,7 @@ TEST_F(PatchUpdateTest, patch_that_does_not_apply_ends_the_run_and_keeps_the_ins
     EXPECT_NE(errors.find("Failed to open archive: " + install + "Downloads/1001.zip\n"), std::string::npos);
     EXPECT_EQ(downloadsLeft(), Pieces{"1001.zip"});
     EXPECT_EQ(gameVersion(), "1000");
+    EXPECT_EQ(statusText(), "Update to version 1001 failed. Please restart launcher.");
     EXPECT_FALSE(fs::exists(install + "data/patch1002.txt"));
 
     servePatch("1001");
@@ -207,6 +221,7 @@ TEST_F(PatchUpdateTest, patch_that_does_not_apply_ends_the_run_and_keeps_the_ins
     EXPECT_TRUE(downloadsLeft().empty());
     EXPECT_EQ(gameVersion(), "1002");
     EXPECT_EQ(readText(install + "version.dat"), "1002");
+    EXPECT_EQ(statusText(), "Updated, There is no new patches.");
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include "app/startup.h"
 #include "platform/files.h"
 #include "update/leftovers.h"
+#include "update/temporary_names.h"
 #include "update_test_support.h"
 
 namespace {
@@ -146,10 +147,12 @@ class SelfUpdateTest : public UpdateTest {
     void publish(const std::string& content) {
         serve("patches/Launcher/OstrevanLauncher" + programSuffix, content);
     }
-    void replace() {
+    // True when the new launcher was put in place and started.
+    bool replace() {
         ::testing::internal::CaptureStderr();
-        replaceLauncherIn(install, url());
+        const bool replaced = replaceLauncherIn(install, url());
         errors = ::testing::internal::GetCapturedStderr();
+        return replaced;
     }
     // Which program left its mark, once one has.
     std::string startedProgram() { return appears(install + markName) ? readText(install + markName) : ""; }
@@ -161,7 +164,7 @@ class SelfUpdateTest : public UpdateTest {
 TEST_F(SelfUpdateTest, running_launcher_moves_aside_and_the_published_one_is_started_in_its_place) {
     writeProgram(launcher(), oldLauncher);
     publish(publishedLauncher());
-    replace();
+    EXPECT_TRUE(replace());
     EXPECT_EQ(errors, "");
     EXPECT_EQ(requestedPaths(server), Pieces{"/patches/Launcher/OstrevanLauncher" + programSuffix});
     EXPECT_EQ(readText(oldCopy()), oldLauncher);
@@ -206,7 +209,7 @@ TEST_F(SelfUpdateTest, launcher_that_is_not_a_whole_program_here_leaves_the_runn
         if (c.published) publish(*c.published);
         writeProgram(launcher(), oldLauncher);
         useLauncherReleaseForTesting(c.own);
-        replace();
+        EXPECT_FALSE(replace()) << "a refusal the status can name";
         EXPECT_EQ(errors, c.diagnostic);
         EXPECT_EQ(readText(launcher()), oldLauncher);
         EXPECT_TRUE(isExecutable(launcher()));
@@ -286,43 +289,51 @@ TEST_F(SelfUpdateTest, old_copies_are_removed_and_named_on_standard_output) {
         EXPECT_TRUE(fs::exists(install + kept)) << kept;
 }
 
-TEST_F(SelfUpdateTest, temporaries_of_an_ended_launcher_are_removed_through_the_tree_but_not_beyond_it) {
+TEST_F(SelfUpdateTest, only_the_launchers_own_temporaries_are_removed_through_the_tree_but_not_beyond_it) {
+    const std::string part = downloadPartSuffix();
+    const std::string extracting = extractingPrefix();
     const std::string outside = scratch.path() + "/elsewhere/";
     fs::create_directories(outside);
-    writeText(outside + "theirs.part", "not ours");
+    writeText(outside + "theirs" + part, "not ours");
     fs::create_directories(install + "Downloads");
     fs::create_directories(install + "data/deep/er");
     // Links; the MinGW build's standard library makes none (ENOSYS): there the rest is checked.
     std::error_code noLinks;
     fs::create_directory_symlink(outside, install + "data/linked", noLinks);
-    if (!noLinks) fs::create_symlink(outside + "theirs.part", install + "data/link.part", noLinks);
+    if (!noLinks) fs::create_symlink(outside + "theirs" + part, install + "data/link" + part, noLinks);
     ASSERT_TRUE(!noLinks || noLinks == std::errc::function_not_supported) << noLinks.message();
-    fs::create_directories(install + "data/folder.part");
+    fs::create_directories(install + "data/folder" + part);
     const struct {
         std::string name;
         bool kept;
     } files[] = {
-        {"Downloads/1002.zip.part", false},
-        {"Downloads/1003.zip.part", true}, // may be resumed: its record lies beside it
-        {"Downloads/1003.zip.part.resume", true},
-        {"Downloads/1004.zip.part.resume", false}, // a record without its part
-        {"data/deep/er/map.dat.2.part", false},
-        {"data/.extracting-Ab12Cd", false},
+        {"Downloads/1002.zip" + part, false},
+        {"Downloads/1003.zip" + part, true}, // may be resumed: its record lies beside it
+        {"Downloads/1003.zip" + part + ".resume", true},
+        {"Downloads/1004.zip" + part + ".resume", false}, // a record without its part
+        {"data/deep/er/map.dat.2" + part, false},
+        {"data/" + extracting + "7.tmp", false},
         {"OstrevanLauncher" + programSuffix + ".new", false},
-        {"OstrevanLauncher" + programSuffix + ".new.part", false},
+        {"OstrevanLauncher" + programSuffix + ".new" + part, false},
         {"OstrevanLauncher" + programSuffix, true},
-        {"data/map.part.dat", true},
-        {"data/notes.parts", true},
-        {"data/extracting-not-hidden", true},
+        {"data/map" + part + ".dat", true},
+        // The player's and the game's files, named like the temporaries of other programs.
+        {"saves/slot1.part", true},
+        {"mods/HD-textures.zip.part", true},
+        {"mods/bigmod.part.resume", true},
+        {"screenshots/.extracting-ideas.txt", true},
+        {"data/music.part", true},
+        {"data/.extracting-cache", true},
     };
+    for (const char* folder : {"saves", "mods", "screenshots"}) fs::create_directories(install + folder);
     for (const auto& file : files) writeText(install + file.name, "x");
     ::testing::internal::CaptureStdout();
     removeLeftoversIn(install);
     ::testing::internal::GetCapturedStdout();
     for (const auto& file : files) EXPECT_EQ(fs::exists(install + file.name), file.kept) << file.name;
-    EXPECT_TRUE(fs::is_directory(install + "data/folder.part"));
-    EXPECT_TRUE(noLinks || fs::is_symlink(install + "data/link.part"));
-    EXPECT_EQ(readText(outside + "theirs.part"), "not ours");
+    EXPECT_TRUE(fs::is_directory(install + "data/folder" + part));
+    EXPECT_TRUE(noLinks || fs::is_symlink(install + "data/link" + part));
+    EXPECT_EQ(readText(outside + "theirs" + part), "not ours");
 }
 
 TEST_F(SelfUpdateTest, clean_up_queued_at_start_up_ends_before_the_self_update_begins) {
@@ -330,7 +341,7 @@ TEST_F(SelfUpdateTest, clean_up_queued_at_start_up_ends_before_the_self_update_b
     // run's copy; both run on the update worker, the clean-up first.
     writeProgram(launcher(), oldLauncher);
     writeProgram(oldCopy(), "stale");
-    writeText(install + "left.part", "x");
+    writeText(install + "left" + downloadPartSuffix(), "x");
     publish(publishedLauncher());
     launcherState.serverAccepted = 0;
     MessageHandlers handlers;
@@ -350,7 +361,7 @@ TEST_F(SelfUpdateTest, clean_up_queued_at_start_up_ends_before_the_self_update_b
     EXPECT_EQ(errors, "");
     EXPECT_EQ(readText(oldCopy()), oldLauncher);
     EXPECT_EQ(readText(launcher()), publishedLauncher());
-    EXPECT_FALSE(fs::exists(install + "left.part"));
+    EXPECT_FALSE(fs::exists(install + "left" + downloadPartSuffix()));
 }
 
 // Run only inside a copy of this program (see the next test): cleans up the copy's own folder.

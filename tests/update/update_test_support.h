@@ -17,6 +17,7 @@
 #include "../support/test_folder.h"
 #include "../support/test_tools.h"
 #include "core/launcher_state.h"
+#include "platform/dialogs.h"
 #include "platform/process.h"
 #include "update/download.h"
 
@@ -115,13 +116,32 @@ class UpdateTest : public ::testing::Test {
     }
     void TearDown() override {
         platform::setProcessTable({});
+        platform::setDialogHook({});
         setDownloadRetryPause({});
     }
 
-    // Runs right before every guarded download: the state as it stands then.
+    // Runs at every look of the game guard, before each download and again right before the
+    // download is extracted or put in place: the state as it stands then.
     virtual void onProcessScan() {
         std::lock_guard lock(scanLock);
         statusAtDownload.push_back(statusText());
+    }
+
+    // The game starts right after the guard's first look, while the download runs, and the player
+    // answers No; the captions of the boxes shown are kept in `boxes`.
+    void startGameDuringTheDownload() {
+        platform::setProcessTable({[this] {
+                                       std::lock_guard lock(scanLock);
+                                       if (++scans == 1) return std::vector<platform::ProcessEntry>{};
+                                       return std::vector<platform::ProcessEntry>{{4242, "Halcyra.exe", ""}};
+                                   },
+                                   [](int) { return false; }});
+        platform::setDialogHook([this](const platform::DialogRequest& request) {
+            std::lock_guard lock(scanLock);
+            boxes.push_back(request.caption);
+            return request.buttons == platform::DialogButtons::ok ? platform::DialogAnswer::ok
+                                                                  : platform::DialogAnswer::no;
+        });
     }
 
     void serve(const std::string& relative, const std::string& content) const {
@@ -134,6 +154,8 @@ class UpdateTest : public ::testing::Test {
     const std::string served = scratch.path() + "/served/";
     std::mutex scanLock;
     std::vector<std::string> statusAtDownload;
+    int scans = 0;
+    std::vector<std::string> boxes;
 };
 
 } // namespace updtest

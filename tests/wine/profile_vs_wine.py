@@ -3,7 +3,8 @@
 
 Generates settings files the way people and other programs leave them (names in any case and with
 blanks around them, duplicates, quotes, comments, lines without '=', lines before the first section,
-headers without ']', the three line endings, long values), then asks the same look-ups of both
+headers without ']', the three line endings, long values; some stored as UTF-16 (LE or BE)
+with a byte-order mark, as Windows editors save them, with text beyond ASCII), then asks the same look-ups of both
 profile_probe builds: the native one (the launcher's layer) and the Windows one (run under Wine),
 with buffers of 32 and 32768 characters and of sizes near the values, as text and as integers.
 
@@ -30,6 +31,10 @@ FILES_PER_SEED = 90
 NAMES = ["Screen", "Width", "Height", "Config", "FPS", "GameMode", "GameModeRecord", "HighTimes",
          "Character", "HpBar", "ShiftJump", "k", "key", "a b", "x.y", "Key1", "name", "v"]
 EXTRA_BLANKS = ["\v", "\f", "\x1a"]
+# Text beyond ASCII, which a UTF-16 file holds as it is (Wine reads other files in the ANSI code page).
+# Only the basic plane: a buffer that ends inside a surrogate pair gets half of it from Wine, and
+# none of it from the launcher (profile.h).
+WIDE_VALUES = ["\u00e9", "Gr\u00f6\u00dfe", "\u65e5\u672c\u8a9e", "\u20ac5", "a\u00a0b"]
 
 
 def blanks(rng, allow_empty=True):
@@ -90,8 +95,10 @@ def new_value(rng):
 class File:
     """A generated file and the names a reader could ask for."""
 
-    def __init__(self, rng):
+    def __init__(self, rng, wide=None):
+        """`wide`: the UTF-16 codec the file is stored in, or None for UTF-8."""
         self.rng = rng
+        self.wide = wide
         self.sections = []  # section names as written in headers
         self.probes = []  # (section, key) as generated
         self.text = self.generate()
@@ -106,7 +113,8 @@ class File:
             self.probes[-1] = (section, "")
             return "=" + new_value(rng)  # a key with no name
         if roll < 0.8:
-            return blanks(rng) + name + blanks(rng) + "=" + blanks(rng) + new_value(rng) + blanks(rng)
+            value = rng.choice(WIDE_VALUES) if self.wide and rng.random() < 0.3 else new_value(rng)
+            return blanks(rng) + name + blanks(rng) + "=" + blanks(rng) + value + blanks(rng)
         return blanks(rng) + name + blanks(rng)  # a key without a value
 
     def line_header(self):
@@ -152,9 +160,14 @@ class File:
             text += line + (rng.choice(["\r\n", "\n", "\r"]) if style == "mixed" else style)
         if rng.random() < 0.2:
             text = text.rstrip("\r\n")
-        if rng.random() < 0.05:
+        if rng.random() < 0.05 and not self.wide:
             text = "\ufeff" + text
         return text
+
+    def encoded(self):
+        if self.wide:
+            return "\ufeff".encode(self.wide) + self.text.encode(self.wide)
+        return self.text.encode("utf-8")
 
     def probe_names(self, count):
         """Look-ups: the names in the file, in other spellings, and names that are not there."""
@@ -204,7 +217,7 @@ def write_arguments(rng, generated):
         section = ""
     keys = [k for s, k in generated.probes if folded(s) == folded(section)]
     key = rng.choice(keys) if keys and rng.random() < 0.7 else new_name(rng)
-    value = new_value(rng)[:60]
+    value = rng.choice(WIDE_VALUES) if generated.wide and rng.random() < 0.3 else new_value(rng)[:60]
     if rng.random() < 0.15:
         value = rng.choice([" ", "  "]) + value
     clean = lambda text: text.replace("=", "").replace("\r", "").replace("\n", "")
@@ -357,13 +370,13 @@ def compare_all(args, env, seeds, started):
     for seed in seeds:
         rng = random.Random(seed)
         for index in range(args.files):
-            generated = File(rng)
+            generated = File(rng, wide=rng.choice(["utf-16-le", "utf-16-be"]) if rng.random() < 0.2 else None)
             name = "s%d_%03d.ini" % (seed, index)
             copy = name[:-4] + "_written.ini"
             files[name] = generated.text
             for path in (name, copy):
                 with open(os.path.join(args.work, "files", path), "wb") as out:
-                    out.write(generated.text.encode("utf-8"))
+                    out.write(generated.encoded())
             for section, key in generated.probe_names(30):
                 reads.read(name, section, key, buffer_size(rng), default_text(rng))
                 reads.read_int(name, section, key, rng.choice([0, -1, 7, 2147483647, -2147483648]))

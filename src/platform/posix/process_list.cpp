@@ -3,7 +3,8 @@
 // [X] every numeric entry of /proc is a process; its name is /proc/PID/comm, its argv[0] the first
 //     NUL-terminated word of /proc/PID/cmdline (empty for kernel threads)
 // [X] zombies (state 'Z' or 'X' in /proc/PID/stat) are skipped: they have ended and hold no file
-// [X] a process that ends while the scan runs is simply left out
+// [X] a process that ends while the scan runs is simply left out: its files are read with
+//     open/read, whose failures (ENOENT, ESRCH once it is gone) are results, never exceptions
 // [X] TerminateProcess becomes SIGKILL; like the original it does not wait for the end
 // [ ] comm is cut to 15 bytes by the kernel; the game's name is shorter, so nothing is lost
 // [X] a seam for tests: either function of the table can be replaced, an empty one restores the live one
@@ -11,12 +12,13 @@
 
 #include "platform/files.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,12 +36,28 @@ bool isProcessNumber(const std::string& name) {
     return true;
 }
 
+struct Descriptor {
+    int value;
+    ~Descriptor() {
+        if (value >= 0) close(value);
+    }
+};
+
+// A /proc file whose process ends half-way fails its read (ESRCH): that is a result here.
 std::optional<std::string> readWhole(const std::string& path) {
-    std::ifstream stream(path, std::ios::binary);
-    if (!stream) return std::nullopt;
-    std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-    if (stream.bad()) return std::nullopt;
-    return text;
+    const Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.value < 0) return std::nullopt;
+    std::string text;
+    char block[4096];
+    for (;;) {
+        const ssize_t got = read(file.value, block, sizeof block);
+        if (got == 0) return text;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return std::nullopt;
+        }
+        text.append(block, static_cast<std::size_t>(got));
+    }
 }
 
 // The state letter follows the last ')': comm itself may hold spaces and parentheses.

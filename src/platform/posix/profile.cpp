@@ -6,23 +6,20 @@
 //     or a key, case-blind names, blanks ignored, first of duplicates, quotes, the buffer cut
 // [X] untouched lines and their endings kept byte for byte; new lines in the file's own ending
 // [X] a missing file is created, a missing folder is not
-// [X] writes are atomic (rename over the file) and serialised within the process; the file keeps
-//     its permission bits, owner, and hidden and system attributes
+// [X] writes are atomic (rename over the file, profile_file.cpp) and serialised within the
+//     process; the file keeps its permission bits, owner, and hidden and system attributes
+// [X] UTF-16 files with their byte-order mark: read, and written back in the same form (new lines
+//     too); one that would not come back byte for byte is never written (profile_utf16.cpp)
 // [ ] other processes writing the same file at the same moment: Windows does not lock either
-// [ ] UTF-16 files and the registry mapping of Windows' own files
+// [ ] the registry mapping of Windows' own files
 #include "platform/profile.h"
 
 #include "platform/files.h"
+#include "profile_file.h"
+#include "profile_utf16.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <memory>
 #include <mutex>
 #include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -156,24 +153,6 @@ Location locate(const std::string& text, const std::vector<Line>& lines, const s
     return location;
 }
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-enum class ReadResult { read, missing, failed };
-
-ReadResult readWholeFile(const std::string& path, std::string& text) {
-    text.clear();
-    FileHandle file(std::fopen(path.c_str(), "rb"));
-    if (!file) return errno == ENOENT ? ReadResult::missing : ReadResult::failed;
-    char buffer[8192];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) text.append(buffer, got);
-    // A folder opens on Linux and fails on the first read.
-    return std::ferror(file.get()) ? ReadResult::failed : ReadResult::read;
-}
-
 // The length in bytes of the UTF-8 character at `position`; a broken sequence counts byte by byte.
 std::size_t characterLength(const std::string& text, std::size_t position) {
     const auto lead = static_cast<unsigned char>(text[position]);
@@ -241,7 +220,8 @@ std::optional<std::string> valueIn(const std::string& text, const std::string& s
 std::optional<std::string> findValue(const std::string& section, const std::string& key,
                                      const std::string& file) {
     std::string text;
-    if (readWholeFile(file, text) != ReadResult::read) return std::nullopt;
+    posix::FileForm form;
+    if (posix::readWholeFile(file, text, form) != posix::ReadResult::read) return std::nullopt;
     return valueIn(text, section, key);
 }
 
@@ -284,61 +264,6 @@ bool writable(const std::string& section, const std::string& key, const std::str
     };
     if (has(section, "\r\n") || has(key, "\r\n=") || has(value, "\r\n")) return false;
     return !(key.starts_with('[') && (has(key, "]") || has(value, "]")));
-}
-
-bool writeAll(int descriptor, const std::string& text) {
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t got = ::write(descriptor, text.data() + written, text.size() - written);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        written += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-struct DescriptorCloser {
-    void operator()(const int* descriptor) const {
-        if (*descriptor >= 0) ::close(*descriptor);
-    }
-};
-
-bool createFile(const std::string& path, const std::string& text) {
-    int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (descriptor < 0) return false;
-    std::unique_ptr<int, DescriptorCloser> guard(&descriptor);
-    if (writeAll(descriptor, text)) return true;
-    ::unlink(path.c_str());
-    return false;
-}
-
-// A new file beside the old one, renamed over it: a reader never sees half a file.
-bool replaceContents(const std::string& path, const std::string& text) {
-    std::string target = path;
-    if (std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free); real)
-        target = real.get(); // through a symbolic link to the file it names
-    struct stat status {};
-    if (::stat(target.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
-    // Read-only is the owner's write bit, which root's access() would overlook.
-    if ((status.st_mode & S_IWUSR) == 0 || ::access(target.c_str(), W_OK) != 0) return false;
-
-    // Hidden and system live in an extended attribute of the old file, which the new one lacks.
-    const std::uint32_t dosBits = fileAttributes(target).value_or(0) & (attributeHidden | attributeSystem);
-
-    std::string temporary = target + ".XXXXXX";
-    int descriptor = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (descriptor < 0) return false;
-    std::unique_ptr<int, DescriptorCloser> guard(&descriptor);
-    ::fchmod(descriptor, status.st_mode & 07777);
-    [[maybe_unused]] const int owned = ::fchown(descriptor, status.st_uid, status.st_gid);
-    if (!writeAll(descriptor, text) || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    if (dosBits != 0) setFileAttributes(target, dosBits);
-    return true;
 }
 
 } // namespace
@@ -396,15 +321,22 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
 
     std::lock_guard lock(profileMutex);
     std::string text;
-    const ReadResult read = readWholeFile(file, text);
-    if (read == ReadResult::failed) return false;
+    posix::FileForm form;
+    const posix::ReadResult read = posix::readWholeFile(file, text, form);
+    if (read == posix::ReadResult::failed) return false;
+    // The rest of such a file could not be written back as it is: it keeps every byte.
+    if (!form.exact) return false;
     const std::string updated = withValue(text, sectionName, keyName, value);
     // A key that begins with a byte-order mark, written at the very start of a file, reads back
     // without it: the write would not reach the key and would add a line on every call.
     if (valueIn(updated, sectionName, keyName) != trimBlanks(value)) return false;
-    if (read == ReadResult::missing) return createFile(file, updated);
+    // Nor may a key make a file of bytes begin with a UTF-16 mark: it would be read as UTF-16.
+    if (form.mark.empty() &&
+        (updated.starts_with(posix::utf16LeMark) || updated.starts_with(posix::utf16BeMark)))
+        return false;
+    if (read == posix::ReadResult::missing) return posix::createFile(file, updated);
     if (updated == text) return true;
-    return replaceContents(file, updated);
+    return posix::replaceText(file, updated, form);
 }
 
 } // namespace platform
