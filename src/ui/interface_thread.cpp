@@ -3,16 +3,21 @@
 // reached through ui/renderer.h.
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include <imgui.h>
 
+#include "core/downloader.h"
 #include "core/launcher_state.h"
 #include "game/game_settings.h"
 #include "platform/process.h"
+#include "ui/download_line.h"
 #include "ui/draw.h"
 #include "ui/frame_pacing.h"
 #include "ui/main_screen.h"
 #include "ui/renderer.h"
+#include "ui/system_font.h"
+#include "ui/text_glyphs.h"
 #include "ui/window.h"
 
 namespace {
@@ -53,6 +58,31 @@ bool drawFrame(const LauncherSnapshot& snapshot, float deltaSeconds, bool& busy)
     return true;
 }
 
+// Whether the texts from the server brought characters the atlas was not built for.
+bool noteTexts(TextGlyphs& glyphs, const LauncherSnapshot& snapshot) {
+    bool added = glyphs.note(snapshot.statusText);
+    added = glyphs.note(snapshot.gameVersion) || added;
+    for (const std::string& item : snapshot.newsItems) added = glyphs.note(item) || added;
+    return added;
+}
+
+// Between two frames: the atlas grows by the new characters and its texture is made again.
+void rebuildFonts(TextGlyphs& glyphs) {
+    const Clock::time_point started = Clock::now();
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    if (!glyphs.rebuild(atlas, fallbackFonts)) {
+        platform::diagnose("fonts: the atlas could not be built for the new characters");
+        return;
+    }
+    remakeFontTexture();
+    atlas.ClearTexData();
+    char line[112];
+    std::snprintf(line, sizeof line, "fonts: atlas rebuilt for %zu characters in %.1f ms",
+                  glyphs.needed().size(),
+                  std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+    platform::diagnose(line);
+}
+
 void reportFirstFrame() {
     const double milliseconds =
         std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
@@ -68,6 +98,10 @@ void runInterfaceThread() {
     loadGameSettings();
 
     LauncherSnapshot snapshot;
+    TextGlyphs glyphs;
+    bool glyphsArrived = false;
+    DownloadLine downloadLine;
+    const Clock::time_point begun = Clock::now();
     FramePacing pacing;
     bool busy = false;
     bool presentedOnce = false;
@@ -79,9 +113,15 @@ void runInterfaceThread() {
             return;
         }
         // Read every tick, drawn or not, so a change is on screen within one tick.
-        const bool stateChanged = refreshSnapshot(snapshot);
+        bool stateChanged = refreshSnapshot(snapshot);
+        if (stateChanged && noteTexts(glyphs, snapshot)) glyphsArrived = true;
+        if (downloadLine.update(downloader, std::chrono::duration<double>(Clock::now() - begun).count())) {
+            snapshot.downloadLine = downloadLine.text();
+            stateChanged = true;
+        }
         const bool draw = shouldDrawFrame(pacing, stateChanged || input == WindowInput::arrived, busy);
         if (draw && !windowMinimised()) {
+            if (std::exchange(glyphsArrived, false)) rebuildFonts(glyphs);
             const Clock::time_point now = Clock::now();
             const float delta =
                 presentedOnce ? std::chrono::duration<float>(now - lastFrame).count() : 1.0f / 60.0f;

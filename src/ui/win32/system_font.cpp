@@ -3,12 +3,17 @@
 // [X] "arialbd.ttf" in the Fonts folder of the system's Windows folder (C:\Windows\Fonts on
 //     nearly every system; GetWindowsDirectory finds it where Windows lives elsewhere)
 // [X] a file the atlas could not read counts as no match, instead of failing inside the atlas
+// [X] faces for characters the text face lacks: the fonts folder's faces for their script
+//     (Microsoft YaHei, Malgun Gothic, Meiryo, MS Gothic, ...), then wide Latin faces
+// [ ] asking the system which face has a character: the list is fixed; a listed face that adds
+//     nothing is dropped again by the caller
 #include "ui/system_font.h"
 
 #include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -19,6 +24,21 @@ namespace {
 struct FileClose {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
+
+// The Windows folder's Fonts folder, UTF-8, with a trailing separator; empty when unknown.
+std::string fontsFolder() {
+    std::array<wchar_t, MAX_PATH> folder{};
+    const UINT length = GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
+    if (length == 0 || length >= folder.size()) return {};
+    return toNarrow(std::u16string_view(reinterpret_cast<const char16_t*>(folder.data()), length)) +
+           "\\Fonts\\";
+}
+
+// Faces shipped with Windows, per script, best first (bold before regular).
+constexpr std::array japaneseFaces{"meiryob.ttc", "meiryo.ttc", "YuGothB.ttc", "msgothic.ttc"};
+constexpr std::array koreanFaces{"malgunbd.ttf", "malgun.ttf", "gulim.ttc"};
+constexpr std::array chineseFaces{"msyhbd.ttc", "msyh.ttc", "simsun.ttc", "msjh.ttc"};
+constexpr std::array otherFaces{"arialbd.ttf", "tahomabd.ttf", "segoeuib.ttf", "seguisym.ttf"};
 
 } // namespace
 
@@ -34,12 +54,28 @@ bool isReadableFontFile(const std::string& path) {
 }
 
 SystemFontFile boldTextFont() {
-    std::array<wchar_t, MAX_PATH> folder{};
-    const UINT length = GetWindowsDirectoryW(folder.data(), static_cast<UINT>(folder.size()));
-    if (length == 0 || length >= folder.size()) return {};
-    const std::string path =
-        toNarrow(std::u16string_view(reinterpret_cast<const char16_t*>(folder.data()), length)) +
-        "\\Fonts\\arialbd.ttf";
+    const std::string folder = fontsFolder();
+    if (folder.empty()) return {};
+    const std::string path = folder + "arialbd.ttf";
     if (!isReadableFontFile(path)) return {};
     return {path, 0};
+}
+
+std::vector<SystemFontFile> fallbackFonts(const std::vector<char32_t>& characters) {
+    std::vector<SystemFontFile> faces;
+    const std::string folder = fontsFolder();
+    if (folder.empty() || characters.empty()) return faces;
+    const auto offer = [&](const auto& names) {
+        for (const char* name : names)
+            if (isReadableFontFile(folder + name)) faces.push_back({folder + name, 0});
+    };
+    // The script's own faces first: Chinese and Japanese share Han characters but not their forms.
+    const std::string language = scriptLanguage(characters);
+    if (language == "ja") offer(japaneseFaces);
+    if (language == "ko") offer(koreanFaces);
+    offer(chineseFaces);
+    if (language != "ja") offer(japaneseFaces);
+    if (language != "ko") offer(koreanFaces);
+    offer(otherFaces);
+    return faces;
 }
