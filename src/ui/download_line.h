@@ -13,7 +13,7 @@ class Downloader;
 // The speed is the average over this many seconds of samples...
 inline constexpr double speedWindowSeconds = 5.0;
 // ...and is shown only once the samples span this long.
-inline constexpr double speedMinimumSpanSeconds = 1.0;
+inline constexpr double speedMinimumSpanSeconds = 0.5;
 // The line's text changes at most this often, so that it stays readable.
 inline constexpr double downloadLineIntervalSeconds = 0.5;
 

@@ -199,6 +199,37 @@ class PhasesOnScreen(WindowTestCase):
         self.assertTrue(launcher.running())
 
 
+def beyond_latin1_as_questions(text):
+    """The text as a font without its script draws it: "?" for each character beyond Latin-1."""
+    return "".join(c if ord(c) < 0x100 else "?" for c in text)
+
+
+class NewsInOtherScripts(WindowTestCase):
+    # Short enough for one line either way, so each item and its "?" twin lie out the same.
+    TEXTS = ["Привет, мир: новое", "静かな荒野のシーズン"]
+    BOX_LEFT, FIRST_BOX_TOP, BOX_STEP = 901, 96, 43  # one-line boxes: 34 high, then 9 apart
+
+    def box(self, picture, index):
+        return picture.crop(self.BOX_LEFT, self.FIRST_BOX_TOP + index * self.BOX_STEP, 218, 32)
+
+    def test_cyrillic_and_japanese_news_are_drawn_with_their_own_glyphs(self):
+        items = [item for text in self.TEXTS for item in (text, beyond_latin1_as_questions(text))]
+        script = {"on_hello": [{"send": "accept", "text": "true"}, {"send": "news", "items": items},
+                               {"send": "patch", "versions": []}],
+                  "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}]}
+        _, launcher, window = self.open_window(script)
+        ready = wait_for_picture(self, window, start_button_shown, "the START GAME button")
+        self.click(window, NEWS_ICON)
+        news = wait_for_picture(self, window, lambda p: area(p, PANEL_AREA).difference(area(ready, PANEL_AREA)) > 0.1,
+                                "the news panel", name="news_scripts")
+        for index, text in enumerate(self.TEXTS):
+            drawn, questions = self.box(news, 2 * index), self.box(news, 2 * index + 1)
+            self.assertGreater(questions.fraction_near((255, 255, 255), 90), 0.01, "no text in the box of %r" % text)
+            self.assertGreater(drawn.difference(questions, 40), 0.03,
+                               "%r is drawn as question marks" % text)
+        self.assertTrue(launcher.running())
+
+
 def game_client_running():
     """Whether any process on this machine is named like the game client (the update's guard
     would then ask to close it before patching)."""

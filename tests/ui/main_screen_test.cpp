@@ -89,8 +89,8 @@ TEST(DownloadLine, speed_is_the_average_of_the_last_seconds_and_a_restart_starts
     TransferRate rate;
     EXPECT_EQ(rate.bytesPerSecond(), std::nullopt);
     rate.add(0.0, 1000);
-    rate.add(0.5, 2000);
-    EXPECT_EQ(rate.bytesPerSecond(), std::nullopt) << "half a second is too little time";
+    rate.add(0.25, 2000);
+    EXPECT_EQ(rate.bytesPerSecond(), std::nullopt) << "a quarter of a second is too little time";
     for (int second = 1; second <= 10; ++second) rate.add(second, 1000 + 2000 * second);
     EXPECT_DOUBLE_EQ(*rate.bytesPerSecond(), 2000.0);
     // Nothing arrives for five seconds: the average falls to nothing.
@@ -111,7 +111,7 @@ TEST(DownloadLine, shows_only_while_a_transfer_of_known_size_is_under_way) {
         EXPECT_TRUE(line.update(sink, 1.0));
         EXPECT_EQ(line.text(), "1.0 MB of 4.0 MB");
         sink.onProgress(2 * 1024 * 1024, 4 * 1024 * 1024);
-        EXPECT_FALSE(line.update(sink, 1.2)) << "figures change at most twice a second";
+        EXPECT_FALSE(line.update(sink, 1.3)) << "figures change at most twice a second";
         EXPECT_TRUE(line.update(sink, 2.0));
         EXPECT_EQ(line.text(), "2.0 MB of 4.0 MB  -  1.0 MB/s  -  about 2 s left");
     }
