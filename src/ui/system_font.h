@@ -8,6 +8,9 @@
 struct SystemFontFile {
     std::string path; // empty when the system has no fitting font
     int index = 0;    // face number inside a font collection file
+    // The face's bytes, where the system gives a face but no file of it (Windows' font mapper
+    // under Wine); `path` then only names it.
+    std::vector<unsigned char> data;
 };
 
 // fontconfig's match for "Arial:bold" (on Debian, Liberation Sans Bold), accepted only when it is

@@ -21,8 +21,10 @@ import unittest
 import harness
 from harness import READY_SCRIPT, LauncherTestCase, dev_server, wait_until
 import status_line
-from status_line import START_BUTTON, start_button_shown, wait_for_picture
-from test_window import send_close_request
+from status_line import NEWS_ICON, START_BUTTON, start_button_shown, wait_for_picture
+from test_window import PANEL_AREA, send_close_request
+
+import demo_content  # found through the tools folder the harness put on the path
 
 WINDOWS_BUILD = os.environ.get("LAUNCHER_WINDOWS_BUILD_DIR") or os.path.join(harness.REPO, "build-windows")
 EXE_NAME = harness.LAUNCHER_NAME + ".exe"
@@ -98,9 +100,9 @@ class WindowsLauncher(LauncherTestCase):
     def start_windows_launcher(self, overrides=""):
         return self.start_launcher(wine_env(overrides), ["wine", self.install.launcher])
 
-    def open_window(self, overrides=""):
+    def open_window(self, overrides="", script=READY_SCRIPT):
         """Starts the server and the launcher under Wine; returns (launcher, window id)."""
-        self.start_server(READY_SCRIPT)
+        self.start_server(script)
         launcher = self.start_windows_launcher(overrides)
         window = harness.wait_for_window(harness.BRAND_NAME, timeout=LIMIT)
         launcher.wait_for_first_frame(LIMIT)
@@ -114,7 +116,12 @@ class WindowsLauncher(LauncherTestCase):
         subprocess.run([MINGW_CC, "-shared", "-x", "c", "-", "-o", self.install.path("d3d8.dll")],
                        input=b"void *__stdcall Direct3DCreate8(unsigned version) { return 0; }\n",
                        check=True, timeout=120)
-        launcher, window = self.open_window("d3d8=n,b")
+        # News in four scripts: Wine's fonts folder has no CJK face, so Japanese falls back to the
+        # fallback glyph without harm.
+        script = dict(READY_SCRIPT, on_hello=[{"send": "accept", "text": "true"},
+                                              {"send": "news", "items": demo_content.NEWS_WORLDWIDE},
+                                              {"send": "patch", "versions": []}])
+        launcher, window = self.open_window("d3d8=n,b", script)
         # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen; the class icon is icon 106.
         self.assertEqual(harness.window_geometry(window), (390, 205, 1140, 670))
         properties = subprocess.run(["xprop", "-id", str(window), "_NET_WM_ICON"], capture_output=True,
@@ -123,6 +130,10 @@ class WindowsLauncher(LauncherTestCase):
 
         wait_for_picture(self, window, lambda p: start_button_shown(p) and status_line.shows_status(p, "Ready."),
                          "the ready phase (START GAME and \"Ready.\")", LIMIT, "windows_ready")
+        ready = status_line.client_picture(window)
+        harness.click(window, *NEWS_ICON)
+        wait_for_picture(self, window, lambda p: p.crop(*PANEL_AREA).difference(ready.crop(*PANEL_AREA)) > 0.1,
+                         "the news panel", LIMIT, "windows_news")
         harness.click(window, *START_BUTTON)
         self.assertEqual(launcher.wait(LIMIT), 0)
         self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")

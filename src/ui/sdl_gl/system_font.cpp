@@ -69,7 +69,7 @@ SystemFontFile boldTextFont() {
     if (FcPatternGetInteger(match.get(), FC_INDEX, 0, &index) != FcResultMatch) index = 0;
     std::string path(reinterpret_cast<const char*>(file));
     if (!isReadableFontFile(path)) return {};
-    return {path, index};
+    return {path, index, {}};
 }
 
 std::vector<SystemFontFile> fallbackFonts(const std::vector<char32_t>& characters) {
@@ -99,7 +99,7 @@ std::vector<SystemFontFile> fallbackFonts(const std::vector<char32_t>& character
         if (FcPatternGetCharSet(font, FC_CHARSET, 0, &has) != FcResultMatch || has == nullptr) continue;
         if (FcCharSetIntersectCount(has, wanted.get()) == 0) continue;
         if (FcPatternGetInteger(font, FC_INDEX, 0, &index) != FcResultMatch) index = 0;
-        faces.push_back({reinterpret_cast<const char*>(file), index});
+        faces.push_back({reinterpret_cast<const char*>(file), index, {}});
     }
     return faces;
 }
