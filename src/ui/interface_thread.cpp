@@ -66,21 +66,25 @@ bool noteTexts(TextGlyphs& glyphs, const LauncherSnapshot& snapshot) {
     return added;
 }
 
-// Between two frames: the atlas grows by the new characters and its texture is made again.
-void rebuildFonts(TextGlyphs& glyphs) {
+// Between two frames: the atlas grows by the new characters and its texture is made again. The
+// system's faces for characters the text face lacks come in a second step, after the next frame,
+// so that neither pause is long. Returns whether that second step is due.
+bool rebuildFonts(TextGlyphs& glyphs, bool charactersArrived) {
     const Clock::time_point started = Clock::now();
     ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
-    if (!glyphs.rebuild(atlas, fallbackFonts)) {
+    const bool built = charactersArrived ? glyphs.rebuild(atlas) : glyphs.addFallbacks(atlas, fallbackFonts);
+    if (!built) {
         platform::diagnose("fonts: the atlas could not be built for the new characters");
-        return;
+        return false;
     }
     remakeFontTexture();
     atlas.ClearTexData();
-    char line[112];
-    std::snprintf(line, sizeof line, "fonts: atlas rebuilt for %zu characters in %.1f ms",
-                  glyphs.needed().size(),
+    char line[128];
+    std::snprintf(line, sizeof line, "fonts: atlas %s for %zu characters in %.1f ms",
+                  charactersArrived ? "rebuilt" : "given system faces", glyphs.needed().size(),
                   std::chrono::duration<double, std::milli>(Clock::now() - started).count());
     platform::diagnose(line);
+    return glyphs.fallbacksWanted();
 }
 
 void reportFirstFrame() {
@@ -100,6 +104,7 @@ void runInterfaceThread() {
     LauncherSnapshot snapshot;
     TextGlyphs glyphs;
     bool glyphsArrived = false;
+    bool fallbacksDue = false;
     DownloadLine downloadLine;
     const Clock::time_point begun = Clock::now();
     FramePacing pacing;
@@ -119,9 +124,13 @@ void runInterfaceThread() {
             snapshot.downloadLine = downloadLine.text();
             stateChanged = true;
         }
-        const bool draw = shouldDrawFrame(pacing, stateChanged || input == WindowInput::arrived, busy);
+        // A second font step still due draws the next tick too.
+        const bool draw =
+            shouldDrawFrame(pacing, stateChanged || fallbacksDue || input == WindowInput::arrived, busy);
         if (draw && !windowMinimised()) {
-            if (std::exchange(glyphsArrived, false)) rebuildFonts(glyphs);
+            if (glyphsArrived || fallbacksDue) {
+                fallbacksDue = rebuildFonts(glyphs, std::exchange(glyphsArrived, false));
+            }
             const Clock::time_point now = Clock::now();
             const float delta =
                 presentedOnce ? std::chrono::duration<float>(now - lastFrame).count() : 1.0f / 60.0f;

@@ -64,16 +64,23 @@ void TextGlyphs::setTextRanges(ImFontAtlas& atlas) {
     ranges_.swap(ranges);
 }
 
-bool TextGlyphs::rebuild(ImFontAtlas& atlas, const FallbackFontFinder& find) {
+bool TextGlyphs::rebuild(ImFontAtlas& atlas) {
     if (atlas.Fonts.empty() || atlas.Locked) return false;
     setTextRanges(atlas);
     if (!atlas.Build()) return false;
+    for (const ImWchar c : missingFrom(*atlas.Fonts[0]))
+        if (searched_.count(c) == 0) unsearched_.push_back(c);
+    return true;
+}
 
+bool TextGlyphs::addFallbacks(ImFontAtlas& atlas, const FallbackFontFinder& find) {
+    if (unsearched_.empty()) return true;
+    if (atlas.Fonts.empty() || atlas.Locked) return false;
+    std::vector<char32_t> unsearched(unsearched_.begin(), unsearched_.end());
+    searched_.insert(unsearched_.begin(), unsearched_.end());
+    unsearched_.clear();
     std::vector<ImWchar> missing = missingFrom(*atlas.Fonts[0]);
-    std::vector<char32_t> unsearched;
-    for (const ImWchar c : missing)
-        if (searched_.insert(c).second) unsearched.push_back(c);
-    if (unsearched.empty() || !find) return true;
+    if (missing.empty() || !find) return true;
 
     // One face at a time, each kept only when it brought something: a system's list of faces is
     // a guess at which has the characters.

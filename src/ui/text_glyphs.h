@@ -23,11 +23,17 @@ class TextGlyphs {
     bool note(std::string_view text);
 
     // Rebuilds `atlas`, as addLauncherFonts filled it, for every character noted so far: the text
-    // faces get ranges of them, and for characters none of its faces has, faces that `find` names
-    // are merged in (each at most once, only while they add something). Call only between
-    // frames; the renderer's font texture must be made again afterwards. False when the build
-    // failed.
-    bool rebuild(ImFontAtlas& atlas, const FallbackFontFinder& find);
+    // faces get ranges of them, and characters none of its faces has are kept for addFallbacks.
+    // Call only between frames; the renderer's font texture must be made again afterwards. False
+    // when the build failed.
+    bool rebuild(ImFontAtlas& atlas);
+    // Whether characters wait for addFallbacks.
+    bool fallbacksWanted() const { return !unsearched_.empty(); }
+    // For the characters the last rebuild found missing, merges faces that `find` names into the
+    // atlas (each face at most once, and only when it adds some) and builds it again; the system is
+    // asked about each character only once. A separate step, so that the interface can draw a
+    // frame between the two builds. Same conditions as rebuild.
+    bool addFallbacks(ImFontAtlas& atlas, const FallbackFontFinder& find);
 
     // Characters noted beyond the atlas's first range (Basic Latin and Latin-1).
     const std::set<ImWchar>& needed() const { return needed_; }
@@ -38,6 +44,7 @@ class TextGlyphs {
 
     std::set<ImWchar> needed_;
     std::set<ImWchar> searched_; // missing characters the system was already asked about
+    std::vector<ImWchar> unsearched_;
     std::set<std::string> mergedFaces_;
     ImVector<ImWchar> ranges_; // the atlas points at these until they are replaced
 };
