@@ -207,11 +207,11 @@ std::string wrapText(std::string_view text, std::size_t width, float boxWidth,
         if (count > 0 && count + character.size() > width) breakLine();
         const bool lineEnd = character == "\n";
         // Without a measure every width is 0 and only the count breaks lines.
-        const float characterWidth = measure && !lineEnd ? measure(character) : 0.0f;
-        if (!lineEnd && lineWidth > 0.0f && lineWidth + characterWidth > boxWidth) breakLine();
+        const float advance = measure && !lineEnd ? measure(character) : 0.0f;
+        if (!lineEnd && lineWidth > 0.0f && lineWidth + advance > boxWidth) breakLine();
         wrapped.append(character);
         count += character.size();
-        lineWidth = lineEnd ? 0.0f : lineWidth + characterWidth;
+        lineWidth = lineEnd ? 0.0f : lineWidth + advance;
         if (count >= width) breakLine();
     }
     return wrapped;
