@@ -78,20 +78,25 @@ bool DownloadLine::update(const Downloader& sink, double seconds) {
         if (transfer != transfer_) {
             transfer_ = transfer;
             rate_.reset();
+            speed_.reset();
+            speedAt_ = seconds;
         }
         const std::uint64_t done = sink.bytesDone.load(std::memory_order_acquire);
         const std::uint64_t total = sink.bytesTotal.load(std::memory_order_relaxed);
         // Until the first report the count says nothing (a resumed file starts at its kept part).
         if (done > 0) rate_.add(seconds, done);
-        next = downloadProgressLine(done, total, rate_.bytesPerSecond());
+        // The bytes are always the latest; the speed changes at most each interval, so that it
+        // can be read (the time left follows the bytes at that speed).
+        if (!speed_ || seconds - speedAt_ >= downloadLineIntervalSeconds) {
+            speed_ = rate_.bytesPerSecond();
+            if (speed_) speedAt_ = seconds;
+        }
+        next = downloadProgressLine(done, total, speed_);
     } else {
         rate_.reset();
+        speed_.reset();
     }
     if (next == text_) return false;
-    // Showing and hiding happen at once; changes of the figures wait for the interval.
-    const bool appearsOrGoes = next.empty() || text_.empty();
-    if (!appearsOrGoes && seconds - shownAt_ < downloadLineIntervalSeconds) return false;
     text_ = std::move(next);
-    shownAt_ = seconds;
     return true;
 }

@@ -14,7 +14,7 @@ class Downloader;
 inline constexpr double speedWindowSeconds = 5.0;
 // ...and is shown only once the samples span this long.
 inline constexpr double speedMinimumSpanSeconds = 0.5;
-// The line's text changes at most this often, so that it stays readable.
+// The speed shown changes at most this often, so that it stays readable.
 inline constexpr double downloadLineIntervalSeconds = 0.5;
 
 // The average rate of a growing byte count over the last speedWindowSeconds.
@@ -50,6 +50,7 @@ class DownloadLine {
   private:
     TransferRate rate_;
     std::uint32_t transfer_ = 0;
-    double shownAt_ = -1e9;
+    std::optional<double> speed_; // as shown
+    double speedAt_ = 0.0;
     std::string text_;
 };
