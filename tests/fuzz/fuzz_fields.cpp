@@ -112,18 +112,9 @@ void checkNewsGlyphs(std::string_view text) {
     if (!glyphs.note(text)) return;
     ImFontAtlas atlas;
     atlas.AddFontDefault();
-    int asked = 0;
-    fuzz::require(glyphs.rebuild(atlas), "the atlas builds");
-    fuzz::require(glyphs.addFallbacks(atlas,
-                                      [&asked](const std::vector<char32_t>& missing) {
-                                          ++asked;
-                                          fuzz::require(!missing.empty(),
-                                                        "only missing characters are looked for");
-                                          return std::vector<SystemFontFile>{};
-                                      }),
-                  "the atlas builds with its fallbacks");
+    const auto noFaces = [](const std::vector<char32_t>&) { return std::vector<SystemFontFile>{}; };
+    fuzz::require(glyphs.rebuild(atlas) && glyphs.addFallbacks(atlas, noFaces), "the atlas builds");
     fuzz::require(!glyphs.fallbacksWanted(), "no character waits after the fallback step");
-    fuzz::require(asked == 1, "the system is asked once for missing characters");
     const ImFont* font = atlas.Fonts[0];
     for (const ImWchar c : glyphs.needed())
         fuzz::require(font->FindGlyph(c) != nullptr, "every character has a glyph, the fallback at least");

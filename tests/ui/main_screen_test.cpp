@@ -87,17 +87,14 @@ TEST(DownloadLine, bytes_speed_and_time_left) {
 
 TEST(DownloadLine, speed_is_the_average_of_the_last_seconds_and_a_restart_starts_over) {
     TransferRate rate;
-    EXPECT_EQ(rate.bytesPerSecond(), std::nullopt);
     rate.add(0.0, 1000);
     rate.add(0.25, 2000);
     EXPECT_EQ(rate.bytesPerSecond(), std::nullopt) << "a quarter of a second is too little time";
     for (int second = 1; second <= 10; ++second) rate.add(second, 1000 + 2000 * second);
     EXPECT_DOUBLE_EQ(*rate.bytesPerSecond(), 2000.0);
-    // Nothing arrives for five seconds: the average falls to nothing.
-    for (int second = 11; second <= 15; ++second) rate.add(second, 21000);
+    for (int second = 11; second <= 15; ++second) rate.add(second, 21000); // five seconds of nothing
     EXPECT_DOUBLE_EQ(*rate.bytesPerSecond(), 0.0);
-    // The count going back (a try from the start) drops what was measured.
-    rate.add(16.0, 10);
+    rate.add(16.0, 10); // a try from the start drops what was measured
     EXPECT_EQ(rate.bytesPerSecond(), std::nullopt);
 }
 

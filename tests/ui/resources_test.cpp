@@ -291,13 +291,6 @@ TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_f
     EXPECT_NE(font->FindGlyphNoFallback(0x9759), nullptr) << "from the system's CJK face (fonts-noto-cjk)";
     EXPECT_NE(font->FindGlyphNoFallback(0x041F), nullptr);
     EXPECT_EQ(atlas.ConfigData.Size, 4) << "text, two icon fonts, one CJK face";
-
-    // A character no face has is asked about once and drawn as the fallback glyph.
-    EXPECT_TRUE(glyphs.note("\xEF\xBF\xBF")); // U+FFFF
-    for (int twice = 0; twice < 2; ++twice)
-        ASSERT_TRUE(glyphs.rebuild(atlas) && glyphs.addFallbacks(atlas, find));
-    EXPECT_EQ(asked.size(), 2u);
-    EXPECT_EQ(font->FindGlyph(0xFFFF), font->FallbackGlyph);
 }
 
 TEST(SystemFont, the_arial_bold_match_is_a_bold_font_file) {
