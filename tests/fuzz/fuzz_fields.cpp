@@ -141,7 +141,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkFraming(rest);
     checkText(rest);
     checkNewsWrap(rest.substr(0, 600), 1 + length % 40, static_cast<float>(messageSize));
-    checkNewsGlyphs(rest.substr(0, 255));
+    // Building an atlas costs milliseconds: one input in 32 does, so the rest keep their pace.
+    if (offset % 32 == 0) checkNewsGlyphs(rest.substr(0, 255));
 
     const std::string hello = buildHello(rest.substr(0, 145));
     fuzz::require(hello.size() == helloSize, "the hello is 150 bytes");
