@@ -21,6 +21,7 @@
 #include <windows.h>
 
 #include "core/text_conversion.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -103,9 +104,13 @@ std::vector<SystemFontFile> fallbackFonts(const std::vector<char32_t>& character
     std::vector<SystemFontFile> faces;
     const std::string folder = fontsFolder();
     if (folder.empty() || characters.empty()) return faces;
+    // One listing instead of a probe per name: under Wine each failed open is slow.
+    const std::vector<std::string> present = platform::listFolder(folder);
     const auto offer = [&](const auto& names) {
         for (const char* name : names)
-            if (isReadableFontFile(folder + name)) faces.push_back({folder + name, 0, {}});
+            for (const std::string& entry : present)
+                if (platform::equalsIgnoringAsciiCase(entry, name) && isReadableFontFile(folder + entry))
+                    faces.push_back({folder + entry, 0, {}});
     };
     // The script's own faces first: Chinese and Japanese share Han characters but not their forms.
     const std::string language = scriptLanguage(characters);
