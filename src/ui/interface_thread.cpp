@@ -72,15 +72,14 @@ bool noteTexts(TextGlyphs& glyphs, const LauncherSnapshot& snapshot) {
 bool rebuildFonts(TextGlyphs& glyphs, bool charactersArrived) {
     const Clock::time_point started = Clock::now();
     ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
-    const int faces = atlas.ConfigData.Size;
     const bool built = charactersArrived ? glyphs.rebuild(atlas) : glyphs.addFallbacks(atlas, fallbackFonts);
     if (!built) {
         platform::diagnose("fonts: the atlas could not be built for the new characters");
         return false;
     }
-    // Without a new face the atlas is as before (its texture too); the texture would otherwise
-    // have to build it once more from the cleared pixels.
-    if (charactersArrived || atlas.ConfigData.Size != faces) remakeFontTexture();
+    // Pixels are there only when the step built the atlas (the last step cleared them); a step
+    // that built nothing keeps the texture, which would otherwise build the atlas once more.
+    if (atlas.TexPixelsAlpha8 != nullptr || atlas.TexPixelsRGBA32 != nullptr) remakeFontTexture();
     atlas.ClearTexData();
     char line[128];
     std::snprintf(line, sizeof line, "fonts: atlas %s for %zu characters in %.1f ms",

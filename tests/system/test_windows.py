@@ -22,7 +22,7 @@ import harness
 from harness import READY_SCRIPT, LauncherTestCase, dev_server, wait_until
 import status_line
 from status_line import NEWS_ICON, START_BUTTON, start_button_shown, wait_for_picture
-from test_window import PANEL_AREA, send_close_request
+from test_window import PANEL_AREA, NewsInOtherScripts, beyond_latin1_as_questions, send_close_request
 
 import demo_content  # found through the tools folder the harness put on the path
 
@@ -118,8 +118,9 @@ class WindowsLauncher(LauncherTestCase):
                        check=True, timeout=120)
         # News in four scripts: Wine's fonts folder has no CJK face, so Japanese falls back to the
         # fallback glyph without harm.
-        script = dict(READY_SCRIPT, on_hello=[{"send": "accept", "text": "true"},
-                                              {"send": "news", "items": demo_content.NEWS_WORLDWIDE},
+        cyrillic = NewsInOtherScripts.TEXTS[0]
+        news = [cyrillic, beyond_latin1_as_questions(cyrillic)] + demo_content.NEWS_WORLDWIDE
+        script = dict(READY_SCRIPT, on_hello=[{"send": "accept", "text": "true"}, {"send": "news", "items": news},
                                               {"send": "patch", "versions": []}])
         launcher, window = self.open_window("d3d8=n,b", script)
         # WS_POPUP, 1140 x 670, centred on the 1920 x 1080 screen; the class icon is icon 106.
@@ -132,8 +133,10 @@ class WindowsLauncher(LauncherTestCase):
                          "the ready phase (START GAME and \"Ready.\")", LIMIT, "windows_ready")
         ready = status_line.client_picture(window)
         harness.click(window, *NEWS_ICON)
-        wait_for_picture(self, window, lambda p: p.crop(*PANEL_AREA).difference(ready.crop(*PANEL_AREA)) > 0.1,
-                         "the news panel", LIMIT, "windows_news")
+        shown = wait_for_picture(self, window, lambda p: p.crop(*PANEL_AREA).difference(ready.crop(*PANEL_AREA)) > 0.1,
+                                 "the news panel", LIMIT, "windows_news")
+        # Cyrillic from the text face (Wine maps bold Arial to the host's substitute), not "?".
+        NewsInOtherScripts.check_pair(self, shown, 0, cyrillic)
         harness.click(window, *START_BUTTON)
         self.assertEqual(launcher.wait(LIMIT), 0)
         self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")
