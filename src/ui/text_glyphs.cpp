@@ -68,6 +68,7 @@ bool TextGlyphs::rebuild(ImFontAtlas& atlas) {
     if (atlas.Fonts.empty() || atlas.Locked) return false;
     setTextRanges(atlas);
     if (!atlas.Build()) return false;
+    unsearched_.clear();
     for (const ImWchar c : missingFrom(*atlas.Fonts[0]))
         if (searched_.count(c) == 0) unsearched_.push_back(c);
     return true;
