@@ -7,6 +7,8 @@ packages=(
   build-essential cmake ninja-build pkg-config clang clang-format
   libsdl2-dev libimgui-dev libstb-dev libcurl4-openssl-dev libssl-dev libzip-dev
   libfontconfig-dev fonts-liberation fonts-font-awesome
+  # Faces for Chinese, Japanese and Korean news (fontconfig finds them for the characters).
+  fonts-noto-cjk
   googletest libgtest-dev libgmock-dev
   xvfb xauth xdotool x11-utils xfonts-base imagemagick
   python3 zip unzip openssl

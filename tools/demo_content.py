@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Demo content for the development server: what a small live deployment would publish.
 
-- news for the news panel;
+- news for the news panel, in English and in four other scripts (Turkish, Russian, Greek,
+  Japanese), which the launcher draws from its text face and the system's CJK face;
 - two patch archives made here and now: patches/1001.zip by Python's zipfile (deflated, with a
   subfolder) and patches/1002.zip by Info-ZIP `zip` (stored and deflated entries, one replacing a
   file of 1001); each carries version.dat at its root;
@@ -41,6 +42,13 @@ NEWS = [
     "Season of the Quiet Moor begins: new quests in the northern marshes.",
     "Server maintenance every Tuesday, 06:00 to 08:00.",
     "Double experience weekend!",
+]
+# The same community writes in its own scripts: Latin Extended, Cyrillic, Greek and Japanese.
+NEWS_WORLDWIDE = [
+    "Sessiz Bozkır sezonu başlıyor: kuzey bataklıklarında yeni görevler.",
+    "Сезон Тихой пустоши начинается: новые задания на северных болотах.",
+    "Η σεζόν του Σιωπηλού Έλους ξεκινά: νέες αποστολές στους βάλτους.",
+    "静かな荒野のシーズン開幕：北の湿地に新しいクエスト。",
 ]
 INSTALLED_VERSION = "1000"
 PATCH_VERSIONS = ["1001", "1002"]
@@ -181,7 +189,7 @@ def script(slow=False):
     pause = [{"wait_ms": 1500}] if slow else [{"wait_ms": 300}]
     result = {
         "on_hello": [{"send": "accept", "text": "true"}, {"wait_ms": 200},
-                     {"send": "news", "items": NEWS}, *pause,
+                     {"send": "news", "items": NEWS + NEWS_WORLDWIDE}, *pause,
                      {"send": "patch", "versions": PATCH_VERSIONS}],
         "on_integrity_request": [{"send": "integrity", "entries": integrity_entries()}],
     }

@@ -51,7 +51,8 @@ def drive(launcher, args):
     time.sleep(0.5)
     shoot(window, "1-connected-checking")
     harness.wait_until(requested(args.server_log, "/patches/1001.zip"), "the first patch download", LIMIT)
-    time.sleep(0.6)
+    # Late enough for the line under the bar to give the speed and the time left.
+    time.sleep(0.9)
     shoot(window, "2-patching")
     harness.wait_until(requested(args.server_log, "/patches/Launcher/"), "the repair of a missing file", LIMIT)
     time.sleep(0.3)
@@ -62,6 +63,11 @@ def drive(launcher, args):
     harness.click(window, *NEWS_ICON)
     time.sleep(0.6)
     shoot(window, "5-news")
+    # The news in other scripts lie further down the panel: the mouse wheel scrolls it.
+    for _ in range(8):
+        harness.click(window, 1000, 300, button=5)
+    time.sleep(0.4)
+    shoot(window, "5-news-scrolled")
     harness.click(window, *SETTINGS_ICON)
     time.sleep(0.6)
     shoot(window, "6-settings")

@@ -57,6 +57,8 @@ struct LauncherSnapshot {
     std::string gameVersion;
     std::vector<std::string> newsItems;
     std::int32_t progressPercent = 0;
+    // The line under the progress bar; the interface fills it from the Downloader's counters.
+    std::string downloadLine;
 };
 
 // Refreshes `snapshot` from the shared state; returns false (and copies nothing) when nothing

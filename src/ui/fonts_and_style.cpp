@@ -2,6 +2,8 @@
 // face and icon code points from the two embedded icon fonts.
 #include "ui/fonts_and_style.h"
 
+#include <cstring>
+
 #include <imgui.h>
 
 #include "embedded_files.h"
@@ -62,12 +64,20 @@ void applyLauncherStyle(ImGuiStyle& style) {
 
 bool addLauncherFonts(ImFontAtlas& atlas, const SystemFontFile& textFont) {
     ImFont* base = nullptr;
-    if (!textFont.path.empty() && isReadableFontFile(textFont.path)) {
-        ImFontConfig config;
-        config.OversampleH = 1;
-        config.OversampleV = 1;
-        config.PixelSnapH = true;
-        config.FontNo = textFont.index;
+    ImFontConfig config;
+    config.OversampleH = 1;
+    config.OversampleV = 1;
+    config.PixelSnapH = true;
+    config.FontNo = textFont.index;
+    if (textFont.data.size() >= 4 &&
+        isFontFileStart({static_cast<char>(textFont.data[0]), static_cast<char>(textFont.data[1]),
+                         static_cast<char>(textFont.data[2]), static_cast<char>(textFont.data[3])})) {
+        // The atlas frees what it owns with its own allocator.
+        void* copy = IM_ALLOC(textFont.data.size());
+        std::memcpy(copy, textFont.data.data(), textFont.data.size());
+        base =
+            atlas.AddFontFromMemoryTTF(copy, static_cast<int>(textFont.data.size()), textFontSize, &config);
+    } else if (!textFont.path.empty() && isReadableFontFile(textFont.path)) {
         base = atlas.AddFontFromFileTTF(textFont.path.c_str(), textFontSize, &config, nullptr);
     }
     if (base == nullptr) {

@@ -3,16 +3,21 @@
 // reached through ui/renderer.h.
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 #include <imgui.h>
 
+#include "core/downloader.h"
 #include "core/launcher_state.h"
 #include "game/game_settings.h"
 #include "platform/process.h"
+#include "ui/download_line.h"
 #include "ui/draw.h"
 #include "ui/frame_pacing.h"
 #include "ui/main_screen.h"
 #include "ui/renderer.h"
+#include "ui/system_font.h"
+#include "ui/text_glyphs.h"
 #include "ui/window.h"
 
 namespace {
@@ -53,6 +58,37 @@ bool drawFrame(const LauncherSnapshot& snapshot, float deltaSeconds, bool& busy)
     return true;
 }
 
+// Whether the texts from the server brought characters the atlas was not built for.
+bool noteTexts(TextGlyphs& glyphs, const LauncherSnapshot& snapshot) {
+    bool added = glyphs.note(snapshot.statusText);
+    added = glyphs.note(snapshot.gameVersion) || added;
+    for (const std::string& item : snapshot.newsItems) added = glyphs.note(item) || added;
+    return added;
+}
+
+// Between two frames: the atlas grows by the new characters and its texture is made again. The
+// system's faces for characters the text face lacks come in a second step, after the next frame,
+// so that neither pause is long. Returns whether that second step is due.
+bool rebuildFonts(TextGlyphs& glyphs, bool charactersArrived) {
+    const Clock::time_point started = Clock::now();
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    const bool built = charactersArrived ? glyphs.rebuild(atlas) : glyphs.addFallbacks(atlas, fallbackFonts);
+    if (!built) {
+        platform::diagnose("fonts: the atlas could not be built for the new characters");
+        return false;
+    }
+    // Pixels are there only when the step built the atlas (the last step cleared them); a step
+    // that built nothing keeps the texture, which would otherwise build the atlas once more.
+    if (atlas.TexPixelsAlpha8 != nullptr || atlas.TexPixelsRGBA32 != nullptr) remakeFontTexture();
+    atlas.ClearTexData();
+    char line[128];
+    std::snprintf(line, sizeof line, "fonts: atlas %s for %zu characters in %.1f ms",
+                  charactersArrived ? "rebuilt" : "given system faces", glyphs.needed().size(),
+                  std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+    platform::diagnose(line);
+    return glyphs.fallbacksWanted();
+}
+
 void reportFirstFrame() {
     const double milliseconds =
         std::chrono::duration<double, std::milli>(Clock::now().time_since_epoch()).count();
@@ -68,6 +104,11 @@ void runInterfaceThread() {
     loadGameSettings();
 
     LauncherSnapshot snapshot;
+    TextGlyphs glyphs;
+    bool glyphsArrived = false;
+    bool fallbacksDue = false;
+    DownloadLine downloadLine;
+    const Clock::time_point begun = Clock::now();
     FramePacing pacing;
     bool busy = false;
     bool presentedOnce = false;
@@ -79,9 +120,19 @@ void runInterfaceThread() {
             return;
         }
         // Read every tick, drawn or not, so a change is on screen within one tick.
-        const bool stateChanged = refreshSnapshot(snapshot);
-        const bool draw = shouldDrawFrame(pacing, stateChanged || input == WindowInput::arrived, busy);
+        bool stateChanged = refreshSnapshot(snapshot);
+        if (stateChanged && noteTexts(glyphs, snapshot)) glyphsArrived = true;
+        if (downloadLine.update(downloader, std::chrono::duration<double>(Clock::now() - begun).count())) {
+            snapshot.downloadLine = downloadLine.text();
+            stateChanged = true;
+        }
+        // A second font step still due draws the next tick too.
+        const bool draw =
+            shouldDrawFrame(pacing, stateChanged || fallbacksDue || input == WindowInput::arrived, busy);
         if (draw && !windowMinimised()) {
+            if (glyphsArrived || fallbacksDue) {
+                fallbacksDue = rebuildFonts(glyphs, std::exchange(glyphsArrived, false));
+            }
             const Clock::time_point now = Clock::now();
             const float delta =
                 presentedOnce ? std::chrono::duration<float>(now - lastFrame).count() : 1.0f / 60.0f;

@@ -1,6 +1,7 @@
 #include "ui/main_screen.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -28,6 +29,7 @@ constexpr float H = windowHeight;
 constexpr const char* minimiseGlyph = "\xEF\x8B\x91"; // U+F2D1 window-minimise
 constexpr const char* closeGlyph = "\xEF\x80\x8D";    // U+F00D close cross
 constexpr std::size_t newsWrapWidth = 35;
+constexpr float newsBoxWidth = 220.0f;
 
 ImVec4 toImVec4(const Colour& colour) {
     return ImVec4(colour.red, colour.green, colour.blue, colour.alpha);
@@ -53,12 +55,32 @@ void drawProgressBar(std::int32_t percent) {
     drawLine(x0, y, x0 + 6.0f * static_cast<float>(percent), y, Colour{0.0f, 1.0f, 0.0f, 1.0f}, 4.5f);
 }
 
+// Below the bar, centred like the status line: bytes, speed and time left of the file under way.
+void drawDownloadLine(const std::string& line) {
+    if (line.empty()) return;
+    const float width = ImGui::CalcTextSize(line.data(), line.data() + line.size()).x;
+    ImGui::SetCursorPos(ImVec2(std::floor(W * 0.5f - width * 0.5f), H - 35.0f));
+    colouredText(Colour{1.0f, 1.0f, 1.0f, 0.8f}, line);
+}
+
 void pictureButton(const Picture& picture, float y, void (*onClick)()) {
     if (!picture) return;
     ImGui::SetCursorPos(ImVec2(10.0f, y));
     if (ImGui::ImageButton(textureId(picture), ImVec2(32.0f, 32.0f), ImVec2(0.0f, 0.0f), ImVec2(1.0f, 1.0f),
                            -1, ImVec4(0.0f, 0.0f, 0.0f, 0.0f), ImVec4(1.0f, 1.0f, 1.0f, 1.0f)))
         onClick();
+}
+
+// The news box's inner width: the box less the padding on both sides.
+float newsTextWidth() {
+    return newsBoxWidth - 2.0f * ImGui::GetStyle().WindowPadding.x;
+}
+
+float characterWidth(std::string_view character) {
+    const char* begin = character.data();
+    return ImGui::GetFont()
+        ->CalcTextSizeA(ImGui::GetFontSize(), FLT_MAX, 0.0f, begin, begin + character.size())
+        .x;
 }
 
 void drawNewsPanel(const std::vector<std::string>& newsItems) {
@@ -69,7 +91,7 @@ void drawNewsPanel(const std::vector<std::string>& newsItems) {
         for (std::size_t index = 0; index < newsItems.size(); ++index) {
             const std::string& item = newsItems[index];
             ImGui::SetCursorPosX(10.0f);
-            const std::string wrapped = wrapText(item, newsWrapWidth);
+            const std::string wrapped = wrapText(item, newsWrapWidth, newsTextWidth(), characterWidth);
             ImGui::PushStyleColor(ImGuiCol_ChildBg, ImVec4(0.0f, 0.0f, 0.0f, 0.3f));
             const float height =
                 std::ceil(ImGui::CalcTextSize(wrapped.data(), wrapped.data() + wrapped.size()).y);
@@ -77,7 +99,7 @@ void drawNewsPanel(const std::vector<std::string>& newsItems) {
             ImGui::PushID(static_cast<int>(index));
             const ImGuiID boxId = ImGui::GetID(item.data(), item.data() + item.size());
             ImGui::PopID();
-            if (ImGui::BeginChild(boxId, ImVec2(220.0f, height + 20.0f), true,
+            if (ImGui::BeginChild(boxId, ImVec2(newsBoxWidth, height + 20.0f), true,
                                   ImGuiWindowFlags_NoScrollbar)) {
                 const bool hovered = ImGui::IsWindowHovered();
                 colouredText(hovered ? Colour{1.0f, 0.0f, 0.0f, 1.0f} : Colour{1.0f, 1.0f, 1.0f, 0.8f},
@@ -151,17 +173,46 @@ void drawVersionLine(const std::string& gameVersion) {
 
 } // namespace
 
-std::string wrapText(std::string_view text, std::size_t width) {
-    std::string wrapped;
+std::size_t utf8CharacterLength(std::string_view text) {
+    if (text.empty()) return 0;
+    const auto lead = static_cast<unsigned char>(text[0]);
+    std::size_t length = 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (length > text.size()) return 1;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 1;
+    return length;
+}
+
+std::string wrapText(std::string_view text, std::size_t width, float boxWidth,
+                     const CharacterWidth& measure) {
     if (width == 0) return std::string(text);
-    wrapped.reserve(text.size() + text.size() / width);
+    std::string wrapped;
+    wrapped.reserve(text.size() + text.size() / width + 8);
     std::size_t count = 0;
-    for (const char byte : text) {
-        wrapped.push_back(byte);
-        if (++count == width) {
-            wrapped.push_back('\n');
-            count = 0;
-        }
+    float lineWidth = 0.0f;
+    const auto breakLine = [&] {
+        wrapped.push_back('\n');
+        count = 0;
+        lineWidth = 0.0f;
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        const std::string_view character = text.substr(at, utf8CharacterLength(text.substr(at)));
+        at += character.size();
+        if (count > 0 && count + character.size() > width) breakLine();
+        const bool lineEnd = character == "\n";
+        // Without a measure every width is 0 and only the count breaks lines.
+        const float advance = measure && !lineEnd ? measure(character) : 0.0f;
+        if (!lineEnd && lineWidth > 0.0f && lineWidth + advance > boxWidth) breakLine();
+        wrapped.append(character);
+        count += character.size();
+        lineWidth = lineEnd ? 0.0f : lineWidth + advance;
+        if (count >= width) breakLine();
     }
     return wrapped;
 }
@@ -189,6 +240,7 @@ bool drawMainScreen(const LauncherSnapshot& snapshot) {
     case patchingPhase:
     case verifyingPhase:
         drawProgressBar(snapshot.progressPercent);
+        drawDownloadLine(snapshot.downloadLine);
         break;
     case readyPhase:
         if (!drawReadyControls(snapshot)) return false;

@@ -29,6 +29,8 @@ bool windowMinimised();
 // Starts a frame of the back ends, right before ImGui::NewFrame: the display size, the time step
 // and the input of this frame.
 void beginBackendFrame(float deltaSeconds);
+// Makes the font texture again from the atlas, after the atlas was rebuilt between frames.
+void remakeFontTexture();
 // Clears the target, draws the frame's draw data and presents it; a lost device is reset here.
 void presentFrame(ImDrawData* drawData);
 // Releases the back ends, the interface context, the renderer and the window.

@@ -20,3 +20,17 @@ bool isFontFileStart(const std::array<char, 4>& magic) {
         if (magic == k) return true;
     return false;
 }
+
+std::string scriptLanguage(const std::vector<char32_t>& characters) {
+    bool han = false;
+    bool hangul = false;
+    for (const char32_t c : characters) {
+        // Kana decide for Japanese even among Han characters, which Japanese text is full of.
+        if (c >= 0x3040 && c <= 0x30FF) return "ja";
+        hangul = hangul || (c >= 0xAC00 && c <= 0xD7AF) || (c >= 0x1100 && c <= 0x11FF) ||
+                 (c >= 0x3130 && c <= 0x318F);
+        han = han || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0x3400 && c <= 0x4DBF);
+    }
+    if (hangul) return "ko";
+    return han ? "zh-cn" : "";
+}

@@ -242,6 +242,8 @@ Outcome downloadReplacing(const std::string& url, const std::string& resumeKey, 
         if (!keep->load()) forgetPart(part);
     });
 
+    // Under way for the interface's speed line until this routine returns.
+    const Downloader::Transfer transfer(sink);
     platform::DownloadResult result;
     for (int retry = 0;; ++retry) {
         result = tryOnce(attempts, sink);

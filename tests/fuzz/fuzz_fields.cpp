@@ -1,11 +1,15 @@
 // Text fields and message framing: readField against any offset and length, the writeField
-// round trip, the hello, and where declaredMessageLength says a message ends.
+// round trip, the hello, and where declaredMessageLength says a message ends. The same bytes as
+// a news text: its wrapping and the font atlas grown for its characters.
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "core/protocol.h"
 #include "core/text_conversion.h"
 #include "fuzz_support.h"
+#include "ui/main_screen.h"
+#include "ui/text_glyphs.h"
 
 namespace {
 
@@ -65,6 +69,58 @@ void checkText(std::string_view text) {
     fuzz::require(toWide(narrow) == wide, "UTF-8 and UTF-16 conversions are stable after one round");
 }
 
+// Wrapped news keeps every byte in order and only adds breaks, never inside one of the text's
+// characters, and each line stays within the byte count and the box (or is one character).
+void checkNewsWrap(std::string_view text, std::size_t width, float boxWidth) {
+    const auto byteWidth = [](std::string_view character) {
+        return 3.0f * static_cast<float>(character.size());
+    };
+    const std::string wrapped = wrapText(text, width, boxWidth, byteWidth);
+    std::string stripped;
+    std::set<std::size_t> boundaries{0};
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8CharacterLength(text.substr(at));
+        if (text[at] != '\n') stripped.append(text.substr(at, length));
+        boundaries.insert(stripped.size());
+        at += length;
+    }
+    std::string rest;
+    std::size_t lineStart = 0;
+    for (std::size_t i = 0; i <= wrapped.size(); ++i) {
+        if (i < wrapped.size() && wrapped[i] != '\n') continue;
+        const std::string_view line = std::string_view(wrapped).substr(lineStart, i - lineStart);
+        rest.append(line);
+        fuzz::require(boundaries.count(rest.size()) == 1, "a break never falls inside a character");
+        std::size_t characters = 0;
+        float pixels = 0.0f;
+        for (std::size_t at = 0; at < line.size(); ++characters) {
+            const std::size_t length = utf8CharacterLength(line.substr(at));
+            pixels += byteWidth(line.substr(at, length));
+            at += length;
+        }
+        fuzz::require(line.size() <= width || characters == 1, "a line holds at most the count");
+        fuzz::require(pixels <= boxWidth || characters <= 1, "a line fits its box");
+        lineStart = i + 1;
+    }
+    fuzz::require(rest == stripped, "the text's bytes are kept in order, only breaks are added");
+}
+
+// The atlas grows for any bytes: Dear ImGui's own face has none of the characters beyond Latin-1,
+// so each is looked for in the (empty) fallback list and drawn as the fallback glyph.
+void checkNewsGlyphs(std::string_view text) {
+    TextGlyphs glyphs;
+    if (!glyphs.note(text)) return;
+    ImFontAtlas atlas;
+    atlas.AddFontDefault();
+    const auto noFaces = [](const std::vector<char32_t>&) { return std::vector<SystemFontFile>{}; };
+    fuzz::require(glyphs.rebuild(atlas) && glyphs.addFallbacks(atlas, noFaces), "the atlas builds");
+    fuzz::require(!glyphs.fallbacksWanted(), "no character waits after the fallback step");
+    const ImFont* font = atlas.Fonts[0];
+    for (const ImWchar c : glyphs.needed())
+        fuzz::require(font->FindGlyph(c) != nullptr, "every character has a glyph, the fallback at least");
+    fuzz::require(!glyphs.note(text), "a text noted again brings nothing new");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -84,6 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkWriteField(rest.substr(0, 300), messageSize, offset);
     checkFraming(rest);
     checkText(rest);
+    checkNewsWrap(rest.substr(0, 600), 1 + length % 40, static_cast<float>(messageSize));
+    // Building an atlas costs milliseconds: one input in 32 does, so the rest keep their pace.
+    if (offset % 32 == 0) checkNewsGlyphs(rest.substr(0, 255));
 
     const std::string hello = buildHello(rest.substr(0, 145));
     fuzz::require(hello.size() == helloSize, "the hello is 150 bytes");

@@ -61,6 +61,9 @@ def seeds_fields():
     write("fuzz_fields", "zero", bytes([8, 5, 10]) + b"\x00abc\x00de\x00")
     write("fuzz_fields", "integrity", bytes([6, 9, 200]) + integrity([("data/a.bin", "data/a.bin", MD5_EMPTY)]))
     write("fuzz_fields", "prefix", bytes([0, 0, 0]) + b"\xe8\x03")
+    # News in other scripts, wrapped at 35 bytes in a box of 204 pixels, with its atlas grown.
+    write("fuzz_fields", "news_scripts", bytes([0, 34, 204]) + "Привет İstanbul Ελλάδα 静かな荒野 \ufffd".encode()
+          + b"\xe3\x81")
     write("fuzz_fields", "utf8", bytes([0, 20, 30]) + "Ostrevan \u00e9\u00e8 \U0001f600 \xff".encode("utf-8", "surrogatepass") + b"\xc3\x28\xed\xa0\x80")
 
 

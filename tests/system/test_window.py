@@ -9,6 +9,7 @@ the 1140 x 670 window. Screenshots of failed checks are kept in $LAUNCHER_SCREEN
 import configparser
 import contextlib
 import ctypes
+import math
 import os
 import subprocess
 import threading
@@ -19,7 +20,8 @@ import zipfile
 import harness
 from harness import READY_SCRIPT, LauncherTestCase, wait_until
 from status_line import (NEWS_ICON, SETTINGS_ICON, START_BUTTON, START_BUTTON_AREA, START_BUTTON_WHITE,
-                         client_picture, keep, start_button_shown, start_button_white, wait_for_picture)
+                         STATUS_CENTRE, client_picture, ink_extent, keep, start_button_shown, start_button_white,
+                         text_width, wait_for_picture)
 
 TITLE = harness.BRAND_NAME
 LIMIT = 20.0
@@ -29,6 +31,8 @@ PROGRESS_Y = 620
 PROGRESS_LEFT, PROGRESS_RIGHT = 270, 870
 CLOSE_BUTTON = (1105, 25)
 PANEL_AREA = (895, 55, 230, 480)
+# The line under the bar: bytes, speed, time left; centred like the status line.
+DOWNLOAD_LINE_ROWS = (628, 648)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -43,6 +47,17 @@ def green_run(picture):
     """Where the progress fill lies on its line: (first, last) green x, or None."""
     xs = [x for x in range(PROGRESS_LEFT - 20, PROGRESS_RIGHT + 20) if is_green(picture.pixel(x, PROGRESS_Y))]
     return (xs[0], xs[-1]) if xs else None
+
+
+def download_line_extent(picture):
+    return ink_extent(picture, DOWNLOAD_LINE_ROWS, 250, 900)
+
+
+def expected_download_line_extent(line):
+    """(first, last) x of ink of the line under the bar showing `line`."""
+    width = text_width(line)
+    left = math.floor(STATUS_CENTRE + 5 - width / 2) - 5
+    return left + 1, left + width - 2
 
 
 def gold_tinted_top_edge(picture):
@@ -199,6 +214,43 @@ class PhasesOnScreen(WindowTestCase):
         self.assertTrue(launcher.running())
 
 
+def beyond_latin1_as_questions(text):
+    """The text as a font without its script draws it: "?" for each character beyond Latin-1."""
+    return "".join(c if ord(c) < 0x100 else "?" for c in text)
+
+
+class NewsInOtherScripts(WindowTestCase):
+    # Short enough for one line either way, so each item and its "?" twin lie out the same.
+    TEXTS = ["Привет, мир: новое", "静かな荒野のシーズン"]
+    BOX_LEFT, FIRST_BOX_TOP, BOX_STEP = 901, 96, 43  # one-line boxes: 34 high, then 9 apart
+
+    @classmethod
+    def box(cls, picture, index):
+        return picture.crop(cls.BOX_LEFT, cls.FIRST_BOX_TOP + index * cls.BOX_STEP, 218, 32)
+
+    def test_cyrillic_and_japanese_news_are_drawn_with_their_own_glyphs(self):
+        items = [item for text in self.TEXTS for item in (text, beyond_latin1_as_questions(text))]
+        script = {"on_hello": [{"send": "accept", "text": "true"}, {"send": "news", "items": items},
+                               {"send": "patch", "versions": []}],
+                  "on_integrity_request": [{"send": "integrity", "entries": [], "skipped": ""}]}
+        _, launcher, window = self.open_window(script)
+        ready = wait_for_picture(self, window, start_button_shown, "the START GAME button")
+        self.click(window, NEWS_ICON)
+        news = wait_for_picture(self, window, lambda p: area(p, PANEL_AREA).difference(area(ready, PANEL_AREA)) > 0.1,
+                                "the news panel", name="news_scripts")
+        for index, text in enumerate(self.TEXTS):
+            self.check_pair(self, news, index, text)
+        self.assertTrue(launcher.running())
+
+    @classmethod
+    def check_pair(cls, test, picture, index, text):
+        """Boxes 2 * index and 2 * index + 1 hold `text` and its "?" twin, drawn as glyphs."""
+        drawn, questions = cls.box(picture, 2 * index), cls.box(picture, 2 * index + 1)
+        ink = questions.fraction_near((255, 255, 255), 90)
+        test.assertTrue(0.01 < ink < 0.08, "the box of %r holds %.3f ink: no text, or blocks" % (text, ink))
+        test.assertGreater(drawn.difference(questions, 40), 0.03, "%r is drawn as question marks" % text)
+
+
 def game_client_running():
     """Whether any process on this machine is named like the game client (the update's guard
     would then ask to close it before patching)."""
@@ -229,6 +281,7 @@ class ProgressBar(WindowTestCase):
         self.assertLessEqual(abs(first - PROGRESS_LEFT), 3)
         self.assertLessEqual(abs(last - PROGRESS_RIGHT), 3)
         self.assertLess(start_button_white(picture), START_BUTTON_WHITE, "the START GAME button shows while patching")
+        self.assertIsNone(download_line_extent(picture), "the line under the bar stays after the download")
 
     def stalled_self_update(self, total, first_chunk):
         """The launcher downloading its newer copy, whose body stops after `first_chunk` bytes."""
@@ -248,6 +301,12 @@ class ProgressBar(WindowTestCase):
         self.assertLessEqual(abs(first - PROGRESS_LEFT), 3)
         self.assertLessEqual(abs(last - (PROGRESS_LEFT + 300)), 3)
         self.assertLess(start_button_white(picture), START_BUTTON_WHITE)
+        # Under the bar: the bytes so far of the whole, and no speed while nothing moves.
+        keep(picture, "download_line_stalled")
+        line = download_line_extent(picture)
+        self.assertIsNotNone(line, "no line under the progress bar")
+        for found, expected in zip(line, expected_download_line_extent("196 KB of 391 KB  -  stalled")):
+            self.assertLessEqual(abs(found - expected), 3, "the line spans %s" % (line,))
 
     def test_nothing_downloaded_yet_shows_only_the_track(self):
         window = self.stalled_self_update(400000, 1)

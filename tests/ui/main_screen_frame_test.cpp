@@ -20,6 +20,7 @@ namespace {
 constexpr ImU32 green = IM_COL32(0, 255, 0, 255);
 constexpr ImU32 gold = IM_COL32(255, 215, 0, 255);
 constexpr ImU32 white = IM_COL32(255, 255, 255, 255);
+constexpr ImU32 dimWhite = IM_COL32(255, 255, 255, 204);
 
 struct Span {
     float minX = 1e9f, maxX = -1e9f;
@@ -114,13 +115,25 @@ TEST_F(MainScreenFrame, progress_fill_grows_six_pixels_per_percent_from_x_270) {
     EXPECT_LT(fill.maxX - fill.minX, 1.0f) << "a fill shows at 0 percent";
 }
 
-TEST_F(MainScreenFrame, no_progress_bar_outside_the_busy_phases) {
+TEST_F(MainScreenFrame, no_progress_bar_or_download_line_outside_the_busy_phases) {
     snapshot.progressPercent = 100;
+    snapshot.downloadLine = "1.0 MB of 4.0 MB  -  stalled";
     for (int phase : {0, 1, 5}) {
         snapshot.updatePhase = phase;
         frame();
         EXPECT_EQ(verticesOf(green, 610, 630).vertices, 0) << "phase " << phase;
+        EXPECT_EQ(verticesOf(dimWhite, 625, 650).vertices, 0) << "phase " << phase;
     }
+    // Under the bar, centred on the window like the status line.
+    snapshot.updatePhase = 3;
+    frame();
+    const Span line = verticesOf(dimWhite, 625, 650);
+    const float width = ImGui::CalcTextSize(snapshot.downloadLine.c_str()).x;
+    ASSERT_GT(line.vertices, 0);
+    EXPECT_NEAR(line.minX, 570.0f - width / 2.0f - 5.0f, 1.5f);
+    snapshot.downloadLine.clear();
+    frame();
+    EXPECT_EQ(verticesOf(dimWhite, 625, 650).vertices, 0) << "an empty line draws nothing";
 }
 
 TEST_F(MainScreenFrame, status_line_is_centred_on_its_rounded_width_and_hidden_when_empty) {

@@ -15,6 +15,7 @@
 #include "ui/picture_data.h"
 #include "ui/resources.h"
 #include "ui/system_font.h"
+#include "ui/text_glyphs.h"
 
 namespace {
 
@@ -259,6 +260,39 @@ TEST_F(FontAtlasTest, text_comes_from_the_bold_arial_match_at_14_pixels) {
     EXPECT_EQ(io.Fonts->Fonts[0]->FontSize, 14.0f);
 }
 
+TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_face) {
+    const SystemFontFile bold = boldTextFont();
+    if (bold.path.empty()) GTEST_SKIP() << "no bold Arial substitute installed (fonts-liberation)";
+    ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
+    ASSERT_TRUE(addLauncherFonts(atlas, bold) && atlas.Build());
+    const float closeAdvance = atlas.Fonts[0]->FindGlyphNoFallback(0xF00D)->AdvanceX;
+    std::vector<std::vector<char32_t>> asked;
+    const auto find = [&asked](const std::vector<char32_t>& missing) {
+        asked.push_back(missing);
+        return fallbackFonts(missing);
+    };
+    TextGlyphs glyphs;
+    EXPECT_TRUE(glyphs.note("\xD0\x9F\xCE\xA3\xC4\xB0\xEF\x80\x8D")); // П Σ İ and the close icon
+    ASSERT_TRUE(glyphs.rebuild(atlas));
+    EXPECT_FALSE(glyphs.fallbacksWanted()) << "the text face has Cyrillic, Greek and Latin Extended";
+    const ImFont* font = atlas.Fonts[0];
+    for (const ImWchar c : {ImWchar{0x041F}, ImWchar{0x03A3}, ImWchar{0x0130}})
+        EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << c;
+    EXPECT_EQ(font->FindGlyphNoFallback(0xF00D)->AdvanceX, closeAdvance) << "icons stay the icon font's";
+
+    EXPECT_TRUE(glyphs.note("\xE9\x9D\x99\xE3\x81\x8B")); // 静か
+    EXPECT_FALSE(glyphs.note("\xE9\x9D\x99")) << "nothing new";
+    ASSERT_TRUE(glyphs.rebuild(atlas));
+    EXPECT_EQ(font->FindGlyph(0x9759), font->FallbackGlyph) << "until the system's faces come in";
+    ASSERT_TRUE(glyphs.fallbacksWanted());
+    ASSERT_TRUE(glyphs.addFallbacks(atlas, find));
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0], (std::vector<char32_t>{0x304B, 0x9759}));
+    EXPECT_NE(font->FindGlyphNoFallback(0x9759), nullptr) << "from the system's CJK face (fonts-noto-cjk)";
+    EXPECT_NE(font->FindGlyphNoFallback(0x041F), nullptr);
+    EXPECT_EQ(atlas.ConfigData.Size, 4) << "text, two icon fonts, one CJK face";
+}
+
 TEST(SystemFont, the_arial_bold_match_is_a_bold_font_file) {
     const SystemFontFile bold = boldTextFont();
     if (bold.path.empty()) GTEST_SKIP() << "no bold Arial substitute installed (fonts-liberation)";
@@ -281,7 +315,7 @@ TEST_F(FontAtlasTest, without_a_text_font_the_built_in_font_still_carries_the_ic
 TEST_F(FontAtlasTest, an_unreadable_text_font_falls_back_to_the_built_in_font) {
     ImGuiIO& io = ImGui::GetIO();
     // The atlas would stop on a path it cannot read; the icons must not be left without a base.
-    EXPECT_TRUE(addLauncherFonts(*io.Fonts, SystemFontFile{"/nonexistent/arialbd.ttf", 0}));
+    EXPECT_TRUE(addLauncherFonts(*io.Fonts, SystemFontFile{"/nonexistent/arialbd.ttf", 0, {}}));
     ASSERT_TRUE(io.Fonts->Build());
     ASSERT_EQ(io.Fonts->Fonts.Size, 1);
     EXPECT_NE(io.Fonts->Fonts[0]->FindGlyphNoFallback(0xF00D), nullptr);

@@ -43,6 +43,11 @@ void beginBackendFrame(float deltaSeconds) {
     prepareFrameInput(ImGui::GetIO(), feed, deltaSeconds);
 }
 
+void remakeFontTexture() {
+    ImGui_ImplOpenGL3_DestroyFontsTexture();
+    ImGui_ImplOpenGL3_CreateFontsTexture();
+}
+
 void presentFrame(ImDrawData* drawData) {
     glViewport(0, 0, feed.width, feed.height);
     glClearColor(0.0f, 0.0f, 0.0f, 0.0f);

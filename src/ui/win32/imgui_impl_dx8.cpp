@@ -4,6 +4,7 @@
 // [X] large meshes (64k+ vertices) with 16-bit indices: the base vertex goes through SetIndices
 // [X] device loss: vertex and index buffers live in the default pool and are dropped by
 //     InvalidateDeviceObjects; NewFrame makes the font texture again when it is missing
+// [X] a rebuilt font atlas: DestroyFontsTexture and CreateFontsTexture between frames
 // [X] the caller's device state is captured in a state block and restored after drawing
 // [ ] scissor rectangles: Direct3D 8 has none. Each draw command gets a viewport of its clipping
 //     rectangle and a projection that maps that rectangle onto it, which clips the same way.
@@ -300,10 +301,20 @@ void ImGui_ImplDX8_InvalidateDeviceObjects() {
     if (bd == nullptr || bd->device == nullptr) return;
     release(bd->vertexBuffer);
     release(bd->indexBuffer);
-    if (bd->fontTexture != nullptr) {
-        release(bd->fontTexture);
-        ImGui::GetIO().Fonts->SetTexID(nullptr);
-    }
+    ImGui_ImplDX8_DestroyFontsTexture();
+}
+
+void ImGui_ImplDX8_DestroyFontsTexture() {
+    BackendData* bd = backendData();
+    if (bd == nullptr || bd->fontTexture == nullptr) return;
+    release(bd->fontTexture);
+    ImGui::GetIO().Fonts->SetTexID(nullptr);
+}
+
+bool ImGui_ImplDX8_CreateFontsTexture() {
+    BackendData* bd = backendData();
+    if (bd == nullptr || bd->device == nullptr) return false;
+    return createFontsTexture(*bd);
 }
 
 void ImGui_ImplDX8_NewFrame() {

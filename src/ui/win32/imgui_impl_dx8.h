@@ -15,3 +15,7 @@ void ImGui_ImplDX8_RenderDrawData(ImDrawData* drawData);
 // Around a device reset: objects in the default pool must go before Reset and come back after.
 void ImGui_ImplDX8_InvalidateDeviceObjects();
 bool ImGui_ImplDX8_CreateDeviceObjects();
+
+// Around a rebuild of the font atlas between frames: the texture is made again from the atlas.
+void ImGui_ImplDX8_DestroyFontsTexture();
+bool ImGui_ImplDX8_CreateFontsTexture();

@@ -162,6 +162,11 @@ void beginBackendFrame(float /*deltaSeconds*/) {
     ImGui_ImplWin32_NewFrame();
 }
 
+void remakeFontTexture() {
+    ImGui_ImplDX8_DestroyFontsTexture();
+    ImGui_ImplDX8_CreateFontsTexture();
+}
+
 void presentFrame(ImDrawData* drawData) {
     device->SetRenderState(D3DRS_ZENABLE, FALSE);
     device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
