@@ -6,11 +6,12 @@
 // is skipped as well. Runs never overlap: the update worker runs one handler at a time, so a
 // second list waits for the first and two runs never write the same archive or game files.
 //
-// An archive is extracted only when its download arrived whole (an older file of the same name
-// in "Downloads" is never taken for it), and the version shown moves on only when the patch
-// applied. The first patch that does not apply ends the run: the next patches build on it, and
-// the archive's version.dat, written only by a complete extraction, keeps the installed version
-// so the next start fetches it again. The status texts stay as they are.
+// Where the server publishes a delta patch of a version, it is tried first; the full patch follows
+// when there is none or it does not apply. An archive is extracted only when its download arrived whole (an
+// older file of the same name in "Downloads" is never taken for it), and the version shown moves on only when
+// the patch applied. The first patch that does not apply ends the run: the next patches build on it, and the
+// archive's version.dat, written only by a complete extraction, keeps the installed version so the next start
+// fetches it again. The status texts stay as they are.
 #include "update/patch_update.h"
 
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include "launcher_config.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "update/delta_patch.h"
 #include "update/download.h"
 #include "update/extract_archive.h"
 #include "update/game_guard.h"
@@ -133,11 +135,13 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
         setUpdatePhase(patchingPhase);
         const std::string archivePath = folder + downloadsFolderName + "/" + token + archiveSuffix;
         setStatusText(downloadingStatusText + token + "/" + lastToken);
-        if (!guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath,
-                             downloader))
-            break;
-        if (!extractArchive(archivePath, folder)) break;
-        platform::deleteFile(archivePath);
+        if (!runDeltaPatch(baseUrl, token, folder)) {
+            if (!guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath,
+                                 downloader))
+                break;
+            if (!extractArchive(archivePath, folder)) break;
+            platform::deleteFile(archivePath);
+        }
         setGameVersion(token);
         reached = *version;
     }

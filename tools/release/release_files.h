@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,14 @@ struct PatchRequest {
     std::string toFolder;
     std::string updateRoot;
     std::string privateKeyPath; // empty: nothing signed
+    bool delta = true;          // also patches/<version>.delta.zip
 };
 // Writes patches/<version>.zip and patches/Launcher/, prints the file list on standard output.
 bool makePatch(const PatchRequest& request);
+// Writes `deltaArchive` for the `changed` files (relative names), copying whole files from the
+// finished full patch `fullArchive`. Its size, or nothing after saying why not.
+std::optional<std::uint64_t> writeDeltaPatch(const PatchRequest& request,
+                                             const std::vector<std::string>& changed,
+                                             const std::string& fullArchive, const std::string& deltaArchive);
 
 } // namespace release

@@ -5,6 +5,8 @@
 //   into the archive, though the launcher puts it in place last whatever its position);
 // - patches/Launcher/<path>: every file of the new folder, the good copies the integrity check
 //   repairs from;
+// - patches/<version>.delta.zip unless left out: the changed bytes of files the old folder has
+//   too, for launchers that can use them (release_delta.cpp);
 // - signatures of all of those when a key is given;
 // - on standard output, the file list as a step of the development server's script.
 // The archive is written under a temporary name and renamed when complete; a version already
@@ -21,6 +23,7 @@
 #include "core/file_digest.h"
 #include "platform/files.h"
 #include "release_files.h"
+#include "update/delta_format.h"
 
 namespace release {
 namespace {
@@ -242,12 +245,26 @@ bool makePatch(const PatchRequest& request) {
     say("packing " + std::to_string(changed.size()) + " new or changed files (" + mebibytes(changedBytes) +
         ") and version.dat into " + archive);
     if (!writeArchive(archive, request.toFolder, changed, request.version)) return false;
+    std::error_code sizeError;
+    const std::string deltaArchive =
+        request.updateRoot + "/" + patchesFolder + "/" + request.version + deltaArchiveSuffix;
+    std::optional<std::uint64_t> deltaSize;
+    if (request.delta) {
+        // A delta patch left from an earlier, unpublished try would not match this full patch.
+        std::remove(deltaArchive.c_str());
+        deltaSize = writeDeltaPatch(request, changed, archive, deltaArchive);
+        if (!deltaSize) return false;
+    }
+    say("full patch: " + mebibytes(fs::file_size(archive, sizeError)) +
+        (deltaSize ? ", delta patch: " + mebibytes(*deltaSize) : std::string(", no delta patch")));
     say("copying " + std::to_string(files.size()) + " files to " + request.updateRoot + "/" + launcherFolder +
         " for repairs");
     if (!copyForRepair(request.toFolder, request.updateRoot, files)) return false;
 
     if (!request.privateKeyPath.empty()) {
         std::vector<std::string> signedPaths = {std::string(patchesFolder) + "/" + request.version + ".zip"};
+        if (deltaSize)
+            signedPaths.push_back(std::string(patchesFolder) + "/" + request.version + deltaArchiveSuffix);
         for (const auto& name : files) signedPaths.push_back(std::string(launcherFolder) + "/" + name);
         say("signing " + std::to_string(signedPaths.size()) + " files");
         if (!signFiles(request.privateKeyPath, request.updateRoot, signedPaths)) return false;
