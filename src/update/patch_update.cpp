@@ -6,12 +6,14 @@
 // is skipped as well. Runs never overlap: the update worker runs one handler at a time, so a
 // second list waits for the first and two runs never write the same archive or game files.
 //
-// Where the server publishes a delta patch of a version, it is tried first; the full patch follows
-// when there is none or it does not apply. An archive is extracted only when its download arrived whole (an
-// older file of the same name in "Downloads" is never taken for it), and the version shown moves on only when
-// the patch applied. The first patch that does not apply ends the run: the next patches build on it, and the
-// archive's version.dat, written only by a complete extraction, keeps the installed version so the next start
-// fetches it again. The status texts stay as they are.
+// An archive is extracted only when its download arrived whole (an older file of the same name
+// in "Downloads" is never taken for it), and the version shown moves on only when the patch
+// applied. The first patch that does not apply ends the run: the next patches build on it, and
+// the archive's version.dat, written only by a complete extraction, keeps the installed version
+// so the next start fetches it again. The status texts stay as they are.
+//
+// Where the server publishes a delta patch of a version, it is tried first; the full patch
+// follows when there is none or it does not apply.
 #include "update/patch_update.h"
 
 #include <cstdint>
