@@ -34,7 +34,7 @@ namespace {
 
 constexpr const char* downloadsFolderName = "Downloads/";
 constexpr const char* patchesPath = "patches/";
-constexpr const char* noDeltaText = "No delta patch applied for version ";
+constexpr const char* notAppliedText = "Delta patch did not apply for version ";
 constexpr const char* badArchiveText = "Delta patch is not readable: ";
 constexpr const char* baseMismatchText = "Delta patch does not fit the installed file: ";
 constexpr const char* deltaFailedText = "Delta failed for: ";
@@ -230,10 +230,10 @@ bool runDeltaPatch(const std::string& baseUrl, const std::string& version, const
     if (isGameRunning()) return false;
     const std::string archivePath = folder + downloadsFolderName + version + deltaArchiveSuffix;
     // A server without one answers 404: the full patch follows, as on a server that never had any.
-    bool applied =
-        fetchUpdateFile(baseUrl, patchesPath + version + deltaArchiveSuffix, archivePath, downloader);
-    if (applied) applied = applyDeltaArchive(archivePath, folder);
+    if (!fetchUpdateFile(baseUrl, patchesPath + version + deltaArchiveSuffix, archivePath, downloader))
+        return false;
+    const bool applied = applyDeltaArchive(archivePath, folder);
     platform::deleteFile(archivePath);
-    if (!applied) platform::diagnose(noDeltaText + version + ", fetching the full patch");
+    if (!applied) platform::diagnose(notAppliedText + version + ", fetching the full patch");
     return applied;
 }

@@ -128,6 +128,12 @@ std::optional<std::uint64_t> writeDeltaPatch(const PatchRequest& request,
         }
         zip_set_file_compression(archive.get(), static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 6);
     }
+    if (ok && deltas.empty()) {
+        // It would only repeat the full patch.
+        say("no delta patch: no changed file is clearly smaller as a delta");
+        cleanUp();
+        return 0;
+    }
     const std::string manifest = deltaManifestText(deltas);
     whole.push_back(versionFileName);
     if (ok) {
@@ -141,7 +147,8 @@ std::optional<std::uint64_t> writeDeltaPatch(const PatchRequest& request,
         const zip_int64_t from = zip_name_locate(full.get(), name.c_str(), ZIP_FL_ENC_UTF_8);
         zip_source_t* source =
             from < 0 ? nullptr
-                     : zip_source_zip(archive.get(), full.get(), static_cast<zip_uint64_t>(from), 0, 0, -1);
+                     : zip_source_zip(archive.get(), full.get(), static_cast<zip_uint64_t>(from),
+                                      ZIP_FL_COMPRESSED, 0, -1);
         ok = source && zip_file_add(archive.get(), name.c_str(), source, ZIP_FL_ENC_UTF_8) >= 0;
         if (!ok && source) zip_source_free(source);
     }

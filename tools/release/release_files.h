@@ -42,7 +42,8 @@ struct PatchRequest {
 // Writes patches/<version>.zip and patches/Launcher/, prints the file list on standard output.
 bool makePatch(const PatchRequest& request);
 // Writes `deltaArchive` for the `changed` files (relative names), copying whole files from the
-// finished full patch `fullArchive`. Its size, or nothing after saying why not.
+// finished full patch `fullArchive`. Its size; 0 when no file is worth a delta and nothing was
+// written; nothing after saying what failed.
 std::optional<std::uint64_t> writeDeltaPatch(const PatchRequest& request,
                                              const std::vector<std::string>& changed,
                                              const std::string& fullArchive, const std::string& deltaArchive);

@@ -254,6 +254,7 @@ bool makePatch(const PatchRequest& request) {
         std::remove(deltaArchive.c_str());
         deltaSize = writeDeltaPatch(request, changed, archive, deltaArchive);
         if (!deltaSize) return false;
+        if (*deltaSize == 0) deltaSize.reset();
     }
     say("full patch: " + mebibytes(fs::file_size(archive, sizeError)) +
         (deltaSize ? ", delta patch: " + mebibytes(*deltaSize) : std::string(", no delta patch")));
