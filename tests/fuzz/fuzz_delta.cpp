@@ -59,13 +59,15 @@ struct Applied {
 };
 
 // Reads the delta in pieces whose sizes come from `pieces` (cycled), as a zip entry may deliver.
-Applied apply(std::string_view delta, std::string_view base, std::uint64_t announced, std::string_view pieces) {
+Applied apply(std::string_view delta, std::string_view base, std::uint64_t announced,
+              std::string_view pieces) {
     Applied applied;
     std::size_t at = 0;
     std::size_t turn = 0;
     applied.accepted = applyDelta(
         [&](char* data, std::size_t size) -> std::optional<std::size_t> {
-            std::size_t want = pieces.empty() ? size : 1 + static_cast<unsigned char>(pieces[turn++ % pieces.size()]);
+            std::size_t want =
+                pieces.empty() ? size : 1 + static_cast<unsigned char>(pieces[turn++ % pieces.size()]);
             want = std::min({want, size, delta.size() - at});
             std::copy_n(delta.data() + at, want, data);
             at += want;
@@ -98,7 +100,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (input.size() < 3) return 0;
     checkManifest(input.substr(1));
     const auto mode = static_cast<unsigned char>(input[0]);
-    const std::size_t split = static_cast<unsigned char>(input[1]) << 8 | static_cast<unsigned char>(input[2]);
+    const std::size_t split =
+        static_cast<unsigned char>(input[1]) << 8 | static_cast<unsigned char>(input[2]);
     const std::string_view rest = input.substr(3);
     if (mode % 2 == 0) {
         const std::string_view oldFile = rest.substr(0, std::min(split, rest.size()));
@@ -108,7 +111,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         const Applied whole = apply(delta, oldFile, newFile.size(), rest.substr(0, 3));
         fuzz::require(whole.accepted && whole.output == newFile, "a delta rebuilds its new file");
         if (!newFile.empty())
-            fuzz::require(!apply(delta, oldFile, newFile.size() - 1, {}).accepted, "a shorter announcement fails");
+            fuzz::require(!apply(delta, oldFile, newFile.size() - 1, {}).accepted,
+                          "a shorter announcement fails");
     } else {
         static const std::string base = [] {
             std::string text;
@@ -116,7 +120,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
             return text;
         }();
         const Applied applied = apply(rest, base, split, input.substr(0, 2));
-        if (applied.accepted) fuzz::require(applied.output.size() == split, "an accepted delta gives the size");
+        if (applied.accepted)
+            fuzz::require(applied.output.size() == split, "an accepted delta gives the size");
     }
     return 0;
 }
