@@ -6,12 +6,12 @@
 #include "core/install_folder.h"
 #include "game/game_folder.h"
 #include "platform/display.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/profile.h"
 
 #include <array>
-#include <fstream>
 
 namespace {
 
@@ -89,11 +89,9 @@ ScreenConfig makeScreenConfigIn(const std::string& folder, const std::string& se
 }
 
 bool detectSettingsLayoutIn(const std::string& folder) {
-    bool newer = true;
-    std::ifstream file(onDisk(folder, screenConfig.settingsPath));
-    std::string line;
-    while (newer && std::getline(file, line))
-        if (line.find("ScrWidth") != std::string::npos) newer = false;
+    // The key as a substring of any line: a missing or unreadable file is the newer layout.
+    const auto content = platform::readWholeFile(onDisk(folder, screenConfig.settingsPath));
+    const bool newer = !content || content->find("ScrWidth") == std::string::npos;
     screenConfig.usesConfigIni = newer;
     return newer;
 }

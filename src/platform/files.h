@@ -4,7 +4,8 @@
 // [X] read-only = the owner's write bit; hidden and system = the user.DOSATTRIB extended
 //     attribute as Wine stores it, where the file system has extended attributes
 // [X] delete errors sorted as Windows' 2 / 5,32 / other: ENOENT; EACCES, EPERM, EBUSY, ETXTBSY; rest
-// [X] a move that never replaces an existing file (MoveFile)
+// [X] a move that never replaces an existing file (MoveFile); a replacing one that first clears
+//     the read-only mark Windows would refuse to replace
 // [X] one-level folder creation where an existing folder is success (CreateDirectory)
 // [X] names from the server or an archive: '\' becomes '/', and each component is matched to an
 //     existing entry without regard to case, as Windows and Wine would
@@ -15,6 +16,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,11 +54,17 @@ bool isFolder(const std::string& path);
 bool createFolder(const std::string& path);
 // Never replaces an existing file at `to`.
 bool moveFileNoReplace(const std::string& from, const std::string& to);
-// Atomically replaces `to` (used to put a completed download in place).
+// Atomically replaces `to` (used to put a completed download in place). A read-only, hidden or
+// system `to` has those marks cleared right before the rename and put back if it fails; the new
+// file keeps its own marks.
 bool replaceFile(const std::string& from, const std::string& to);
 // replaceFile, tried again while `to` is busy (as deleteFileRetrying); `to` stays as it was until
 // the rename, and a link at `to` is itself replaced. `deleted` means replaced.
 DeleteOutcome replaceFileRetrying(const std::string& from, const std::string& to, int attempts, int pauseMs);
+// Runs right before each rename of replaceFile and replaceFileRetrying, after `to`'s marks were
+// cleared, so that tests see the order of the steps. An empty hook removes it.
+using ReplaceHook = std::function<void(const std::string& from, const std::string& to)>;
+void setReplaceHookForTesting(ReplaceHook hook);
 bool makeExecutable(const std::string& path);
 // Bytes this process may still write on the file system that holds `folder`; nothing when it
 // cannot be had.

@@ -18,12 +18,12 @@
 #include "update/extract_archive.h"
 
 #include <atomic>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <vector>
 #include <zip.h>
 
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "update/folder_names.h"
@@ -71,12 +71,8 @@ struct ArchiveCloser {
 struct EntryCloser {
     void operator()(zip_file_t* entry) const { zip_fclose(entry); }
 };
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
 using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 struct EntryFacts {
     bool isFolder = false;
@@ -123,26 +119,32 @@ std::string parentOf(const std::string& path) {
     return separator == std::string::npos ? std::string() : path.substr(0, separator);
 }
 
+// It may carry the marks meant for the file it was to replace; Windows deletes no read-only file.
+void removeTemporary(const std::string& path) {
+    platform::setFileAttributes(path, platform::attributeNormal);
+    platform::deleteFile(path);
+}
+
 // A new, empty file beside `path` that no other extraction can be writing.
-std::optional<std::pair<std::string, FileHandle>> createTemporaryBeside(const std::string& path) {
+std::optional<std::pair<std::string, platform::File>> createTemporaryBeside(const std::string& path) {
     static std::atomic<std::uint64_t> counter{0};
     const std::string folder = parentOf(path);
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::string name = (folder.empty() ? std::string() : folder + "/") + ".extracting-" +
                                  std::to_string(counter.fetch_add(1)) + ".tmp";
-        // "x": never open a file that is already there, nor follow a link someone put there.
-        if (std::FILE* file = std::fopen(name.c_str(), "wbx")) return std::make_pair(name, FileHandle(file));
+        // Never open a file that is already there, nor follow a link someone put there.
+        if (auto file = platform::openFile(name, platform::OpenMode::createNew))
+            return std::make_pair(name, std::move(file));
     }
     return std::nullopt;
 }
 
 // Copies exactly the entry's declared size: a stream that runs longer (a bomb with a small
 // declared size) is cut off as soon as it does, one that ends early fails.
-bool copyEntry(zip_t* archive, zip_uint64_t index, std::uint64_t declaredSize, std::FILE* file,
+bool copyEntry(zip_t* archive, zip_uint64_t index, std::uint64_t declaredSize, platform::File& file,
                std::vector<char>& buffer) {
     EntryHandle entry(zip_fopen_index(archive, index, 0));
     if (!entry) return false;
-    std::setvbuf(file, nullptr, _IONBF, 0);
     std::uint64_t written = 0;
     for (;;) {
         // libzip checks the entry's checksum when the last bytes are read, and fails the read.
@@ -151,7 +153,7 @@ bool copyEntry(zip_t* archive, zip_uint64_t index, std::uint64_t declaredSize, s
         if (got == 0) return written == declaredSize;
         const auto count = static_cast<std::uint64_t>(got);
         if (count > declaredSize - written) return false;
-        if (std::fwrite(buffer.data(), 1, static_cast<std::size_t>(count), file) != count) return false;
+        if (!file.write(buffer.data(), static_cast<std::size_t>(count))) return false;
         written += count;
     }
 }
@@ -178,10 +180,10 @@ bool writeEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, con
     auto& [temporaryPath, file] = *temporary;
     // A process that ends meanwhile (the server connection lost) leaves no half-written copy; by
     // value, as the step may run after this routine has renamed the file and returned.
-    const platform::EndStep removeOnEnd([name = temporaryPath] { platform::deleteFile(name); });
-    bool written = copyEntry(run.archive, index, stat.size, file.get(), run.buffer);
-    // Closing reports the last write-back error (a full disk) when buffering hid it.
-    if (std::fclose(file.release()) != 0) written = false;
+    const platform::EndStep removeOnEnd([name = temporaryPath] { removeTemporary(name); });
+    bool written = copyEntry(run.archive, index, stat.size, file, run.buffer);
+    // Closing reports the last write-back error (a full disk on a network share).
+    if (!file.close()) written = false;
     if (!written) {
         platform::deleteFile(temporaryPath);
         platform::diagnose(extractFailedText + path);
@@ -198,7 +200,7 @@ bool writeEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, con
         run.names.noteCreated(path);
         return true;
     }
-    platform::deleteFile(temporaryPath);
+    removeTemporary(temporaryPath);
     if (target.existed)
         platform::diagnose(deleteFailedText + path + " Error: " + std::to_string(outcome.errorCode));
     else

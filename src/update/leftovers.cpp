@@ -8,29 +8,35 @@
 // [X] runs on the update worker before anything else, so it never races the self-update
 #include "update/leftovers.h"
 
-#include <filesystem>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "update/self_update.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr std::string_view partSuffix = ".part";
 constexpr std::string_view resumeSuffix = ".resume";
 constexpr std::string_view extractingPrefix = ".extracting-";
 
-bool isLeftover(const fs::path& path) {
-    const std::string name = path.filename().string();
-    const std::string full = path.string();
+struct Found {
+    std::string path;
+    std::string name;
+};
+
+std::string joined(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') return folder + '/' + name;
+    return folder + name;
+}
+
+bool isLeftover(const Found& file) {
+    const std::string& name = file.name;
+    const std::string& full = file.path;
     if (name.starts_with(extractingPrefix)) return true;
-    std::error_code error;
-    if (name.ends_with(partSuffix))
-        return !fs::exists(fs::symlink_status(full + std::string(resumeSuffix), error));
+    if (name.ends_with(partSuffix)) return !platform::entryKind(full + std::string(resumeSuffix));
     if (name.ends_with(std::string(partSuffix) + std::string(resumeSuffix)))
-        return !fs::exists(fs::symlink_status(full.substr(0, full.size() - resumeSuffix.size()), error));
+        return !platform::entryKind(full.substr(0, full.size() - resumeSuffix.size()));
     return false;
 }
 
@@ -38,25 +44,33 @@ bool mayBeLeftover(const std::string& name) {
     return name.starts_with(extractingPrefix) || name.ends_with(partSuffix) || name.ends_with(resumeSuffix);
 }
 
+// Links to folders are not followed, nor are folders that cannot be listed.
+void findCandidates(const std::string& folder, std::vector<Found>& found) {
+    for (auto& entry : platform::listFolderEntries(folder)) {
+        std::string path = joined(folder, entry.name);
+        if (entry.kind == platform::EntryKind::folder)
+            findCandidates(path, found);
+        else if (entry.kind == platform::EntryKind::file && mayBeLeftover(entry.name))
+            found.push_back({std::move(path), std::move(entry.name)});
+    }
+}
+
 } // namespace
 
 void removeLeftoversIn(const std::string& folder) {
     removeOldLaunchersIn(folder);
-    platform::deleteFile((fs::path(folder) / arrivingLauncherFileName()).string());
+    platform::deleteFile(joined(folder, arrivingLauncherFileName()));
 
-    std::vector<fs::path> found;
-    std::error_code error;
-    // Links to folders are not followed: that is the iterator's default.
-    fs::recursive_directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error);
-    for (; !error && entry != fs::recursive_directory_iterator(); entry.increment(error)) {
-        if (!mayBeLeftover(entry->path().filename().string())) continue;
-        std::error_code typeError;
-        if (entry->symlink_status(typeError).type() != fs::file_type::regular) continue;
-        found.push_back(entry->path());
-    }
+    std::vector<Found> found;
+    findCandidates(folder, found);
     // Decided after the search, so that a part and its resume record are judged as they were found.
-    std::vector<fs::path> leftovers;
-    for (const auto& path : found)
-        if (isLeftover(path)) leftovers.push_back(path);
-    for (const auto& path : leftovers) platform::deleteFile(path.string());
+    std::vector<std::string> leftovers;
+    for (const auto& file : found)
+        if (isLeftover(file)) leftovers.push_back(file.path);
+    for (const auto& path : leftovers) {
+        // A temporary may carry the read-only mark of the file it was to replace, and Windows
+        // deletes no read-only file.
+        platform::setFileAttributes(path, platform::attributeNormal);
+        platform::deleteFile(path);
+    }
 }

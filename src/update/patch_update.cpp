@@ -17,13 +17,13 @@
 #include "update/patch_update.h"
 
 #include <cstdint>
-#include <fstream>
 #include <optional>
 
 #include "core/launcher_state.h"
 #include "core/protocol.h"
 #include "core/text_conversion.h"
 #include "launcher_config.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "update/delta_patch.h"
@@ -35,6 +35,8 @@ namespace {
 
 constexpr const char* versionFileName = "version.dat";
 constexpr const char* defaultVersion = "1000";
+// Far longer than any version number; a longer first line is no number all the same.
+constexpr std::size_t longestVersionLine = 64 * 1024;
 constexpr const char* downloadsFolderName = "Downloads";
 constexpr const char* patchesPath = "patches/";
 constexpr const char* archiveSuffix = ".zip";
@@ -78,28 +80,37 @@ std::vector<std::u16string> splitText(std::u16string_view text, std::u16string_v
     return splitAny(std::u16string(text), std::u16string(delimiter));
 }
 
-// Linux has no ANSI code page: the folder is the same UTF-8 text as installFolder().
+// On Windows characters that the ANSI code page lacks become '?', as GetModuleFileNameA gives them.
 std::string installFolderAnsi() {
-    return installFolder();
+    return platform::ansiCodePageForm(installFolder());
 }
 
 std::string readInstalledVersionIn(const std::string& folder) {
     const std::string path = folder + versionFileName;
-    if (std::ifstream file{path, std::ios::binary}) {
+    if (platform::File file = platform::openFile(path, platform::OpenMode::read)) {
         std::string line;
-        std::getline(file, line, '\n');
-        // A file written on Windows or by hand ("1003\r\n", "1003  ") names the same version.
-        const auto first = line.find_first_not_of(blanks);
-        if (first == std::string::npos) return {};
-        return line.substr(first, line.find_last_not_of(blanks) - first + 1);
+        std::optional<std::string> block;
+        while (line.find('\n') == std::string::npos && line.size() < longestVersionLine &&
+               (block = file.readUpTo(4096)) && !block->empty())
+            line += *block;
+        if (block) {
+            line = line.substr(0, line.find('\n'));
+            // A file written on Windows or by hand ("1003\r\n", "1003  ") names the same version.
+            const auto first = line.find_first_not_of(blanks);
+            if (first == std::string::npos) return {};
+            return line.substr(first, line.find_last_not_of(blanks) - first + 1);
+        }
     }
     // A failure to create the file leaves the default all the same.
-    std::ofstream{path, std::ios::binary | std::ios::trunc} << defaultVersion;
+    platform::writeWholeFile(path, defaultVersion);
     return defaultVersion;
 }
 
 std::string readInstalledVersion() {
-    return readInstalledVersionIn(installFolderAnsi());
+    // Through the wide form, which names every folder: the ANSI form names only those whose name
+    // the code page holds (and then the same file), so a player's "C:\Users\Jérôme" or "D:\Игры"
+    // would never reach it.
+    return readInstalledVersionIn(installFolder());
 }
 
 void runPatchUpdateIn(std::string_view message, const std::string& folder, const std::string& baseUrl) {

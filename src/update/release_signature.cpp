@@ -8,13 +8,12 @@
 #include "update/release_signature.h"
 
 #include <array>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <vector>
 
 #include "platform/digest.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/http.h"
 #include "platform/process.h"
@@ -34,11 +33,6 @@ constexpr std::size_t readBlockSize = 64 * 1024;
 constexpr std::uint64_t signatureReadLimit = 1024;
 constexpr int signatureAttempts = 3;
 constexpr int signatureRetryPauseMs = 1000;
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 std::mutex keyLock;
 std::optional<std::string> testKey;
@@ -61,13 +55,14 @@ std::string hex(const unsigned char* bytes, std::size_t size) {
 
 // Only for downloads that were not hashed on the way in.
 std::string sha256OfFile(const std::string& path) {
-    FileHandle file(std::fopen(path.c_str(), "rb"));
+    platform::File file = platform::openFile(path, platform::OpenMode::read);
     platform::Sha256Hasher hasher;
     if (!file || !hasher.valid()) return {};
     std::vector<unsigned char> block(readBlockSize);
-    for (std::size_t got; (got = std::fread(block.data(), 1, block.size(), file.get())) > 0;)
-        if (!hasher.update(block.data(), got)) return {};
-    if (std::ferror(file.get())) return {};
+    std::optional<std::size_t> got;
+    while ((got = file.read(block.data(), block.size())) && *got > 0)
+        if (!hasher.update(block.data(), *got)) return {};
+    if (!got) return {};
     const auto value = hasher.finish();
     return value ? hex(value->data(), value->size()) : std::string();
 }
@@ -99,11 +94,8 @@ std::optional<std::string> fetchSignature(const std::string& baseUrl, const Fetc
         platform::diagnose(signatureMissingText + url + signatureCodeText + std::to_string(result.code));
         return std::nullopt;
     }
-    std::error_code error;
-    const auto size = std::filesystem::file_size(temporary, error);
-    std::string signature(platform::ed25519SignatureBytes, '\0');
-    FileHandle in(error || size != signature.size() ? nullptr : std::fopen(temporary.c_str(), "rb"));
-    if (!in || std::fread(signature.data(), 1, signature.size(), in.get()) != signature.size()) {
+    const auto signature = platform::readWholeFile(temporary, signatureReadLimit);
+    if (!signature || signature->size() != platform::ed25519SignatureBytes) {
         platform::diagnose(signatureSizeText + file.relativePath);
         return std::nullopt;
     }

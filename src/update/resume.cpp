@@ -6,10 +6,9 @@
 // part worth keeping: the next download starts from the first byte.
 #include "update/resume.h"
 
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/files.h"
 
 namespace {
@@ -17,9 +16,22 @@ namespace {
 constexpr const char* resumeSuffix = ".resume";
 constexpr const char* formatTag = "ostrevan-resume-v1";
 constexpr std::size_t hashBlockBytes = 256 * 1024;
+// Four short lines; anything longer is no validator file of ours.
+constexpr std::uint64_t resumeFileLimit = 64 * 1024;
 
 bool hasLineBreak(const std::string& text) {
     return text.find_first_of("\r\n") != std::string::npos;
+}
+
+// The lines of `text` as a line reader finds them: a last line feed ends a line, it starts none.
+std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < text.size();) {
+        const auto end = text.find('\n', start);
+        lines.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        start = end == std::string::npos ? text.size() : end + 1;
+    }
+    return lines;
 }
 
 } // namespace
@@ -29,21 +41,16 @@ std::string resumeFilePath(const std::string& partPath) {
 }
 
 std::optional<ResumePoint> keptPart(const std::string& partPath, const std::string& url) {
-    std::ifstream in(resumeFilePath(partPath), std::ios::binary);
-    std::string tag;
-    std::string address;
-    std::string totalText;
-    ResumePoint point;
-    const bool read = in && std::getline(in, tag) && std::getline(in, address) &&
-                      std::getline(in, totalText) && std::getline(in, point.validator);
-    in.close();
-    std::error_code error;
-    const auto size = std::filesystem::file_size(partPath, error);
-    if (read && !error && tag == formatTag && address == url && !point.validator.empty() &&
-        totalText.find_first_not_of("0123456789") == std::string::npos && totalText.size() <= 19 &&
-        !totalText.empty()) {
-        point.total = std::stoull(totalText);
-        point.kept = size;
+    const auto lines =
+        linesOf(platform::readWholeFile(resumeFilePath(partPath), resumeFileLimit).value_or(""));
+    const auto size = platform::fileSize(partPath);
+    if (lines.size() >= 4 && size && lines[0] == formatTag && lines[1] == url && !lines[3].empty() &&
+        lines[2].find_first_not_of("0123456789") == std::string::npos && lines[2].size() <= 19 &&
+        !lines[2].empty()) {
+        ResumePoint point;
+        point.total = std::stoull(lines[2]);
+        point.kept = *size;
+        point.validator = lines[3];
         if (point.kept > 0 && point.kept < point.total) return point;
     }
     forgetPart(partPath);
@@ -54,10 +61,9 @@ bool saveResumePoint(const std::string& partPath, const std::string& url, const 
                      std::uint64_t total) {
     if (validator.empty() || total == 0 || hasLineBreak(url) || hasLineBreak(validator)) return false;
     // Written in place: a torn file no longer reads back, and the part is then dropped.
-    std::ofstream out(resumeFilePath(partPath), std::ios::binary | std::ios::trunc);
-    out << formatTag << '\n' << url << '\n' << total << '\n' << validator << '\n';
-    out.flush();
-    return static_cast<bool>(out);
+    return platform::writeWholeFile(resumeFilePath(partPath), std::string(formatTag) + '\n' + url + '\n' +
+                                                                  std::to_string(total) + '\n' + validator +
+                                                                  '\n');
 }
 
 void forgetPart(const std::string& partPath) {
@@ -66,13 +72,12 @@ void forgetPart(const std::string& partPath) {
 }
 
 bool hashFileStart(const std::string& path, std::uint64_t bytes, platform::Sha256Hasher& hasher) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> block(hashBlockBytes);
+    platform::File in = platform::openFile(path, platform::OpenMode::read);
     while (in && bytes > 0) {
-        const auto want = static_cast<std::streamsize>(std::min<std::uint64_t>(bytes, block.size()));
-        in.read(block.data(), want);
-        if (in.gcount() != want || !hasher.update(block.data(), static_cast<std::size_t>(want))) return false;
-        bytes -= static_cast<std::uint64_t>(want);
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, hashBlockBytes));
+        const auto got = in.readUpTo(want);
+        if (!got || got->size() != want || !hasher.update(got->data(), want)) return false;
+        bytes -= want;
     }
     return bytes == 0;
 }

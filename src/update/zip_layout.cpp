@@ -1,8 +1,9 @@
 #include "update/zip_layout.h"
 
 #include <algorithm>
-#include <fstream>
 #include <numeric>
+
+#include "platform/file_io.h"
 
 namespace {
 
@@ -28,19 +29,15 @@ std::uint64_t little(const std::string& bytes, std::size_t at, int size) {
 
 class Reader {
   public:
-    explicit Reader(const std::string& path) : file_(path, std::ios::binary) {
-        if (file_) {
-            file_.seekg(0, std::ios::end);
-            size_ = static_cast<std::uint64_t>(file_.tellg());
-        }
-    }
+    explicit Reader(const std::string& path)
+        : file_(platform::openFile(path, platform::OpenMode::read)), size_(file_.size().value_or(0)) {}
     std::uint64_t size() const { return size_; }
     // `count` bytes at `offset`; nothing when they are not all there.
     std::optional<std::string> read(std::uint64_t offset, std::uint64_t count) {
         if (!file_ || offset > size_ || count > size_ - offset) return std::nullopt;
-        std::string bytes(static_cast<std::size_t>(count), '\0');
-        file_.seekg(static_cast<std::streamoff>(offset));
-        if (!file_.read(bytes.data(), static_cast<std::streamsize>(count))) return std::nullopt;
+        if (!file_.seek(offset)) return std::nullopt;
+        auto bytes = file_.readUpTo(static_cast<std::size_t>(count));
+        if (!bytes || bytes->size() != count) return std::nullopt;
         return bytes;
     }
     // A few bytes at `offset`, through a window kept from the last call: local headers mostly come
@@ -60,7 +57,7 @@ class Reader {
 
   private:
     static constexpr std::uint64_t windowSize = 64 * 1024;
-    std::ifstream file_;
+    platform::File file_;
     std::uint64_t size_ = 0;
     std::string window_;
     std::uint64_t windowStart_ = 0;

@@ -1,6 +1,7 @@
 // What every platform implementation promises the layers above it, checked against the real
 // system: these tests also run as Windows programs (under Wine), where they check the win32 layer.
 #include "platform/digest.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/profile.h"
@@ -113,6 +114,91 @@ TEST_F(PlatformContract, file_digests_read_regular_files_only) {
     const auto never = [](const unsigned char*, std::size_t) { return true; };
     EXPECT_FALSE(platform::readRegularFile(path("folder"), never));
     EXPECT_FALSE(platform::readRegularFile(path("absent"), never));
+}
+
+TEST_F(PlatformContract, a_read_only_file_is_replaced_with_its_mark_off_only_for_the_rename) {
+    // Wine, unlike Windows, would rename over a read-only file: the hook sees the order of steps.
+    const std::uint32_t readOnly = platform::attributeReadOnly;
+    std::vector<std::uint32_t> seen;
+    platform::setReplaceHookForTesting([&seen](const std::string&, const std::string& to) {
+        seen.push_back(platform::fileAttributes(to).value_or(0) & platform::attributeReadOnly);
+    });
+    dltest::writeText(path("old"), "old");
+    dltest::writeText(path("new"), "new");
+    ASSERT_TRUE(platform::setFileAttributes(path("old"), platform::attributeReadOnly));
+    ASSERT_TRUE(platform::setFileAttributes(path("new"), platform::attributeReadOnly));
+    EXPECT_FALSE(platform::replaceFile(path("absent"), path("old")));
+    EXPECT_EQ(*platform::fileAttributes(path("old")) & readOnly, readOnly) << "put back after a failure";
+    EXPECT_EQ(platform::replaceFileRetrying(path("new"), path("old"), 3, 1).result,
+              platform::DeleteResult::deleted);
+    platform::setReplaceHookForTesting({});
+    EXPECT_EQ(seen, (std::vector<std::uint32_t>{0, 0})) << "the old file's mark is off at each rename";
+    EXPECT_EQ(dltest::readText(path("old")), "new");
+    EXPECT_EQ(*platform::fileAttributes(path("old")) & readOnly, readOnly) << "the new file's own mark";
+    platform::setFileAttributes(path("old"), platform::attributeNormal);
+}
+
+TEST_F(PlatformContract, files_in_a_folder_named_outside_the_ansi_code_page_are_read_written_and_listed) {
+    // Neither Windows-1252 nor any other single ANSI code page holds all of these.
+    const std::string folder = path("\xC3\x86r\xC3\xB8 \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+    ASSERT_TRUE(platform::createFolder(folder));
+    const std::string file = folder + "/\xCE\xA9.dat";
+    EXPECT_FALSE(platform::readWholeFile(file).has_value());
+    ASSERT_TRUE(platform::writeWholeFile(file, std::string("one\r\n\0two", 9)));
+    EXPECT_EQ(platform::readWholeFile(file), std::string("one\r\n\0two", 9));
+    EXPECT_FALSE(platform::readWholeFile(file, 8).has_value()) << "over the limit";
+    EXPECT_EQ(platform::fileSize(file), 9u);
+    EXPECT_FALSE(platform::fileSize(folder).has_value());
+    ASSERT_TRUE(platform::writeWholeFileAtomically(file, "new"));
+    EXPECT_EQ(platform::readWholeFile(file), "new");
+    EXPECT_FALSE(platform::pathExists(file + ".part"));
+    ASSERT_TRUE(platform::createFolder(folder + "/sub"));
+
+    {
+        platform::File created = platform::openFile(folder + "/stream", platform::OpenMode::createNew);
+        ASSERT_TRUE(created);
+        EXPECT_FALSE(platform::openFile(folder + "/stream", platform::OpenMode::createNew))
+            << "never reopened";
+        EXPECT_TRUE(created.write("0123456789"));
+        EXPECT_TRUE(created.close());
+        platform::File both = platform::openFile(folder + "/stream", platform::OpenMode::readWrite);
+        ASSERT_TRUE(both.seek(8));
+        EXPECT_TRUE(both.write("xyz"));
+        EXPECT_EQ(both.size(), 11u);
+        ASSERT_TRUE(both.seek(6));
+        EXPECT_EQ(both.readUpTo(100), "67xyz");
+        EXPECT_EQ(both.readUpTo(100), "") << "the end";
+        platform::File moved = std::move(both);
+        EXPECT_FALSE(both.isOpen());
+        EXPECT_TRUE(moved.flushToDisk());
+    }
+    EXPECT_TRUE(platform::writeWholeFile(folder + "/stream", "short"));
+    EXPECT_EQ(platform::readWholeFile(folder + "/stream"), "short") << "emptied before the write";
+    EXPECT_FALSE(platform::openFile(folder + "/absent", platform::OpenMode::read));
+    EXPECT_FALSE(platform::openFile(folder + "/absent", platform::OpenMode::readWrite));
+    EXPECT_FALSE(platform::openFile(folder + "/sub", platform::OpenMode::truncate));
+
+    auto entries = platform::listFolderEntries(folder);
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].name, "stream");
+    EXPECT_EQ(entries[0].kind, platform::EntryKind::file);
+    EXPECT_EQ(entries[1].name, "sub");
+    EXPECT_EQ(entries[1].kind, platform::EntryKind::folder);
+    EXPECT_EQ(entries[2].name, "\xCE\xA9.dat");
+    EXPECT_EQ(platform::entryKind(folder + "/sub"), platform::EntryKind::folder);
+    EXPECT_EQ(platform::entryKind(file), platform::EntryKind::file);
+    EXPECT_FALSE(platform::entryKind(folder + "/absent").has_value());
+    EXPECT_TRUE(platform::listFolderEntries(folder + "/absent").empty());
+    EXPECT_GT(platform::freeSpace(platform::folderHolding(file)).value_or(0), 0u);
+}
+
+TEST(FolderHolding, the_folder_of_a_path_is_found_with_either_separator) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"a/b/c", "a/b"}, {"a\\b\\c", "a\\b"}, {"a\\b/c", "a\\b"}, {"c", "."},    {"/c", "/"},
+        {"\\c", "\\"},    {"C:\\c", "C:\\"},   {"C:/x/c", "C:/x"}, {"C:c", "C:"}, {"/a/b/", "/a/b"},
+    };
+    for (const auto& [path, folder] : cases) EXPECT_EQ(platform::folderHolding(path), folder) << path;
 }
 
 TEST(ContainedPath, names_from_a_server_or_an_archive_stay_inside_the_folder) {

@@ -15,6 +15,7 @@
 #include "platform/path_components.h"
 
 #include "platform/process.h"
+#include "platform/replace_steps.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -123,8 +124,8 @@ DeleteOutcome replaceFileRetrying(const std::string& from, const std::string& to
             // rename would put a file in place of an empty folder, or of a link to a folder the
             // player moved elsewhere; neither is a file to replace.
             if (isFolder(to)) return {DeleteResult::failed, EISDIR};
-            if (rename(from.c_str(), to.c_str()) == 0) return {DeleteResult::deleted, 0};
-            return sortedFailure(errno);
+            const int error = detail::replaceClearingMarks(from, to);
+            return error == 0 ? DeleteOutcome{DeleteResult::deleted, 0} : sortedFailure(error);
         },
         attempts, pauseMs);
 }
@@ -156,8 +157,12 @@ bool moveFileNoReplace(const std::string& from, const std::string& to) {
     return true;
 }
 
+int detail::renameOver(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
-    return rename(from.c_str(), to.c_str()) == 0;
+    return detail::replaceClearingMarks(from, to) == 0;
 }
 
 bool makeExecutable(const std::string& path) {

@@ -16,6 +16,7 @@
 #include "platform/path_components.h"
 
 #include "platform/process.h"
+#include "platform/replace_steps.h"
 #include "wide_text.h"
 
 #include <windows.h>
@@ -118,8 +119,13 @@ bool moveFileNoReplace(const std::string& from, const std::string& to) {
     return MoveFileW(widen(from).c_str(), widen(to).c_str()) != 0;
 }
 
+int detail::renameOver(const std::string& from, const std::string& to) {
+    if (MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+    return static_cast<int>(GetLastError());
+}
+
 bool replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return detail::replaceClearingMarks(from, to) == 0;
 }
 
 // The target of a replacement may be held open by another program as a file may be at a delete;
@@ -129,8 +135,9 @@ DeleteOutcome replaceFileRetrying(const std::string& from, const std::string& to
     for (int attempt = 0; attempt < attempts && outcome.result == DeleteResult::busy; ++attempt) {
         // MoveFileEx would not replace a folder either, but says so with the retried error 5.
         if (isFolder(to)) return {DeleteResult::failed, ERROR_DIRECTORY};
+        const int error = detail::replaceClearingMarks(from, to);
         outcome =
-            replaceFile(from, to) ? DeleteOutcome{DeleteResult::deleted, 0} : sortedFailure(GetLastError());
+            error == 0 ? DeleteOutcome{DeleteResult::deleted, 0} : sortedFailure(static_cast<DWORD>(error));
         if (outcome.result == DeleteResult::busy) sleepMilliseconds(pauseMs);
     }
     return outcome;

@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 #include <fontconfig/fontconfig.h>
@@ -25,13 +24,6 @@ struct ConfigFree {
 using Config = std::unique_ptr<FcConfig, ConfigFree>;
 
 } // namespace
-
-bool isReadableFontFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::array<char, 4> magic{};
-    if (!file.read(magic.data(), magic.size())) return false;
-    return isFontFileStart(magic);
-}
 
 SystemFontFile boldTextFont() {
     // A configuration of our own, destroyed after the match: the library's shared one (FcInit)

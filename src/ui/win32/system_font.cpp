@@ -6,32 +6,11 @@
 #include "ui/system_font.h"
 
 #include <array>
-#include <cstdio>
-#include <memory>
 #include <string>
 
 #include <windows.h>
 
 #include "core/text_conversion.h"
-
-namespace {
-
-struct FileClose {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
-} // namespace
-
-// The path is UTF-8, as Dear ImGui's file functions take it.
-bool isReadableFontFile(const std::string& path) {
-    const std::u16string wide = toWide(path);
-    std::unique_ptr<std::FILE, FileClose> file(
-        _wfopen(reinterpret_cast<const wchar_t*>(wide.c_str()), L"rb"));
-    if (!file) return false;
-    std::array<char, 4> magic{};
-    if (std::fread(magic.data(), 1, magic.size(), file.get()) != magic.size()) return false;
-    return isFontFileStart(magic);
-}
 
 SystemFontFile boldTextFont() {
     std::array<wchar_t, MAX_PATH> folder{};
