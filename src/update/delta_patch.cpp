@@ -22,7 +22,7 @@
 
 #include "core/downloader.h"
 #include "platform/digest.h"
-#include "platform/file_stream.h"
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "update/delta_format.h"
@@ -114,12 +114,12 @@ struct Pending {
 };
 
 // A new file beside `target`, under a name no other run can be using.
-platform::FileStream createTemporaryFor(Pending& pending) {
+platform::File createTemporaryFor(Pending& pending) {
     static std::atomic<std::uint64_t> counter{0};
     for (int attempt = 0; attempt < 16; ++attempt) {
         pending.temporary =
             parentOf(pending.target) + temporaryPrefix + std::to_string(counter.fetch_add(1)) + ".tmp";
-        if (auto file = platform::createNewFile(pending.temporary)) {
+        if (auto file = platform::openFile(pending.temporary, platform::OpenMode::createNew)) {
             // An ended process leaves no half-built file; by value, as the step may outlive this run.
             pending.removeOnEnd = std::make_unique<platform::EndStep>(
                 [name = pending.temporary] { platform::deleteFile(name); });
@@ -127,14 +127,14 @@ platform::FileStream createTemporaryFor(Pending& pending) {
         }
     }
     pending.temporary.clear();
-    return nullptr;
+    return {};
 }
 
 bool rebuild(zip_t* archive, Pending& pending) {
     const DeltaFile& file = *pending.file;
-    platform::FileStream base = platform::openFileForReading(pending.target);
+    platform::File base = platform::openFile(pending.target, platform::OpenMode::read);
     EntryHandle delta(zip_fopen(archive, file.entry.c_str(), 0));
-    platform::FileStream result = base && delta ? createTemporaryFor(pending) : nullptr;
+    platform::File result = base && delta ? createTemporaryFor(pending) : platform::File();
     if (!result) return false;
     platform::Sha256Hasher hasher;
     const bool built = applyDelta(
@@ -143,14 +143,24 @@ bool rebuild(zip_t* archive, Pending& pending) {
             if (got < 0) return std::nullopt;
             return static_cast<std::size_t>(got);
         },
-        [&](std::uint64_t offset, char* data, std::size_t size) {
-            return platform::readFileAt(*base, offset, data, size);
+        // librsync asks for the base in order of the new file's pieces: a seek, then one read.
+        [&](std::uint64_t offset, char* data, std::size_t size) -> std::optional<std::size_t> {
+            if (!base.seek(offset)) return std::nullopt;
+            std::size_t done = 0;
+            while (done < size) {
+                const auto got = base.read(data + done, size - done);
+                if (!got) return std::nullopt;
+                if (*got == 0) break;
+                done += *got;
+            }
+            return done;
         },
         [&](const char* data, std::size_t size) {
-            return hasher.update(data, size) && platform::writeToFile(*result, data, size);
+            return hasher.update(data, size) && result.write(data, size);
         },
         file.resultSize);
-    const bool closed = platform::closeWrittenFile(std::move(result));
+    const bool closed = result.close();
+    base.close();
     const auto value = hasher.finish();
     return built && closed && value && hexText(*value) == file.resultSha256;
 }
