@@ -253,7 +253,11 @@ bool makePatch(const PatchRequest& request) {
         // A delta patch left from an earlier, unpublished try would not match this full patch.
         std::remove(deltaArchive.c_str());
         deltaSize = writeDeltaPatch(request, changed, archive, deltaArchive);
-        if (!deltaSize) return false;
+        if (!deltaSize) {
+            // Nothing is published yet: without the full patch, running again makes both.
+            std::remove(archive.c_str());
+            return false;
+        }
         if (*deltaSize == 0) deltaSize.reset();
     }
     say("full patch: " + mebibytes(fs::file_size(archive, sizeError)) +
