@@ -573,8 +573,8 @@ class SignedRelease(EndToEndCase):
                                        "--out", self.served, "--key", self.key, *arguments],
                                       capture_output=True, text=True)
                 self.assertEqual(made.returncode, 0, made.stderr)
-                self.assertRegex(made.stderr, "full patch: [0-9.]+ MiB, " +
-                                 ("no delta patch" if arguments else r"delta patch: [0-9.]+ MiB"))
+                self.assertRegex(made.stderr, r"full patch: [0-9.]+ MiB \([0-9]+ bytes\), " +
+                                 ("no delta patch" if arguments else r"delta patch: [0-9.]+ MiB \([0-9]+ bytes\)"))
                 if change:
                     change()
                 server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": ["1001"]})})

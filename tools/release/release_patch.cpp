@@ -260,8 +260,11 @@ bool makePatch(const PatchRequest& request) {
         }
         if (*deltaSize == 0) deltaSize.reset();
     }
-    say("full patch: " + mebibytes(fs::file_size(archive, sizeError)) +
-        (deltaSize ? ", delta patch: " + mebibytes(*deltaSize) : std::string(", no delta patch")));
+    const auto sized = [](std::uint64_t bytes) {
+        return mebibytes(bytes) + " (" + std::to_string(bytes) + " bytes)";
+    };
+    say("full patch: " + sized(fs::file_size(archive, sizeError)) +
+        (deltaSize ? ", delta patch: " + sized(*deltaSize) : std::string(", no delta patch")));
     say("copying " + std::to_string(files.size()) + " files to " + request.updateRoot + "/" + launcherFolder +
         " for repairs");
     if (!copyForRepair(request.toFolder, request.updateRoot, files)) return false;
