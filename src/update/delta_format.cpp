@@ -30,7 +30,9 @@ bool isSha256Hex(std::string_view text) {
 }
 
 std::optional<std::uint64_t> sizeField(std::string_view text) {
-    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string_view::npos)
+    // One spelling per number, as deltaManifestText writes it: no sign, no leading zero.
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string_view::npos ||
+        (text.size() > 1 && text[0] == '0'))
         return std::nullopt;
     std::uint64_t value = 0;
     for (const char c : text) value = value * 10 + static_cast<std::uint64_t>(c - '0');
