@@ -1,7 +1,7 @@
 # The Windows build's dependencies, for the cross build from Debian (cmake/mingw-w64-x86_64.cmake).
 #
-# scripts/build-windows.sh fetches Debian's sources of Dear ImGui 1.86 and libzip 1.7.3 into
-# LAUNCHER_WINDOWS_DEPS and builds libzip there; Dear ImGui is compiled here with the launcher's
+# scripts/build-windows.sh fetches Debian's sources of Dear ImGui 1.86, libzip 1.7.3 and librsync
+# 2.3.2 into LAUNCHER_WINDOWS_DEPS and builds libzip and librsync there; Dear ImGui is compiled here with the launcher's
 # own settings. stb_image comes from Debian's libstb-dev headers, zlib and libgcrypt from Debian's
 # MinGW packages. Every program is linked statically: a Windows player gets one executable and no
 # DLLs (without -static the missing libstdc++ and winpthread DLLs end a program before main).
@@ -10,7 +10,8 @@ set(LAUNCHER_WINDOWS_DEPS "${CMAKE_BINARY_DIR}/deps" CACHE PATH
 set(mingw_root /usr/x86_64-w64-mingw32)
 set(imgui_dir "${LAUNCHER_WINDOWS_DEPS}/src/imgui-1.86")
 set(zip_dir "${LAUNCHER_WINDOWS_DEPS}/install")
-foreach(required "${imgui_dir}/imgui.cpp" "${zip_dir}/lib/libzip.a" /usr/include/stb/stb_image.h
+foreach(required "${imgui_dir}/imgui.cpp" "${zip_dir}/lib/libzip.a" "${zip_dir}/lib/librsync.a"
+    /usr/include/stb/stb_image.h
     "${mingw_root}/lib/libz.a" "${mingw_root}/lib/libgcrypt.a")
   if(NOT EXISTS "${required}")
     message(FATAL_ERROR "${required} not found: run scripts/build-windows.sh from the repository root.")
@@ -44,10 +45,14 @@ set_target_properties(libzip PROPERTIES IMPORTED_LOCATION "${zip_dir}/lib/libzip
   INTERFACE_INCLUDE_DIRECTORIES "${zip_dir}/include")
 target_link_libraries(libzip INTERFACE "${mingw_root}/lib/libz.a" bcrypt advapi32)
 
+add_library(librsync STATIC IMPORTED)
+set_target_properties(librsync PROPERTIES IMPORTED_LOCATION "${zip_dir}/lib/librsync.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${zip_dir}/include" INTERFACE_COMPILE_DEFINITIONS LIBRSYNC_STATIC_DEFINE)
+
 # The interface's libraries, then the platform layer's Windows calls: Winsock, WinHTTP and WinINet (downloads, the URL cache),
 # CryptoAPI and libgcrypt (Ed25519), the shell, User32, version resources.
 add_library(launcher_windows_libraries INTERFACE)
-target_link_libraries(launcher_windows_libraries INTERFACE imgui stb libzip
+target_link_libraries(launcher_windows_libraries INTERFACE imgui stb libzip librsync
   "${mingw_root}/lib/libgcrypt.a" "${mingw_root}/lib/libgpg-error.a"
   ws2_32 winhttp wininet urlmon crypt32 advapi32 shell32 shlwapi user32 version kernel32)
 

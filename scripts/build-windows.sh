@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows launcher, build-windows/OstrevanLauncher.exe (static x86-64 GUI program),
 # with Debian's MinGW-w64, from the same sources and the same CMake as the Linux build. Installs
-# what it needs by package name; safe to run again. Dear ImGui and libzip are built from Debian's
-# source packages for this target and kept under build-windows/deps, so a second run is fast.
+# what it needs by package name; safe to run again. Dear ImGui, libzip and librsync are built from
+# Debian's source packages for this target and kept under build-windows/deps, so a second run is fast.
 #
 # Extra CMake settings (deployment values, ports) go in LAUNCHER_CMAKE_ARGS or as arguments:
 #   bash scripts/build-windows.sh -DLAUNCHER_SERVER_ADDRESS=203.0.113.10
@@ -55,16 +55,21 @@ fetch_source() { # source package, version pattern, folder name under deps/src
   local work=$deps/src/.fetch-$package
   rm -rf "$work"
   mkdir -p "$work"
+  # A mirror that serves the upstream tarball but not Debian's packaging still gives the source
+  # itself: the upstream tarball is unpacked on its own then.
   (cd "$work" && apt-get source -qq "$package=$(apt-cache showsrc "$package" |
-    sed -n "s/^Version: \($version.*\)/\1/p" | head -n1)" >/dev/null)
+    sed -n "s/^Version: \($version.*\)/\1/p" | head -n1)" >/dev/null) ||
+    (cd "$work" && for orig in ./*.orig.tar.*; do [ -f "$orig" ] && tar xf "$orig"; done)
   local unpacked
   unpacked=$(find "$work" -mindepth 1 -maxdepth 1 -type d | head -n1)
+  [ -n "$unpacked" ] || { echo "cannot fetch the source of $package" >&2; exit 1; }
   mv "$unpacked" "$deps/src/$folder"
   rm -rf "$work"
 }
 mkdir -p "$deps/src"
 fetch_source imgui 1.86 imgui-1.86
 fetch_source libzip 1.7.3 libzip-1.7.3
+fetch_source librsync 2.3 librsync-2.3
 
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 
@@ -80,6 +85,18 @@ if [ ! -f "$deps/install/lib/libzip.a" ]; then
     -DBUILD_TOOLS=OFF -DBUILD_REGRESS=OFF -DBUILD_EXAMPLES=OFF -DBUILD_DOC=OFF >/dev/null
   cmake --build "$deps/build/libzip" -j "$jobs" >"$deps/libzip-build.log" 2>&1 || { cat "$deps/libzip-build.log"; exit 1; }
   cmake --install "$deps/build/libzip" >/dev/null
+fi
+
+# librsync: the library alone (no rdiff, which needs popt), static, its own BLAKE2 and MD4.
+if [ ! -f "$deps/install/lib/librsync.a" ]; then
+  rm -rf "$deps/build/librsync"
+  cmake -S "$deps/src/librsync-2.3" -B "$deps/build/librsync" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_INSTALL_PREFIX="$deps/install" -DBUILD_SHARED_LIBS=OFF -DBUILD_RDIFF=OFF \
+    -DENABLE_TRACE=OFF >/dev/null
+  cmake --build "$deps/build/librsync" -j "$jobs" --target rsync >"$deps/librsync-build.log" 2>&1 ||
+    { cat "$deps/librsync-build.log"; exit 1; }
+  cmake --install "$deps/build/librsync" >/dev/null
 fi
 
 # The launcher's build links Dear ImGui's sources from deps/src itself (the Win32 back end and

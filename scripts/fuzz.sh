@@ -21,7 +21,7 @@ seconds=${1:-60}
 shift || true
 build=${FUZZ_BUILD:-$root/build-fuzz}
 case "$build" in /*) ;; *) build=$root/$build ;; esac
-all_targets=(fuzz_fields fuzz_dispatch fuzz_extract fuzz_profile fuzz_versions)
+all_targets=(fuzz_fields fuzz_dispatch fuzz_extract fuzz_profile fuzz_versions fuzz_delta)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(
   build-essential cmake ninja-build pkg-config clang clang-format
-  libsdl2-dev libimgui-dev libstb-dev libcurl4-openssl-dev libssl-dev libzip-dev
+  libsdl2-dev libimgui-dev libstb-dev libcurl4-openssl-dev libssl-dev libzip-dev librsync-dev
   libfontconfig-dev fonts-liberation fonts-font-awesome
   # Faces for Chinese, Japanese and Korean news (fontconfig finds them for the characters).
   fonts-noto-cjk

@@ -257,7 +257,8 @@ void setFreeSpaceProbe(FreeSpaceProbe probe) {
     freeSpaceProbe = std::move(probe);
 }
 
-bool extractArchive(const std::string& archivePath, std::string targetFolder) {
+bool extractArchive(const std::string& archivePath, std::string targetFolder,
+                    const std::string& skippedFolder) {
     if (!targetFolder.empty() && targetFolder.back() != '/' && targetFolder.back() != '\\')
         targetFolder += '/';
     if (!targetFolder.empty() && targetFolder.back() == '\\') targetFolder.back() = '/';
@@ -295,6 +296,7 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder) {
     std::optional<std::size_t> versionFile;
     for (std::size_t i = 0; i < stats.size(); ++i) {
         if (!stats[i]) continue;
+        if (!skippedFolder.empty() && std::string_view(stats[i]->name).starts_with(skippedFolder)) continue;
         if (isRootVersionFile(stats[i]->name)) {
             versionFile = i;
             continue;

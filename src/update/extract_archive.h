@@ -6,8 +6,9 @@
 #include <string>
 
 // Lays the entries of a ZIP archive over `targetFolder`. True when the archive opened and every
-// entry was written.
-bool extractArchive(const std::string& archivePath, std::string targetFolder);
+// entry was written. Entries under `skippedFolder` (a delta patch's own folder) are left out.
+bool extractArchive(const std::string& archivePath, std::string targetFolder,
+                    const std::string& skippedFolder = {});
 
 // The free space of the file system that holds a folder; nothing when unknown.
 using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const std::string& folder)>;

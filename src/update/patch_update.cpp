@@ -12,6 +12,9 @@
 // the archive's version.dat, written only by a complete extraction, keeps the installed version
 // so the next start fetches it again. The final status names the version that did not apply, so
 // a failed run never reads as a finished one.
+//
+// Where the server publishes a delta patch of a version, it is tried first; the full patch
+// follows when there is none or it does not apply.
 #include "update/patch_update.h"
 
 #include <cstdint>
@@ -24,6 +27,7 @@
 #include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "update/delta_patch.h"
 #include "update/download.h"
 #include "update/extract_archive.h"
 #include "update/game_guard.h"
@@ -148,14 +152,16 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
         setUpdatePhase(patchingPhase);
         const std::string archivePath = folder + downloadsFolderName + "/" + token + archiveSuffix;
         setStatusText(downloadingStatusText + token + "/" + lastToken);
-        // The guard asks again before extracting: the game may have started during the download.
-        if (!guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath,
-                             downloader) ||
-            !gameClosedForUpdate() || !extractArchive(archivePath, folder)) {
-            failedVersion = token;
-            break;
+        if (!runDeltaPatch(baseUrl, token, folder)) {
+            // The guard asks again before extracting: the game may have started during the download.
+            if (!guardedDownload(baseUrl, std::string(patchesPath) + token + archiveSuffix, archivePath,
+                                 downloader) ||
+                !gameClosedForUpdate() || !extractArchive(archivePath, folder)) {
+                failedVersion = token;
+                break;
+            }
+            platform::deleteFile(archivePath);
         }
-        platform::deleteFile(archivePath);
         setGameVersion(token);
         reached = *version;
     }

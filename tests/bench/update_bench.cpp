@@ -9,6 +9,7 @@
 // Usage: update_bench [MiB for the integrity check] [MiB for the extraction]  (default 1000 500;
 //        0 leaves that part out)
 //        update_bench entries   (only the many-entries comparison)
+//        update_bench delta     (only the delta patch against the full patch, delta_bench.cpp)
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "../support/test_processes.h"
 #include "bench_support.h"
 #include "core/launcher_state.h"
+#include "delta_bench.h"
 #include "platform/files.h"
 #include "update/extract_archive.h"
 #include "update/integrity_check.h"
@@ -214,12 +216,17 @@ void benchManyEntries(const std::string& self, const std::string& folder) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::string(argv[1]) == "integrity") return childIntegrity(argv[2], argv[3]);
     if (argc == 4 && std::string(argv[1]) == "extract") return childExtract(argv[2], argv[3]);
+    if (argc == 4 && std::string(argv[1]) == "patch") return bench::childPatch(argv[2], argv[3]);
     const long integrityMib = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1000;
     const long extractMib = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 500;
     const std::string self = platform::executablePath();
     dltest::TestFolder folder;
     if (argc == 2 && std::string(argv[1]) == "entries") {
         benchManyEntries(self, folder.path());
+        return 0;
+    }
+    if (argc == 2 && std::string(argv[1]) == "delta") {
+        bench::benchDelta(self, folder.path());
         return 0;
     }
     if (integrityMib > 0) benchIntegrity(self, folder.path(), integrityMib);

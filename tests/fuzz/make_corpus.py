@@ -216,6 +216,25 @@ def seeds_versions():
     write("fuzz_versions", "truncated", versions(0x32, "1000", "\n", "1001\n1002\n1003"))
 
 
+def seeds_delta():
+    def model(mode, old, new):
+        return bytes([mode]) + struct.pack(">H", len(old)) + old + new
+
+    def raw(announced, delta):
+        return b"\x01" + struct.pack(">H", announced) + delta
+
+    pack = bytes(range(256)) * 8
+    write("fuzz_delta", "model_insert", model(0, pack, pack[:700] + b"inserted" * 20 + pack[700:]))
+    write("fuzz_delta", "model_empty_old", model(2, b"", b"all new"))
+    write("fuzz_delta", "model_empty_new", model(4, pack[:300], b""))
+    # librsync's delta: magic, literal of 5 bytes, copy (1-byte offset and length), end.
+    magic = struct.pack(">I", 0x72730236)
+    write("fuzz_delta", "raw_literal_copy", raw(21, magic + b"\x05hello\x45\x00\x10\x00"))
+    write("fuzz_delta", "raw_past_base", raw(300, magic + b"\x45\xff\xff\x00"))
+    write("fuzz_delta", "raw_manifest", b"\x01ostrevan-delta-v1\n.ostrevan-delta/0\t1\t" + b"a" * 64 +
+          b"\t2\t" + b"b" * 64 + b"\tdata/pack.dat\n")
+
+
 if __name__ == "__main__":
     seeds_fields()
     seeds_dispatch()
@@ -223,3 +242,4 @@ if __name__ == "__main__":
     seeds_hostile_extract()
     seeds_profile()
     seeds_versions()
+    seeds_delta()

@@ -170,7 +170,9 @@ class EndToEndCase(LauncherTestCase):
                          "archives or partial downloads left in Downloads")
 
     def requested(self, server):
-        return [(e["method"], e["path"], e["status"]) for e in server.http_log]
+        """What the launcher fetched, less its asking for delta patches this server has none of."""
+        return [(e["method"], e["path"], e["status"]) for e in server.http_log
+                if not (e["path"].endswith(".delta.zip") and e["status"] == 404)]
 
 
 # ---------------------------------------------------------------------------------------------
@@ -768,6 +770,62 @@ class SignedRelease(EndToEndCase):
                     self.assertEqual(self.install.read(harness.LAUNCHER_NAME), content)
                     server.close_connection()
                     wait_until(lambda: not processes_running(self.install.launcher), "release 6 to end")
+                finally:
+                    server.stop()
+
+    def test_delta_release_installs_and_each_failure_falls_back_to_the_full_patch(self):
+        """A pack that changed in three places, a changed and a new small file: each case ends with
+        version 1001 and NEW's files, fetched as the case says."""
+        pack = demo_content._content("pack", 600_000)
+        old = {"data/pack.dat": pack, "data/text/strings.txt": b"greeting=Welcome\r\n"}
+        new = {"data/pack.dat": pack[:100_000] + b"overwritten" * 900 + pack[110_000:300_000] +
+               b"inserted" * 1500 + pack[300_000:590_000] + bytes(10_000),
+               "data/text/strings.txt": b"greeting=Welcome back\r\n", "data/new.txt": b"added"}
+        delta, full = "/patches/1001.delta.zip", "/patches/1001.zip"
+        signed = [(delta, 200), (delta + ".sig", 200)]
+        cases = [  # what, the tool's extra arguments, a change after publishing, requests, diagnostic
+            ("a delta release", [], None, signed, None),
+            ("a base the player modified", [], lambda: flip_byte(self.install.path("data/pack.dat"), 5), signed +
+             [(full, 200), (full + ".sig", 200)], "Delta patch does not fit the installed file: "),
+            ("a server without a delta patch", ["--no-delta"], None, [(delta, 404), (full, 200), (full + ".sig", 200)],
+             "Download failed for: %spatches/1001.delta.zip HRESULT: -404" % self.base),
+            ("a tampered delta patch", [], lambda: flip_byte(os.path.join(self.served, "patches", "1001.delta.zip"), 300),
+             signed + [(full, 200), (full + ".sig", 200)], self.NO_MATCH + "patches/1001.delta.zip"),
+        ]
+        for what, arguments, change, requests, diagnostic in cases:
+            with self.subTest(what):
+                self.fresh_installation()
+                for folder, files in (("old", old), ("new", new)):
+                    shutil.rmtree(os.path.join(self.records, folder), True)
+                    for name, content in files.items():
+                        demo_content.write_file(os.path.join(self.records, folder, *name.split("/")), content)
+                self.install.write("version.dat", "1000")
+                for name, content in old.items():
+                    self.install.write(name, content)
+                made = subprocess.run([self.tool, "patch", "--version", "1001", "--from",
+                                       os.path.join(self.records, "old"), "--to", os.path.join(self.records, "new"),
+                                       "--out", self.served, "--key", self.key, *arguments],
+                                      capture_output=True, text=True)
+                self.assertEqual(made.returncode, 0, made.stderr)
+                self.assertRegex(made.stderr, r"full patch: [0-9.]+ MiB \([0-9]+ bytes\), " +
+                                 ("no delta patch" if arguments else r"delta patch: [0-9.]+ MiB \([0-9]+ bytes\)"))
+                if change:
+                    change()
+                server = self.start_server({"on_hello": accept_then({"send": "patch", "versions": ["1001"]})})
+                try:
+                    launcher = self.start_launcher()
+                    server.wait_for_integrity_requests(1, timeout=LIMIT)
+                    self.assertEqual([(e["path"], e["status"]) for e in server.http_log], requests)
+                    self.assertEqual(self.install.read("version.dat"), b"1001")
+                    for name, content in new.items():
+                        self.assertEqual(hashlib.sha256(self.install.read(name)).hexdigest(),
+                                         hashlib.sha256(content).hexdigest(), name)
+                    self.assertEqual([n for n in listing(self.install.folder) if EXTRACTING in n or
+                                      n.startswith("Downloads" + os.sep)], [])
+                    if diagnostic:
+                        self.assertIn(diagnostic, launcher.stderr)
+                    server.close_connection()
+                    self.assertEqual(launcher.wait(LIMIT), 0)
                 finally:
                     server.stop()
 

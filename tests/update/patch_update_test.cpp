@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "update_test_support.h"
 
 namespace {
@@ -35,10 +37,25 @@ class PatchUpdateTest : public UpdateTest {
                                           "z.writestr('data/patch" +
                                           version + ".txt', 'from " + version + "')\n"));
     }
+    // Every version is first asked for as a delta patch, which this server never has: these tests
+    // follow the list and the full patches, so the 404s of those probes are left out of what
+    // they compare (withDeltaProbes keeps them), as is the second look at the game they cost.
     std::string run(const std::string& list) {
         ::testing::internal::CaptureStderr();
         runPatchUpdateIn(patchList(list), install, server.url(""));
-        return ::testing::internal::GetCapturedStderr();
+        std::istringstream lines(::testing::internal::GetCapturedStderr());
+        std::string kept;
+        for (std::string line; std::getline(lines, line);)
+            if (line.find(".delta.zip") == std::string::npos) kept += line + "\n";
+        return kept;
+    }
+    Pieces patchRequests() const {
+        Pieces paths = requestedPaths(server);
+        std::erase_if(paths, [](const std::string& path) { return path.ends_with(".delta.zip"); });
+        return paths;
+    }
+    void onProcessScan() override {
+        if (statusAtDownload.empty() || statusAtDownload.back() != statusText()) UpdateTest::onProcessScan();
     }
     std::vector<std::string> downloadsLeft() const {
         std::vector<std::string> names;
@@ -55,9 +72,10 @@ TEST_F(PatchUpdateTest, newer_versions_are_fetched_and_applied_in_list_order) {
     servePatch("1001");
     servePatch("1002");
     EXPECT_EQ(run("1001\n1002"), "");
-    EXPECT_EQ(requestedPaths(server), (Pieces{"/patches/1001.zip", "/patches/1002.zip"}));
-    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1001/1002", "Downloading version: 1001/1002",
-                                        "Downloading version: 1002/1002", "Downloading version: 1002/1002"}));
+    EXPECT_EQ(patchRequests(), (Pieces{"/patches/1001.zip", "/patches/1002.zip"}));
+    EXPECT_EQ(requestedPaths(server), (Pieces{"/patches/1001.delta.zip", "/patches/1001.zip",
+                                              "/patches/1002.delta.zip", "/patches/1002.zip"}));
+    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1001/1002", "Downloading version: 1002/1002"}));
     EXPECT_EQ(readText(install + "data/patch1001.txt"), "from 1001");
     EXPECT_EQ(readText(install + "data/patch1002.txt"), "from 1002");
     EXPECT_EQ(readText(install + "version.dat"), "1002");
@@ -70,8 +88,8 @@ TEST_F(PatchUpdateTest, newer_versions_are_fetched_and_applied_in_list_order) {
 TEST_F(PatchUpdateTest, missing_version_file_is_created_with_the_default_and_every_newer_token_fetched) {
     servePatch("1005");
     run("1005");
-    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1005/1005", "Downloading version: 1005/1005"}));
-    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1005.zip"});
+    EXPECT_EQ(statusAtDownload, Pieces{"Downloading version: 1005/1005"});
+    EXPECT_EQ(patchRequests(), Pieces{"/patches/1005.zip"});
     EXPECT_EQ(gameVersion(), "1005");
     // The archive carried its own version.dat over the created one.
     EXPECT_EQ(readText(install + "version.dat"), "1005");
@@ -90,14 +108,14 @@ TEST_F(PatchUpdateTest, installed_version_is_the_first_line_of_the_version_file_
         // Shown and compared as 1003: nothing is fetched for it.
         run("1003");
         EXPECT_EQ(gameVersion(), "1003");
-        EXPECT_TRUE(requestedPaths(server).empty());
+        EXPECT_TRUE(patchRequests().empty());
     }
 }
 
 TEST_F(PatchUpdateTest, nothing_newer_downloads_nothing_but_still_creates_downloads_and_ends_updated) {
     writeText(install + "version.dat", "1002");
     run("1001\n1002");
-    EXPECT_TRUE(requestedPaths(server).empty());
+    EXPECT_TRUE(patchRequests().empty());
     EXPECT_TRUE(fs::is_directory(install + "Downloads"));
     EXPECT_EQ(gameVersion(), "1002");
     EXPECT_EQ(statusText(), "Updated, There is no new patches.");
@@ -109,7 +127,7 @@ TEST_F(PatchUpdateTest, tokens_behind_the_version_reached_are_skipped) {
     servePatch("1003");
     servePatch("1002");
     run("1003\n1002");
-    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1003.zip"});
+    EXPECT_EQ(patchRequests(), Pieces{"/patches/1003.zip"});
     EXPECT_EQ(gameVersion(), "1003");
 }
 
@@ -129,7 +147,7 @@ TEST_F(PatchUpdateTest, length_beyond_the_message_reads_only_the_bytes_there) {
     std::string message = patchList("1001");
     message[4] = static_cast<char>(200);
     runPatchUpdateIn(message, install, server.url(""));
-    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"});
+    EXPECT_EQ(patchRequests(), Pieces{"/patches/1001.zip"});
     EXPECT_EQ(gameVersion(), "1001");
 }
 
@@ -141,9 +159,9 @@ TEST_F(PatchUpdateTest, tokens_that_are_not_numbers_are_skipped_with_one_line_ea
                       "Skipping patch version that is not a number: \n"
                       "Skipping patch version that is not a number: 99999999999\n"
                       "Skipping patch version that is not a number: \n");
-    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"});
+    EXPECT_EQ(patchRequests(), Pieces{"/patches/1001.zip"});
     // The status names the list's last piece as it stands, even an empty one.
-    EXPECT_EQ(statusAtDownload, (Pieces{"Downloading version: 1001/", "Downloading version: 1001/"}));
+    EXPECT_EQ(statusAtDownload, Pieces{"Downloading version: 1001/"});
     EXPECT_EQ(gameVersion(), "1001");
     EXPECT_EQ(statusText(), "Updated, There is no new patches.");
 }
@@ -156,7 +174,7 @@ TEST_F(PatchUpdateTest, installed_version_that_is_not_a_number_counts_as_the_def
         const std::string errors = run("999\n1000");
         EXPECT_EQ(errors, "Installed version is not a number, using 1000: " + installed + "\n");
         EXPECT_EQ(gameVersion(), "1000");
-        EXPECT_TRUE(requestedPaths(server).empty());
+        EXPECT_TRUE(patchRequests().empty());
     }
 }
 
@@ -165,7 +183,7 @@ TEST_F(PatchUpdateTest, numbers_follow_the_standard_conversion) {
     writeText(install + "version.dat", "  +1001 (beta)");
     servePatch("1002");
     run("-5\n1001x\n1002");
-    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1002.zip"});
+    EXPECT_EQ(patchRequests(), Pieces{"/patches/1002.zip"});
     EXPECT_EQ(gameVersion(), "1002");
 }
 
@@ -174,7 +192,7 @@ TEST_F(PatchUpdateTest, token_that_names_another_folder_is_never_fetched) {
     const std::string errors = run("1001/../../evil\n1002\\x");
     EXPECT_EQ(errors, "Skipping patch version that names a path outside Downloads: 1001/../../evil\n"
                       "Skipping patch version that names a path outside Downloads: 1002\\x\n");
-    EXPECT_TRUE(requestedPaths(server).empty());
+    EXPECT_TRUE(patchRequests().empty());
     EXPECT_EQ(gameVersion(), "1000");
 }
 
@@ -202,7 +220,7 @@ TEST_F(PatchUpdateTest, patch_that_does_not_apply_ends_the_run_and_keeps_the_ins
         << errors;
     EXPECT_EQ(errors.find("Failed to open archive"), std::string::npos) << errors;
     EXPECT_FALSE(fs::exists(install + "stale.txt"));
-    EXPECT_EQ(requestedPaths(server), Pieces{"/patches/1001.zip"}) << "1002 builds on 1001";
+    EXPECT_EQ(patchRequests(), Pieces{"/patches/1001.zip"}) << "1002 builds on 1001";
     EXPECT_EQ(readText(install + "version.dat"), "1000");
     EXPECT_EQ(gameVersion(), "1000");
     EXPECT_EQ(statusText(), "Update to version 1001 failed. Please restart launcher.");

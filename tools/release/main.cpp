@@ -36,9 +36,10 @@ void printHelp() {
         "  %s verify PUBLIC.pem UPDATE_ROOT PATH...\n"
         "      checks UPDATE_ROOT/PATH.sig for each PATH; one line each, exit 1 when one is not good\n"
         "  %s patch --version N --from OLD_DIR --to NEW_DIR --out UPDATE_ROOT [--key PRIVATE.pem]\n"
-        "        [--replace-signatures]\n"
+        "        [--no-delta] [--replace-signatures]\n"
         "      writes UPDATE_ROOT/patches/N.zip with every file of NEW_DIR that is new or changed against\n"
-        "      OLD_DIR and version.dat holding N; copies every file of NEW_DIR under\n"
+        "      OLD_DIR and version.dat holding N, and beside it N.delta.zip (unless --no-delta) where large\n"
+        "      files that changed in part come as binary deltas; copies every file of NEW_DIR under\n"
         "      UPDATE_ROOT/patches/Launcher/ for repairs; signs all of them with --key; prints the file "
         "list\n"
         "      for the game server's message 1003 as a step of the development server's script; all is made\n"
@@ -67,13 +68,17 @@ bool isVersion(const std::string& text) {
 
 int patchCommand(const std::vector<std::string>& arguments) {
     release::PatchRequest request;
-    for (std::size_t i = 0; i < arguments.size(); i += 2) {
-        const std::string& option = arguments[i];
-        if (option == "--replace-signatures") {
+    std::vector<std::string> options;
+    for (const auto& argument : arguments) {
+        if (argument == "--no-delta")
+            request.delta = false;
+        else if (argument == "--replace-signatures")
             request.replaceSignatures = true;
-            --i;
-            continue;
-        }
+        else
+            options.push_back(argument);
+    }
+    for (std::size_t i = 0; i < options.size(); i += 2) {
+        const std::string& option = options[i];
         std::string* value = option == "--version" ? &request.version
                              : option == "--from"  ? &request.fromFolder
                              : option == "--to"    ? &request.toFolder
@@ -81,10 +86,10 @@ int patchCommand(const std::vector<std::string>& arguments) {
                              : option == "--key"   ? &request.privateKeyPath
                                                    : nullptr;
         if (!value) return usage("patch: unknown argument " + option);
-        if (i + 1 >= arguments.size() || arguments[i + 1].empty())
+        if (i + 1 >= options.size() || options[i + 1].empty())
             return usage("patch: " + option + " needs a value");
         if (!value->empty()) return usage("patch: " + option + " given twice");
-        *value = arguments[i + 1];
+        *value = options[i + 1];
     }
     if (request.version.empty() || request.fromFolder.empty() || request.toFolder.empty() ||
         request.updateRoot.empty())

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,10 +60,17 @@ struct PatchRequest {
     std::string updateRoot;
     std::string privateKeyPath; // empty: nothing signed
     bool replaceSignatures = false;
+    bool delta = true;          // also patches/<version>.delta.zip
 };
 // Writes patches/<version>.zip and patches/Launcher/, prints the file list on standard output.
 // Everything is made and signed in a folder beside the update root first and moved in only when
 // all of it succeeded: a failed run leaves the update root as it was.
 bool makePatch(const PatchRequest& request);
+// Writes `deltaArchive` for the `changed` files (relative names), copying whole files from the
+// finished full patch `fullArchive`. Its size; 0 when no file is worth a delta and nothing was
+// written; nothing after saying what failed.
+std::optional<std::uint64_t> writeDeltaPatch(const PatchRequest& request,
+                                             const std::vector<std::string>& changed,
+                                             const std::string& fullArchive, const std::string& deltaArchive);
 
 } // namespace release

@@ -5,6 +5,8 @@
 //   into the archive, though the launcher puts it in place last whatever its position);
 // - patches/Launcher/<path>: every file of the new folder, the good copies the integrity check
 //   repairs from;
+// - patches/<version>.delta.zip unless left out: the changed bytes of files the old folder has
+//   too, for launchers that can use them (release_delta.cpp);
 // - signatures of all of those when a key is given;
 // - on standard output, the file list as a step of the development server's script.
 // Everything is made in a staging folder beside the update root (on the same file system) and
@@ -25,6 +27,7 @@
 #include "platform/files.h"
 #include "release_files.h"
 #include "update/release_signature.h"
+#include "update/delta_format.h"
 
 namespace release {
 namespace {
@@ -289,14 +292,30 @@ bool makePatch(const PatchRequest& request) {
     say("packing " + std::to_string(changed.size()) + " new or changed files (" + mebibytes(changedBytes) +
         ") and version.dat into " + archive);
     if (!writeArchive(staging + "/" + archiveName, request.toFolder, changed, request.version)) return false;
+    std::vector<std::string> signedArchives = {archiveName};
+    std::optional<std::uint64_t> deltaSize;
+    if (request.delta) {
+        const std::string deltaName = std::string(patchesFolder) + "/" + request.version + deltaArchiveSuffix;
+        deltaSize = writeDeltaPatch(request, changed, staging + "/" + archiveName, staging + "/" + deltaName);
+        if (!deltaSize) return false;
+        if (*deltaSize == 0)
+            deltaSize.reset();
+        else
+            signedArchives.push_back(deltaName);
+    }
+    const auto sized = [](std::uint64_t bytes) {
+        return mebibytes(bytes) + " (" + std::to_string(bytes) + " bytes)";
+    };
+    say("full patch: " + sized(fs::file_size(staging + "/" + archiveName, error)) +
+        (deltaSize ? ", delta patch: " + sized(*deltaSize) : std::string(", no delta patch")));
     say("copying " + std::to_string(files.size()) + " files to " + request.updateRoot + "/" + launcherFolder +
         " for repairs");
     if (!copyForRepair(request.toFolder, request.updateRoot, staging, files)) return false;
     if (key) {
-        say("signing " + std::to_string(files.size() + 1) + " files");
-        if (!key->sign(archiveName, staging + "/" + archiveName,
-                       staging + "/" + archiveName + releaseSignatureSuffix))
-            return false;
+        say("signing " + std::to_string(files.size() + signedArchives.size()) + " files");
+        for (const auto& name : signedArchives)
+            if (!key->sign(name, staging + "/" + name, staging + "/" + name + releaseSignatureSuffix))
+                return false;
         for (const auto& name : files) {
             const std::string path = std::string(launcherFolder) + "/" + name;
             if (!key->sign(path, request.toFolder + "/" + name,
