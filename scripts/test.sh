@@ -11,6 +11,14 @@ root=$PWD
 
 bash scripts/setup.sh
 
+# Above src/platform nothing opens, lists or measures a file by itself: the C and C++ libraries'
+# file calls read a narrow path in the ANSI code page on Windows.
+if grep -rnwE 'fopen|_wfopen|fstream|ifstream|ofstream|std::filesystem|<filesystem>|<fstream>' src \
+  --exclude-dir=platform; then
+  echo "file access above src/platform (use platform/file_io.h)" >&2
+  exit 1
+fi
+
 jobs=$(nproc)
 build() { # folder, extra cmake arguments...
   local dir=$1

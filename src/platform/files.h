@@ -1,4 +1,5 @@
-// Files and folders, as the update engine and the settings code need them.
+// Files and folders, as the update engine and the settings code need them. Reading and writing
+// files, folder entries with their kinds and file sizes: file_io.h.
 //
 // [X] paths are UTF-8 bytes; there is one form of each routine where Windows had A and W forms
 // [X] read-only = the owner's write bit; hidden and system = the user.DOSATTRIB extended

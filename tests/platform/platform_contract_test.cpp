@@ -206,6 +206,12 @@ TEST_F(PlatformContract, files_in_a_folder_named_outside_the_ansi_code_page_are_
     EXPECT_FALSE(platform::entryKind(folder + "/absent").has_value());
     EXPECT_TRUE(platform::listFolderEntries(folder + "/absent").empty());
     EXPECT_GT(platform::freeSpace(platform::folderHolding(file)).value_or(0), 0u);
+#ifdef _WIN32
+    EXPECT_NE(platform::ansiCodePageForm(folder), folder) << "the ANSI form cannot name this folder";
+#else
+    EXPECT_EQ(platform::ansiCodePageForm(folder), folder);
+#endif
+    EXPECT_EQ(platform::ansiCodePageForm("C:/Games/Ostrevan/"), "C:/Games/Ostrevan/");
 }
 
 TEST(FolderHolding, the_folder_of_a_path_is_found_with_either_separator) {
