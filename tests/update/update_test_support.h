@@ -129,10 +129,11 @@ class UpdateTest : public ::testing::Test {
 
     // The game starts right after the guard's first look, while the download runs, and the player
     // answers No; the captions of the boxes shown are kept in `boxes`.
-    void startGameDuringTheDownload() {
-        platform::setProcessTable({[this] {
+    // The game appears after the first `quietScans` looks at the process list.
+    void startGameDuringTheDownload(int quietScans = 1) {
+        platform::setProcessTable({[this, quietScans] {
                                        std::lock_guard lock(scanLock);
-                                       if (++scans == 1) return std::vector<platform::ProcessEntry>{};
+                                       if (++scans <= quietScans) return std::vector<platform::ProcessEntry>{};
                                        return std::vector<platform::ProcessEntry>{{4242, "Halcyra.exe", ""}};
                                    },
                                    [](int) { return false; }});
