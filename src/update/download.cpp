@@ -262,7 +262,7 @@ Outcome downloadReplacing(const std::string& url, const std::string& resumeKey, 
     attempts.keepPart->store(false);
     platform::deleteFile(resumeFilePath(temporary.path()));
 
-    FetchedFile fetched{temporary.path(), relativePath, result.size, {}};
+    FetchedFile fetched{temporary.path(), relativePath, result.size, {}, url};
     if (attempts.hashing) {
         const auto value = attempts.hasher->finish();
         if (value) fetched.sha256 = hexText(*value);

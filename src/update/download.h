@@ -35,6 +35,7 @@ struct FetchedFile {
     std::string relativePath; // below the update URL, as published (not percent-encoded)
     std::uint64_t size = 0;
     std::string sha256; // lowercase hex, filled while the file streams in when signatures are required
+    std::string url;    // where it came from: one of several update servers
 };
 // Says whether a complete download may replace its target. A refused file is removed and counts
 // as a failed download; the target stays as it was.

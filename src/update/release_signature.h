@@ -25,8 +25,8 @@ std::string releaseStatement(std::string_view relativePath, std::uint64_t size, 
 // empty without one. A signature by any of them is accepted.
 // Defined in a source the build generates, on its own so that another key can be linked in.
 const char* builtInReleasePublicKey();
-// Tests and benchmarks check signatures against `pem` (one or more keys) instead (empty: none needed); nothing
-// restores the built-in key.
+// Tests and benchmarks check signatures against `pem` (one or more keys) instead (empty: none needed);
+// nothing restores the built-in key.
 void useReleasePublicKeyForTesting(std::optional<std::string> pem);
 
 // True when this build carries a release key, so that every fetched file needs its signature.

@@ -141,16 +141,16 @@ bool fetchNewLauncher(const std::string& url, const std::string& arrivingPath) {
     const auto separator = url.rfind(publishedLauncherPath);
     const std::string baseUrl = url.substr(0, separator);
     const std::string relativePath = separator == std::string::npos ? url : url.substr(separator);
-    const auto isNewerProgram = [&url](const FetchedFile& fetched) {
+    const auto isNewerProgram = [](const FetchedFile& fetched) {
         if (!platform::isCompleteExecutable(fetched.temporaryPath)) {
-            platform::diagnose(notAProgramText + url);
+            platform::diagnose(notAProgramText + fetched.url);
             return false;
         }
         // Read only now: with a key built in, the signature has vouched for the whole file.
         const std::uint32_t published = platform::executableRelease(fetched.temporaryPath);
         const std::uint32_t own = ownRelease();
         if (published > own) return true;
-        platform::diagnose(url + notNewerText + std::to_string(published) + notNewerSeparator +
+        platform::diagnose(fetched.url + notNewerText + std::to_string(published) + notNewerSeparator +
                            std::to_string(own) + ")");
         return false;
     };

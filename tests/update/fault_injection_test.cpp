@@ -212,6 +212,31 @@ TEST_F(FaultInjectionTest, repair_that_never_arrives_whole_or_right_keeps_the_ol
     }
 }
 
+// Several update servers: each patch the first cannot give (cut, 500, stalled) comes from the second.
+TEST_F(FaultInjectionTest, patch_the_first_server_cannot_give_is_applied_from_the_second) {
+    dltest::HttpTestServer mirror{served};
+    ASSERT_TRUE(mirror.started());
+    platform::setDownloadStallSeconds(1);
+    const std::vector<std::pair<std::string, std::string>> faults = {
+        {"1001", "-1018"}, {"1004", "-500"}, {"1005", "-1028"}};
+    for (const auto& [version, result] : faults) {
+        SCOPED_TRACE(version);
+        servePatch(version);
+        forgetWorkingUpdateServer();
+        ::testing::internal::CaptureStderr();
+        runPatchUpdateIn(patchList(version), install, server.url("") + ";" + mirror.url(""));
+        const std::string diagnostics = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(readText(install + "version.dat"), version) << diagnostics;
+        EXPECT_EQ(readText(install + "data/a.txt"), "new a");
+        EXPECT_EQ(temporariesUnder(install), std::vector<std::string>{});
+        EXPECT_NE(diagnostics.find("Download failed for: " + server.url("patches/" + version + ".zip") +
+                                   " HRESULT: " + result + "\n"),
+                  std::string::npos)
+            << diagnostics;
+        EXPECT_EQ(statusText(), finishedStatus);
+    }
+}
+
 TEST_F(FaultInjectionTest, patch_behind_a_redirect_is_applied_and_a_redirect_loop_is_given_up) {
     servePatch();
     // The list's token ends up in the query, so the server sends the client on to patches/1006.zip.
