@@ -22,6 +22,7 @@ namespace {
 
 using namespace updtest;
 
+constexpr const char* finishedStatus = "Updated, There is no new patches.";
 std::string failedStatus(const std::string& version) {
     return "Update to version " + version + " failed. Please restart launcher.";
 }
