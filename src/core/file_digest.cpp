@@ -13,10 +13,14 @@ std::string fileDigest(const std::string& path) {
     if (!read) return noDigest;
     const auto value = hasher.finish();
     if (!value) return noDigest;
+    return lowercaseHex(*value);
+}
+
+std::string lowercaseHex(std::span<const unsigned char> bytes) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string text;
-    text.reserve(32);
-    for (const unsigned char byte : *value) {
+    text.reserve(2 * bytes.size());
+    for (const unsigned char byte : bytes) {
         text += digits[byte >> 4];
         text += digits[byte & 0x0F];
     }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/downloader.h"
+#include "core/file_digest.h"
 #include "platform/digest.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
@@ -58,16 +59,6 @@ struct EntryCloser {
 using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
 using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
-std::string hexText(const std::array<unsigned char, 32>& value) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : value) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0F];
-    }
-    return text;
-}
-
 struct Facts {
     std::uint64_t size = 0;
     std::string sha256;
@@ -82,7 +73,7 @@ std::optional<Facts> fileFacts(const std::string& path) {
     });
     const auto value = hasher.finish();
     if (!read || !value) return std::nullopt;
-    facts.sha256 = hexText(*value);
+    facts.sha256 = lowercaseHex(*value);
     return facts;
 }
 
@@ -162,7 +153,7 @@ bool rebuild(zip_t* archive, Pending& pending) {
     const bool closed = result.close();
     base.close();
     const auto value = hasher.finish();
-    return built && closed && value && hexText(*value) == file.resultSha256;
+    return built && closed && value && lowercaseHex(*value) == file.resultSha256;
 }
 
 void removeTemporaries(std::vector<Pending>& pending) {

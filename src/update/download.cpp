@@ -23,6 +23,7 @@
 #include <set>
 #include <vector>
 
+#include "core/file_digest.h"
 #include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/http.h"
@@ -129,16 +130,6 @@ int retryPauseMs(int retry, int retryAfterSeconds) {
     if (retryAfterSeconds >= 0 && retryAfterSeconds <= maximumRetryAfterSeconds)
         return retryAfterSeconds * 1000;
     return firstRetryPauseMs << retry;
-}
-
-std::string hexText(const std::array<unsigned char, 32>& value) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (const unsigned char byte : value) {
-        text += digits[byte >> 4];
-        text += digits[byte & 0x0F];
-    }
-    return text;
 }
 
 // What one download keeps between its tries, and whether its part outlives the process.
@@ -265,7 +256,7 @@ Outcome downloadReplacing(const std::string& url, const std::string& resumeKey, 
     FetchedFile fetched{temporary.path(), relativePath, result.size, {}, url};
     if (attempts.hashing) {
         const auto value = attempts.hasher->finish();
-        if (value) fetched.sha256 = hexText(*value);
+        if (value) fetched.sha256 = lowercaseHex(*value);
     }
     if (!relativePath.empty() && !verifyReleaseSignature(baseUrl, fetched)) {
         platform::deleteFile(temporary.path());
