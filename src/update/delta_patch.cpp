@@ -8,7 +8,8 @@
 // [X] the free space must hold every temporary at once, with a block each and a spare
 // [X] memory: fixed buffers; the base is read where the delta points, never held whole
 // [X] whole files and version.dat come last through extractArchive, version.dat last of all
-// [ ] modification times and Unix execute bits of delta-built files are not carried over
+// [X] a base that may be run (the Unix execute bit) gives its result the same
+// [ ] modification times of delta-built files are not carried over
 #include "update/delta_patch.h"
 
 #include <zip.h>
@@ -92,7 +93,8 @@ std::optional<std::string> readManifest(zip_t* archive) {
 }
 
 std::string parentOf(const std::string& path) {
-    const auto separator = path.find_last_of('/');
+    // Windows' own install folder ends in a backslash, so a file at its top has no '/'.
+    const auto separator = path.find_last_of("/\\");
     return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
 }
 
@@ -166,6 +168,8 @@ void removeTemporaries(std::vector<Pending>& pending) {
 }
 
 bool putInPlace(const Pending& pending) {
+    // A program stays a program: the base's execute permission goes to its successor.
+    if (platform::isExecutableFile(pending.target)) platform::makeExecutable(pending.temporary);
     const std::uint32_t remembered = platform::fileAttributes(pending.target).value_or(0) & rememberedBits;
     if (remembered != 0)
         platform::setFileAttributes(pending.temporary, platform::attributeNormal | remembered);
@@ -191,7 +195,8 @@ bool applyDeltaArchive(const std::string& archivePath, const std::string& folder
     std::vector<Pending> pending;
     std::uint64_t needed = spareBytes;
     for (const auto& file : *files) {
-        if (!platform::isContainedRelativePath(file.path)) {
+        // version.dat comes last, from the whole files, once every other file is in place.
+        if (!platform::isContainedRelativePath(file.path) || isRootVersionFile(file.path)) {
             platform::diagnose(badArchiveText + file.path);
             return false;
         }
@@ -222,7 +227,7 @@ bool applyDeltaArchive(const std::string& archivePath, const std::string& folder
     }
     // The game may have started while the results were built: it is asked to close before any
     // file is replaced under it.
-    if (!pending.empty() && !gameClosedForUpdate()) {
+    if (!gameClosedForUpdate()) {
         removeTemporaries(pending);
         return false;
     }

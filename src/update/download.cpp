@@ -217,7 +217,7 @@ enum class Outcome { replaced, serverFailed, localFailure };
 // Downloads into a temporary beside `path`; `accept` decides whether it replaces `path`.
 Outcome downloadReplacing(const std::string& url, const std::string& resumeKey, const std::string& path,
                           Downloader& sink, const std::string& baseUrl, const std::string& relativePath,
-                          const AcceptDownload& accept) {
+                          const AcceptDownload& accept, const MayReplace& mayReplace) {
     const TemporaryName temporary(path);
     Attempts attempts;
     attempts.url = url;
@@ -265,6 +265,10 @@ Outcome downloadReplacing(const std::string& url, const std::string& resumeKey, 
     if (accept && !accept(fetched)) {
         platform::deleteFile(temporary.path());
         return Outcome::serverFailed;
+    }
+    if (mayReplace && !mayReplace()) {
+        platform::deleteFile(temporary.path());
+        return Outcome::localFailure;
     }
     if (!prepareFileForDownload(path)) {
         platform::deleteFile(temporary.path());
@@ -332,7 +336,7 @@ void setDownloadHashingForTests(bool always) {
 }
 
 bool downloadFile(const std::string& url, const std::string& path, Downloader& sink) {
-    return downloadReplacing(url, url, path, sink, {}, {}, {}) == Outcome::replaced;
+    return downloadReplacing(url, url, path, sink, {}, {}, {}, {}) == Outcome::replaced;
 }
 
 std::string updateFileUrl(const std::string& baseUrl, const std::string& relativePath) {
@@ -370,12 +374,12 @@ std::string percentDecoded(const std::string& text) {
 }
 
 bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
-                     Downloader& sink, const AcceptDownload& accept) {
+                     Downloader& sink, const AcceptDownload& accept, const MayReplace& mayReplace) {
     // A kept part is recorded under the first listed server's address, whichever server gave it.
     const std::string resumeKey = updateFileUrl(baseUrl.substr(0, baseUrl.find(';')), relativePath);
     for (const std::string& server : serversInTurn(baseUrl)) {
         switch (downloadReplacing(updateFileUrl(server, relativePath), resumeKey, path, sink, server,
-                                  relativePath, accept)) {
+                                  relativePath, accept, mayReplace)) {
         case Outcome::replaced:
             rememberWorkingServer(server);
             return true;

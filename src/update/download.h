@@ -40,6 +40,9 @@ struct FetchedFile {
 // Says whether a complete download may replace its target. A refused file is removed and counts
 // as a failed download; the target stays as it was.
 using AcceptDownload = std::function<bool(const FetchedFile&)>;
+// Asked right before an accepted download replaces its target (the game guard). A "no" is this
+// machine's answer, not the server's: no other server is asked for the file.
+using MayReplace = std::function<bool()>;
 
 // The address of a file on the update server: `baseUrl` (ending with '/') and the published path
 // as a browser writes it: control bytes, space, bytes above 127, '"', '<', '>', '\', '^', '`',
@@ -55,6 +58,6 @@ std::string percentDecoded(const std::string& text);
 // a server that fails to give the file (after its retries), or whose file or signature is
 // refused, passes it on to the next; the one that last gave a file is asked first from then on.
 bool fetchUpdateFile(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
-                     Downloader& sink, const AcceptDownload& accept = {});
+                     Downloader& sink, const AcceptDownload& accept = {}, const MayReplace& mayReplace = {});
 // Creates the one folder that holds `path`; true when it exists afterwards.
 bool createParentFolder(const std::string& path);

@@ -95,7 +95,8 @@ EntryFacts entryFacts(zip_t* archive, zip_uint64_t index, const std::string& nam
     return facts;
 }
 
-// However the name is spelled ("version.dat", ".\\VERSION.DAT", ".//version.dat").
+} // namespace
+
 bool isRootVersionFile(const std::string& name) {
     std::vector<std::string> parts(1);
     for (char c : name) {
@@ -109,6 +110,8 @@ bool isRootVersionFile(const std::string& name) {
     return parts.size() == 1 && name.back() != '/' && name.back() != '\\' &&
            platform::equalsIgnoringAsciiCase(parts.front(), versionFileName);
 }
+
+namespace {
 
 std::string withoutFinalSeparators(std::string path) {
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();

@@ -14,3 +14,7 @@ bool extractArchive(const std::string& archivePath, std::string targetFolder,
 using FreeSpaceProbe = std::function<std::optional<std::uint64_t>(const std::string& folder)>;
 // Tests stand in for the disk with a probe; an empty one restores the real free space.
 void setFreeSpaceProbe(FreeSpaceProbe probe);
+
+// Whether an archive's name is the installation's version.dat, however it is spelled
+// ("version.dat", ".\\VERSION.DAT", ".//version.dat").
+bool isRootVersionFile(const std::string& name);

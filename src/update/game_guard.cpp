@@ -65,6 +65,6 @@ bool gameClosedForUpdate() {
 }
 
 bool guardedDownload(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
-                     Downloader& sink, const AcceptDownload& accept) {
-    return gameClosedForUpdate() && fetchUpdateFile(baseUrl, relativePath, path, sink, accept);
+                     Downloader& sink, const AcceptDownload& accept, const MayReplace& mayReplace) {
+    return gameClosedForUpdate() && fetchUpdateFile(baseUrl, relativePath, path, sink, accept, mayReplace);
 }

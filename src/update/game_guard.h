@@ -16,4 +16,4 @@ bool gameClosedForUpdate();
 // Fetches a file of the update server (as fetchUpdateFile) once the game is not running; false
 // when it is not in place afterwards.
 bool guardedDownload(const std::string& baseUrl, const std::string& relativePath, const std::string& path,
-                     Downloader& sink, const AcceptDownload& accept = {});
+                     Downloader& sink, const AcceptDownload& accept = {}, const MayReplace& mayReplace = {});

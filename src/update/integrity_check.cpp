@@ -198,11 +198,10 @@ void runIntegrityCheckIn(std::string_view message, const std::string& folder, co
         // The download is checked before it replaces anything: a wrong one leaves the file as it was,
         // and so does a game started meanwhile.
         const auto accept = [&entry](const FetchedFile& fetched) {
-            return isAccepted(fileDigest(fetched.temporaryPath), entry.acceptedDigests) &&
-                   gameClosedForUpdate();
+            return isAccepted(fileDigest(fetched.temporaryPath), entry.acceptedDigests);
         };
         const bool replaced = guardedDownload(baseUrl, std::string(repairFolder) + entry.downloadPath,
-                                              localPath, downloader, accept);
+                                              localPath, downloader, accept, gameClosedForUpdate);
         repaired.insert(localPath);
         if (replaced) {
             ++okCount;

@@ -31,9 +31,18 @@ TEST_F(PlatformContract, one_holder_of_the_folder_lock_until_it_lets_go) {
     // holder's pid stays readable beside the lock.
     EXPECT_EQ(platform::lockInstallFolder(lock), FolderLock::heldByAnother);
     EXPECT_FALSE(dltest::readText(lock).empty());
+    // A lock file removed under the holder (a player, a patch entry of that name) lets nobody in.
+    std::error_code ignored;
+    fs::remove(lock, ignored);
+    EXPECT_EQ(platform::lockInstallFolder(lock), FolderLock::heldByAnother);
     platform::releaseInstallFolderLock();
+    // Nor does a read-only one: the lock needs no write access.
+    dltest::writeText(lock, "1\n");
+    fs::permissions(lock, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read, ignored);
     EXPECT_EQ(platform::lockInstallFolder(lock), FolderLock::held);
+    EXPECT_EQ(platform::lockInstallFolder(lock), FolderLock::heldByAnother);
     platform::releaseInstallFolderLock();
+    fs::permissions(lock, fs::perms::owner_all, ignored);
     EXPECT_EQ(platform::lockInstallFolder(path("missing/OstrevanLauncher.lock")), FolderLock::unavailable);
 }
 

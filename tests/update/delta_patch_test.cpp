@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "core/file_digest.h"
 #include "platform/digest.h"
 #include "platform/files.h"
 #include "update/delta_format.h"
@@ -41,13 +42,7 @@ std::string makeDelta(const std::string& base, const std::string& result) {
 std::string sha256Of(const std::string& data) {
     platform::Sha256Hasher hasher;
     hasher.update(data.data(), data.size());
-    const auto value = hasher.finish().value();
-    std::string hex;
-    for (const unsigned char byte : value) {
-        hex += "0123456789abcdef"[byte >> 4];
-        hex += "0123456789abcdef"[byte & 15];
-    }
-    return hex;
+    return lowercaseHex(hasher.finish().value());
 }
 
 std::string pack(std::size_t size, unsigned seed) {

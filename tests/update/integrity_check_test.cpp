@@ -96,9 +96,15 @@ TEST_F(IntegrityCheckTest, game_started_during_a_repair_download_keeps_its_file)
     serveRepair("f1", "good content");
     writeText(install + "f1", "damaged");
     startGameDuringTheDownload();
-    EXPECT_EQ(run(fileList({{"f1", "f1", good}})),
+    // The player's "no" is no server's fault: a second update server is not asked for the file.
+    dltest::HttpTestServer mirror{served};
+    ASSERT_TRUE(mirror.started());
+    ::testing::internal::CaptureStderr();
+    runIntegrityCheckIn(fileList({{"f1", "f1", good}}), install, server.url("") + ";" + mirror.url(""));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "Cannot proceed with update. Game is still running.\nMD5 mismatch for: f1\n");
     EXPECT_EQ(boxes, (Pieces{"Warning", "Cancelled"}));
+    EXPECT_TRUE(requestedPaths(mirror).empty());
     EXPECT_EQ(readText(install + "f1"), "damaged");
     EXPECT_EQ(std::distance(fs::directory_iterator(install), fs::directory_iterator()), 1)
         << "a temporary left";

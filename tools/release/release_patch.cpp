@@ -53,8 +53,9 @@ struct Entry {
     std::string digest;
 };
 
-// Regular files below `folder`, relative and sorted; anything else is named and left out.
-std::vector<std::string> filesBelow(const std::string& folder) {
+// Regular files below `folder`, relative and sorted; anything else is named and left out. Nothing
+// when a folder cannot be read: a release must never go out with files silently missing.
+std::optional<std::vector<std::string>> filesBelow(const std::string& folder) {
     std::vector<std::string> found;
     std::error_code error;
     for (auto it = fs::recursive_directory_iterator(folder, error);
@@ -68,6 +69,11 @@ std::vector<std::string> filesBelow(const std::string& folder) {
         } else if (!it->is_directory(error)) {
             say("left out (not a regular file): " + relative);
         }
+        if (error) break;
+    }
+    if (error) {
+        say("cannot read all of " + folder + ": " + error.message());
+        return std::nullopt;
     }
     std::sort(found.begin(), found.end());
     return found;
@@ -204,20 +210,56 @@ void printFileList(const std::vector<Entry>& entries) {
 }
 
 // Moves every file below `staging` to the same place below `root`, creating folders. Signatures
-// go first: one whose file has not arrived yet is never asked for.
-bool moveIntoPlace(const std::string& staging, const std::string& root) {
-    std::vector<std::string> files = filesBelow(staging);
+// go first: one whose file has not arrived yet is never asked for. A file it replaces is kept in
+// `backup` until all are in place; when one move fails, every file moved so far is put back, so
+// the root is as it was.
+bool moveIntoPlace(const std::string& staging, const std::string& backup, const std::string& root) {
+    auto listed = filesBelow(staging);
+    if (!listed) return false;
+    std::vector<std::string> files = std::move(*listed);
     std::stable_partition(files.begin(), files.end(), [](const std::string& name) {
         return name.size() > 4 && name.compare(name.size() - 4, 4, ".sig") == 0;
     });
+    struct Moved {
+        std::string name;
+        bool replaced;
+    };
+    std::vector<Moved> moved;
+    std::error_code ignored;
+    const auto rollBack = [&] {
+        bool whole = true;
+        for (auto it = moved.rbegin(); it != moved.rend(); ++it) {
+            const std::string target = root + "/" + it->name;
+            const auto removed = [&] {
+                const auto result = platform::deleteFile(target).result;
+                return result == platform::DeleteResult::deleted || result == platform::DeleteResult::notFound;
+            };
+            const bool restored =
+                it->replaced ? platform::replaceFile(backup + "/" + it->name, target) : removed();
+            if (!restored) say("could not restore " + target + "; its earlier copy is in " + backup);
+            whole = whole && restored;
+        }
+        if (whole) fs::remove_all(backup, ignored);
+    };
     for (const auto& name : files) {
+        const std::string target = root + "/" + name;
         std::error_code error;
-        fs::create_directories(fs::path(root + "/" + name).parent_path(), error);
-        if (error || !platform::replaceFile(staging + "/" + name, root + "/" + name)) {
-            say("cannot move " + staging + "/" + name + " to " + root + "/" + name);
+        fs::create_directories(fs::path(target).parent_path(), error);
+        bool replaced = false;
+        if (!error && platform::pathExists(target)) {
+            fs::create_directories(fs::path(backup + "/" + name).parent_path(), error);
+            replaced = !error && platform::moveFileNoReplace(target, backup + "/" + name);
+            if (!replaced) error = std::make_error_code(std::errc::io_error);
+        }
+        if (error || !platform::replaceFile(staging + "/" + name, target)) {
+            if (replaced) platform::moveFileNoReplace(backup + "/" + name, target);
+            say("cannot move " + staging + "/" + name + " to " + target);
+            rollBack();
             return false;
         }
+        moved.push_back({name, replaced});
     }
+    fs::remove_all(backup, ignored);
     return true;
 }
 
@@ -243,7 +285,10 @@ bool makePatch(const PatchRequest& request) {
     }
 
     // The archive brings its own version.dat.
-    std::vector<std::string> files = filesBelow(request.toFolder);
+    auto listed = filesBelow(request.toFolder);
+    const auto before = filesBelow(request.fromFolder);
+    if (!listed || !before) return false;
+    std::vector<std::string> files = std::move(*listed);
     files.erase(std::remove(files.begin(), files.end(), versionFileName), files.end());
     std::vector<std::string> changed;
     std::vector<Entry> entries;
@@ -268,7 +313,7 @@ bool makePatch(const PatchRequest& request) {
                              published + releaseSignatureSuffix))
             return false;
     }
-    for (const auto& name : filesBelow(request.fromFolder))
+    for (const auto& name : *before)
         if (name != versionFileName && !platform::pathExists(request.toFolder + "/" + name))
             say("not in the new folder, yet a patch removes nothing, so it stays installed: " + name);
 
@@ -323,7 +368,7 @@ bool makePatch(const PatchRequest& request) {
                 return false;
         }
     }
-    if (!moveIntoPlace(staging, request.updateRoot)) return false;
+    if (!moveIntoPlace(staging, staging + ".replaced", request.updateRoot)) return false;
     printFileList(entries);
     return true;
 }

@@ -1,10 +1,10 @@
-// The installation folder's lock on Linux: flock on a lock file in the folder.
+// The installation folder's lock on Linux: flock on the folder itself.
 //
-// [X] flock(LOCK_EX | LOCK_NB) on a descriptor that stays open until the process ends; the kernel
-//     lets go of it with the last descriptor, however the process ends
+// [X] flock(LOCK_EX | LOCK_NB) on a descriptor of the folder that stays open until the process
+//     ends; the kernel lets go of it with the last descriptor, however the process ends
 // [X] O_CLOEXEC: the game and a new launcher never inherit the lock; O_NOFOLLOW: a link planted
-//     under the lock file's name is never opened
-// [X] the holder's process id in the file, for a person looking at the folder
+//     under the lock file's name is never written through
+// [X] the holder's process id in the lock file's place, for a person looking at the folder
 // [ ] the running launcher's window is not raised: X11 leaves focus to the window manager, which
 //     refuses a request from another client without a user's timestamp
 #include "platform/instance_lock.h"
@@ -25,7 +25,13 @@ std::atomic<int> lockDescriptor{-1};
 } // namespace
 
 FolderLock lockInstallFolder(const std::string& path) {
-    const int descriptor = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    // The folder itself is locked, not the file: a file under the lock's name may be removed or
+    // replaced (by the player, or a patch entry of that name) and a second launcher would lock
+    // the new one, while the installation folder stays the same folder. Read access is enough,
+    // so a read-only lock file or folder still excludes a second launcher.
+    const auto separator = path.find_last_of('/');
+    const std::string folder = separator == std::string::npos ? "." : path.substr(0, separator + 1);
+    const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (descriptor < 0) return FolderLock::unavailable;
     int locked;
     do {
@@ -36,9 +42,14 @@ FolderLock lockInstallFolder(const std::string& path) {
         close(descriptor);
         return another ? FolderLock::heldByAnother : FolderLock::unavailable;
     }
-    const std::string pid = std::to_string(getpid()) + "\n";
-    if (ftruncate(descriptor, 0) == 0) {
-        [[maybe_unused]] const auto written = pwrite(descriptor, pid.data(), pid.size(), 0);
+    // The holder's process id, for a person looking at the folder; nothing depends on it.
+    const int file = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
+    if (file >= 0) {
+        const std::string pid = std::to_string(getpid()) + "\n";
+        if (ftruncate(file, 0) == 0) {
+            [[maybe_unused]] const auto written = pwrite(file, pid.data(), pid.size(), 0);
+        }
+        close(file);
     }
     const int previous = lockDescriptor.exchange(descriptor);
     if (previous >= 0) close(previous);

@@ -25,10 +25,9 @@ constexpr DWORD pidReadLimit = 32;
 
 std::atomic<HANDLE> lockHandle{INVALID_HANDLE_VALUE};
 
-HANDLE openLockFile(const std::string& path, DWORD access, DWORD disposition) {
-    return CreateFileW(win32::widen(path).c_str(), access,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, disposition,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+HANDLE openLockFile(const std::string& path, DWORD access, DWORD disposition, DWORD share) {
+    return CreateFileW(win32::widen(path).c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 struct RaiseSearch {
@@ -48,7 +47,13 @@ BOOL CALLBACK findVisibleWindow(HWND window, LPARAM parameter) {
 } // namespace
 
 FolderLock lockInstallFolder(const std::string& path) {
-    const HANDLE file = openLockFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    // Without delete sharing nobody renames or deletes the file while it is held, so a second
+    // launcher never finds a fresh file under the name. A read-only lock file (a folder marked
+    // read-only with its files) is still locked: LockFileEx needs only read access.
+    constexpr DWORD holdingShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    HANDLE file = openLockFile(path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS, holdingShare);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED)
+        file = openLockFile(path, GENERIC_READ, OPEN_EXISTING, holdingShare);
     if (file == INVALID_HANDLE_VALUE) return FolderLock::unavailable;
     OVERLAPPED where{};
     where.OffsetHigh = lockedOffsetHigh;
@@ -73,7 +78,8 @@ void releaseInstallFolderLock() {
 }
 
 bool showRunningLauncher(const std::string& path) {
-    const HANDLE file = openLockFile(path, GENERIC_READ, OPEN_EXISTING);
+    const HANDLE file =
+        openLockFile(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (file == INVALID_HANDLE_VALUE) return false;
     char text[pidReadLimit] = {};
     DWORD read = 0;
