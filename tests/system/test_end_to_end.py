@@ -731,10 +731,14 @@ class SignedRelease(EndToEndCase):
                         with open(path, "rb") as f:
                             found[os.path.relpath(path, self.records)] = f.read()
             return found
-        before = snapshot()
         demo_content.write_file(os.path.join(new, "data", "added.bin"), b"added")
+        # A folder where the new repair copy goes: the move fails after others went in, and those
+        # are put back.
+        os.makedirs(os.path.join(self.records, "signed", "patches", "Launcher", "data", "added.bin"))
+        before = snapshot()
         for arguments in [("patch", "--version", "8", "--from", old, "--to", new, "--out", "signed", "--key", "kye.pem"),
                           ("patch", "--version", "8", "--from", old, "--to", new, "--out", "signed", "--key", "other.pem"),
+                          ("patch", "--version", "8", "--from", old, "--to", new, "--out", "signed", "--key", self.key),
                           ("sign", "other.pem", "signed", "patches/7.zip"),
                           ("sign", "kye.pem", "signed", "patches/7.zip")]:
             result = tool(*arguments)

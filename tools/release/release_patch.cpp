@@ -246,6 +246,7 @@ bool moveIntoPlace(const std::string& staging, const std::string& backup, const 
         std::error_code error;
         fs::create_directories(fs::path(target).parent_path(), error);
         bool replaced = false;
+        if (!error && platform::isFolder(target)) error = std::make_error_code(std::errc::is_a_directory);
         if (!error && platform::pathExists(target)) {
             fs::create_directories(fs::path(backup + "/" + name).parent_path(), error);
             replaced = !error && platform::moveFileNoReplace(target, backup + "/" + name);
