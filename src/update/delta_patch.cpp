@@ -3,8 +3,8 @@
 // [X] a delta applies only to a base of the manifest's size and SHA-256; a target that already
 //     holds the result (a run that ended after its renames) is left as it is
 // [X] every result goes to a temporary beside its target (one of the launcher's own extraction
-//     temporaries, which start-up's clean-up removes), is hashed as it is written and renamed over the target only when all
-//     results checked out, with the replaced file's read-only, hidden and system marks
+//     temporaries, which start-up's clean-up removes), is hashed as it is written and renamed over the target
+//     only when all results checked out, with the replaced file's read-only, hidden and system marks
 // [X] the free space must hold every temporary at once, with a block each and a spare
 // [X] memory: fixed buffers; the base is read where the delta points, never held whole
 // [X] whole files and version.dat come last through extractArchive, version.dat last of all
@@ -110,8 +110,8 @@ struct Pending {
 platform::File createTemporaryFor(Pending& pending) {
     static std::atomic<std::uint64_t> counter{0};
     for (int attempt = 0; attempt < 16; ++attempt) {
-        pending.temporary =
-            parentOf(pending.target) + extractingPrefix() + "delta-" + std::to_string(counter.fetch_add(1)) + ".tmp";
+        pending.temporary = parentOf(pending.target) + extractingPrefix() + "delta-" +
+                            std::to_string(counter.fetch_add(1)) + ".tmp";
         if (auto file = platform::openFile(pending.temporary, platform::OpenMode::createNew)) {
             // An ended process leaves no half-built file; by value, as the step may outlive this run.
             pending.removeOnEnd = std::make_unique<platform::EndStep>(

@@ -22,7 +22,8 @@ import harness
 from harness import READY_SCRIPT, LauncherTestCase, dev_server, wait_until
 import status_line
 from status_line import NEWS_ICON, START_BUTTON, start_button_shown, wait_for_picture
-from test_window import PANEL_AREA, NewsInOtherScripts, beyond_latin1_as_questions, send_close_request
+import test_window  # by module: a test class imported by name would run here a second time
+from test_window import PANEL_AREA, beyond_latin1_as_questions, send_close_request
 
 import demo_content  # found through the tools folder the harness put on the path
 
@@ -163,7 +164,7 @@ class WindowsLauncher(LauncherTestCase):
                        check=True, timeout=120)
         # News in four scripts beside the demo's: Wine's fonts folder has no CJK face, so Japanese
         # falls back to the fallback glyph without harm.
-        cyrillic = NewsInOtherScripts.TEXTS[0]
+        cyrillic = test_window.NewsInOtherScripts.TEXTS[0]
         script = demo_content.script()
         for step in script["on_hello"]:
             if step.get("send") == "news":
@@ -200,7 +201,7 @@ class WindowsLauncher(LauncherTestCase):
         shown = wait_for_picture(self, window, lambda p: p.crop(*PANEL_AREA).difference(ready.crop(*PANEL_AREA)) > 0.1,
                                  "the news panel", LIMIT, "windows_news")
         # Cyrillic from the text face (Wine maps bold Arial to the host's substitute), not "?".
-        NewsInOtherScripts.check_pair(self, shown, 0, cyrillic)
+        test_window.NewsInOtherScripts.check_pair(self, shown, 0, cyrillic)
         harness.click(window, *START_BUTTON)
         self.assertEqual(launcher.wait(LIMIT), 0)
         self.assertEqual(self.install.read("started.txt"), b"quietmoor\n")

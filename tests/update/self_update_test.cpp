@@ -117,7 +117,7 @@ Spoilt spoil(const std::string& whole) {
         end = std::max(end, u32(table + 40 * i + 20) + u32(table + 40 * i + 16));
     spoilt.cutInLastPart = whole.substr(0, end - 20);
 #else
-    spoilt.otherMachine[18] = static_cast<char>(spoilt.otherMachine[18] ^ 0x01);         // e_machine
+    spoilt.otherMachine[18] = static_cast<char>(spoilt.otherMachine[18] ^ 0x01); // e_machine
     spoilt.library[16] = 1; // e_type: a relocatable object, not a program
     spoilt.cutInLastPart = whole.substr(0, whole.size() - 16 - 20); // into the section headers
 #endif

@@ -133,7 +133,8 @@ class UpdateTest : public ::testing::Test {
     void startGameDuringTheDownload(int quietScans = 1) {
         platform::setProcessTable({[this, quietScans] {
                                        std::lock_guard lock(scanLock);
-                                       if (++scans <= quietScans) return std::vector<platform::ProcessEntry>{};
+                                       if (++scans <= quietScans)
+                                           return std::vector<platform::ProcessEntry>{};
                                        return std::vector<platform::ProcessEntry>{{4242, "Halcyra.exe", ""}};
                                    },
                                    [](int) { return false; }});

@@ -60,7 +60,7 @@ struct PatchRequest {
     std::string updateRoot;
     std::string privateKeyPath; // empty: nothing signed
     bool replaceSignatures = false;
-    bool delta = true;          // also patches/<version>.delta.zip
+    bool delta = true; // also patches/<version>.delta.zip
 };
 // Writes patches/<version>.zip and patches/Launcher/, prints the file list on standard output.
 // Everything is made and signed in a folder beside the update root first and moved in only when

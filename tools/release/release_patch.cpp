@@ -26,8 +26,8 @@
 #include "core/file_digest.h"
 #include "platform/files.h"
 #include "release_files.h"
-#include "update/release_signature.h"
 #include "update/delta_format.h"
+#include "update/release_signature.h"
 
 namespace release {
 namespace {
@@ -232,7 +232,8 @@ bool moveIntoPlace(const std::string& staging, const std::string& backup, const 
             const std::string target = root + "/" + it->name;
             const auto removed = [&] {
                 const auto result = platform::deleteFile(target).result;
-                return result == platform::DeleteResult::deleted || result == platform::DeleteResult::notFound;
+                return result == platform::DeleteResult::deleted ||
+                       result == platform::DeleteResult::notFound;
             };
             const bool restored =
                 it->replaced ? platform::replaceFile(backup + "/" + it->name, target) : removed();

@@ -78,8 +78,8 @@ void releaseInstallFolderLock() {
 }
 
 bool showRunningLauncher(const std::string& path) {
-    const HANDLE file =
-        openLockFile(path, GENERIC_READ, OPEN_EXISTING, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const HANDLE file = openLockFile(path, GENERIC_READ, OPEN_EXISTING,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     if (file == INVALID_HANDLE_VALUE) return false;
     char text[pidReadLimit] = {};
     DWORD read = 0;
