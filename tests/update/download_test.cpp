@@ -472,9 +472,9 @@ TEST_F(ResumedDownload, stalled_or_trickling_transfer_is_tried_again_and_resumed
         SCOPED_TRACE(fault);
         std::filesystem::remove(target);
         const auto before = requests().size();
-        const auto start = std::chrono::steady_clock::now();
+        // Given up, not waited out: one retry line and a second request prove it (no clock, which a
+        // loaded machine would make flaky).
         ASSERT_TRUE(fetch(server->url("patch.zip?fault=" + fault + "*1&to="), ""));
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
         EXPECT_EQ(readText(target), content);
         EXPECT_EQ(offered.sha256, sha256Of(content));
         EXPECT_EQ(retryLines(), 1u) << diagnostics;
