@@ -13,6 +13,7 @@
 // [X] free space for this caller, quotas included (GetDiskFreeSpaceExW)
 // [ ] executable bits: Windows has none; makeExecutable succeeds for any existing file
 // [ ] owner-only new files: the folder's inherited access applies (the release tool is built for Linux)
+#include "platform/file_io.h"
 #include "platform/files.h"
 #include "platform/path_components.h"
 
@@ -29,10 +30,6 @@ using win32::narrow;
 using win32::ownHandle;
 using win32::UniqueHandle;
 using win32::widen;
-
-struct FindCloser {
-    void operator()(HANDLE handle) const { FindClose(handle); }
-};
 
 // Opened for nothing but its identity; folders need FILE_FLAG_BACKUP_SEMANTICS.
 UniqueHandle openForIdentity(const std::wstring& path) {
@@ -198,20 +195,9 @@ bool isRunningExecutable(const std::string& path) {
 }
 
 std::vector<std::string> listFolder(const std::string& folder) {
+    // One search of the folder either way; the kinds come with it at no cost.
     std::vector<std::string> names;
-    std::string pattern = folder.empty() ? "." : folder;
-    if (pattern.back() != '/' && pattern.back() != '\\') pattern += '/';
-    WIN32_FIND_DATAW entry{};
-    std::unique_ptr<std::remove_pointer_t<HANDLE>, FindCloser> find(
-        FindFirstFileW(widen(pattern + "*").c_str(), &entry));
-    if (find.get() == INVALID_HANDLE_VALUE) {
-        find.release();
-        return names;
-    }
-    do {
-        const std::string name = narrow(entry.cFileName);
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileW(find.get(), &entry));
+    for (auto& entry : listFolderEntries(folder)) names.push_back(std::move(entry.name));
     return names;
 }
 
