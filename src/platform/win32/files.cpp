@@ -13,8 +13,8 @@
 // [X] free space for this caller, quotas included (GetDiskFreeSpaceExW)
 // [ ] executable bits: Windows has none; makeExecutable succeeds for any existing file
 // [ ] owner-only new files: the folder's inherited access applies (the release tool is built for Linux)
-#include "platform/file_io.h"
 #include "platform/files.h"
+#include "platform/file_io.h"
 #include "platform/path_components.h"
 
 #include "platform/process.h"
