@@ -31,12 +31,14 @@ target_include_directories(imgui SYSTEM PUBLIC "${imgui_dir}" "${imgui_dir}/back
 target_compile_options(imgui PRIVATE -w) # not our code
 target_link_libraries(imgui PUBLIC dwmapi gdi32 imm32 user32)
 
-# stb_image: Debian's header (copied into the build folder, away from the host's other headers),
-# compiled once here as Debian's libstb does for Linux.
+# stb_image and stb_truetype: Debian's headers (copied into the build folder, away from the host's
+# other headers), compiled once here as Debian's libstb does for Linux.
 set(stb_include "${CMAKE_BINARY_DIR}/stb-include")
 configure_file(/usr/include/stb/stb_image.h "${stb_include}/stb/stb_image.h" COPYONLY)
+configure_file(/usr/include/stb/stb_truetype.h "${stb_include}/stb/stb_truetype.h" COPYONLY)
 file(WRITE "${CMAKE_BINARY_DIR}/generated/stb_image.c"
-  "#define STB_IMAGE_IMPLEMENTATION\n#include <stb/stb_image.h>\n")
+  "#define STB_IMAGE_IMPLEMENTATION\n#include <stb/stb_image.h>\n"
+  "#define STB_TRUETYPE_IMPLEMENTATION\n#include <stb/stb_truetype.h>\n")
 add_library(stb STATIC "${CMAKE_BINARY_DIR}/generated/stb_image.c")
 target_include_directories(stb SYSTEM PUBLIC "${stb_include}")
 

@@ -10,6 +10,7 @@
 #include "platform/process.h"
 #include "ui/resources.h"
 #include "ui/system_font.h"
+#include "ui/text_glyphs.h"
 
 namespace {
 
@@ -114,6 +115,8 @@ void setupFontsAndStyle() {
     if (!addLauncherFonts(*io.Fonts, boldTextFont())) {
         platform::diagnose("setupFontsAndStyle: an icon font could not be added");
     }
+    // Built here, before any frame waits for it; later builds then leave the icons as they are.
+    if (io.Fonts->Build()) keepIconGlyphs(*io.Fonts);
     applyLauncherStyle(ImGui::GetStyle());
     io.IniFilename = nullptr;
 }

@@ -66,19 +66,19 @@ bool noteTexts(TextGlyphs& glyphs, const LauncherSnapshot& snapshot) {
     return added;
 }
 
-// Between two frames: the atlas grows by the new characters and its texture is made again. The
-// system's faces for characters the text face lacks come in a second step, after the next frame,
-// so that neither pause is long. Returns whether that second step is due.
-bool rebuildFonts(TextGlyphs& glyphs, bool charactersArrived) {
+// Between two frames: the atlas grows by the characters that arrived, or by the system's faces a
+// search found for those the text face lacks, and its texture is made again. The search runs on
+// a thread of its own meanwhile.
+void rebuildFonts(TextGlyphs& glyphs, bool charactersArrived) {
     const Clock::time_point started = Clock::now();
     ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
-    const bool built = charactersArrived ? glyphs.rebuild(atlas) : glyphs.addFallbacks(atlas, fallbackFonts);
+    const bool built = charactersArrived ? glyphs.rebuild(atlas) : glyphs.addFallbacks(atlas);
     if (!built) {
         platform::diagnose("fonts: the atlas could not be built for the new characters");
-        return false;
+        return;
     }
-    // Pixels are there only when the step built the atlas (the last step cleared them); a step
-    // that built nothing keeps the texture, which would otherwise build the atlas once more.
+    // Pixels are there only when the step built the atlas; a step that built nothing keeps the
+    // texture, which would otherwise build the atlas once more.
     if (atlas.TexPixelsAlpha8 != nullptr || atlas.TexPixelsRGBA32 != nullptr) remakeFontTexture();
     atlas.ClearTexData();
     char line[128];
@@ -86,7 +86,7 @@ bool rebuildFonts(TextGlyphs& glyphs, bool charactersArrived) {
                   charactersArrived ? "rebuilt" : "given system faces", glyphs.needed().size(),
                   std::chrono::duration<double, std::milli>(Clock::now() - started).count());
     platform::diagnose(line);
-    return glyphs.fallbacksWanted();
+    glyphs.searchFallbacks(fallbackFonts);
 }
 
 void reportFirstFrame() {
@@ -106,7 +106,6 @@ void runInterfaceThread() {
     LauncherSnapshot snapshot;
     TextGlyphs glyphs;
     bool glyphsArrived = false;
-    bool fallbacksDue = false;
     DownloadLine downloadLine;
     const Clock::time_point begun = Clock::now();
     FramePacing pacing;
@@ -126,13 +125,12 @@ void runInterfaceThread() {
             snapshot.downloadLine = downloadLine.text();
             stateChanged = true;
         }
-        // A second font step still due draws the next tick too.
+        // Faces found for characters drawn as fallback glyphs draw them anew.
+        const bool facesFound = glyphs.fallbacksFound();
         const bool draw =
-            shouldDrawFrame(pacing, stateChanged || fallbacksDue || input == WindowInput::arrived, busy);
+            shouldDrawFrame(pacing, stateChanged || facesFound || input == WindowInput::arrived, busy);
         if (draw && !windowMinimised()) {
-            if (glyphsArrived || fallbacksDue) {
-                fallbacksDue = rebuildFonts(glyphs, std::exchange(glyphsArrived, false));
-            }
+            if (glyphsArrived || facesFound) rebuildFonts(glyphs, std::exchange(glyphsArrived, false));
             const Clock::time_point now = Clock::now();
             const float delta =
                 presentedOnce ? std::chrono::duration<float>(now - lastFrame).count() : 1.0f / 60.0f;

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <stb/stb_truetype.h>
+
 #include "platform/file_io.h"
 
 bool isReadableFontFile(const std::string& path) {
@@ -33,4 +35,17 @@ std::string scriptLanguage(const std::vector<char32_t>& characters) {
     }
     if (hangul) return "ko";
     return han ? "zh-cn" : "";
+}
+
+std::vector<char32_t> faceCharacters(const unsigned char* bytes, std::size_t size, int index,
+                                     const std::vector<char32_t>& characters) {
+    std::vector<char32_t> has;
+    if (bytes == nullptr || size < 12 || index < 0) return has;
+    const int offset = stbtt_GetFontOffsetForIndex(bytes, index);
+    stbtt_fontinfo face;
+    if (offset < 0 || static_cast<std::size_t>(offset) >= size || stbtt_InitFont(&face, bytes, offset) == 0)
+        return has;
+    for (const char32_t c : characters)
+        if (stbtt_FindGlyphIndex(&face, static_cast<int>(c)) != 0) has.push_back(c);
+    return has;
 }

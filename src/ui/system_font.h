@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -28,3 +29,8 @@ std::string scriptLanguage(const std::vector<char32_t>& characters);
 bool isReadableFontFile(const std::string& path);
 // TrueType, OpenType (CFF) or a TrueType collection, by a file's first four bytes.
 bool isFontFileStart(const std::array<char, 4>& magic);
+// Those of `characters` that face `index` of the font file `bytes` has glyphs for; none when the
+// bytes hold no such face. The bytes are trusted as far as the font rasteriser trusts them: they
+// come from the system's own fonts.
+std::vector<char32_t> faceCharacters(const unsigned char* bytes, std::size_t size, int index,
+                                     const std::vector<char32_t>& characters);

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <functional>
+#include <future>
+#include <memory>
 #include <set>
 #include <string>
 #include <string_view>
@@ -12,6 +14,12 @@
 #include <imgui.h>
 
 #include "ui/system_font.h"
+
+// After the atlas's first build: the icon fonts' glyphs (some 1,400, oversampled: nine tenths of a
+// build's work) become fixed pictures in it, so that every later build of `atlas`, the renderer's
+// after a lost device included, rasterises text only and puts the icons back as they were. The
+// icon fonts' sources leave the atlas. Nothing happens to an atlas without pixels.
+void keepIconGlyphs(ImFontAtlas& atlas);
 
 // System faces worth trying, best first, for characters the atlas lacks (ui/system_font.h).
 using FallbackFontFinder = std::function<std::vector<SystemFontFile>(const std::vector<char32_t>& missing)>;
@@ -27,16 +35,33 @@ class TextGlyphs {
     // Call only between frames; the renderer's font texture must be made again afterwards. False
     // when the build failed.
     bool rebuild(ImFontAtlas& atlas);
-    // Whether characters wait for addFallbacks.
+    // Whether characters the last rebuild found missing wait for a search of the system's faces.
     bool fallbacksWanted() const { return !unsearched_.empty(); }
-    // For the characters the last rebuild found missing, merges faces that `find` names into the
-    // atlas (each face at most once, and only when it adds some) and builds it again; the system is
-    // asked about each character only once. A separate step, so that the interface can draw a
-    // frame between the two builds. Same conditions as rebuild.
-    bool addFallbacks(ImFontAtlas& atlas, const FallbackFontFinder& find);
+    // Starts that search on a thread of its own, since reading a CJK face takes tens of
+    // milliseconds: `find` names faces, which are read whole and kept when they have some of the
+    // characters still missing, at most a few and each at most once. The system is asked about
+    // each character once. Nothing while a search runs.
+    void searchFallbacks(FallbackFontFinder find);
+    // Whether a search has ended and its faces wait for addFallbacks.
+    bool fallbacksFound() const;
+    // Merges the faces of the search, waiting for it to end, into `atlas` and builds it again.
+    // Same conditions as rebuild.
+    bool addFallbacks(ImFontAtlas& atlas);
 
     // Characters noted beyond the atlas's first range (Basic Latin and Latin-1).
     const std::set<ImWchar>& needed() const { return needed_; }
+
+    // A face read for the atlas, in the interface library's heap so that the atlas takes it as
+    // it is.
+    struct FoundFace {
+        struct HeapFree {
+            void operator()(void* data) const;
+        };
+        std::string path;
+        int index = 0;
+        std::unique_ptr<void, HeapFree> data;
+        std::size_t size = 0;
+    };
 
   private:
     std::vector<ImWchar> missingFrom(const ImFont& font) const;
@@ -46,5 +71,6 @@ class TextGlyphs {
     std::set<ImWchar> searched_; // missing characters the system was already asked about
     std::vector<ImWchar> unsearched_;
     std::set<std::string> mergedFaces_;
+    std::future<std::vector<FoundFace>> search_;
     ImVector<ImWchar> ranges_; // the atlas points at these until they are replaced
 };
