@@ -4,7 +4,8 @@
 // [X] large meshes (64k+ vertices) with 16-bit indices: the base vertex goes through SetIndices
 // [X] device loss: vertex and index buffers live in the default pool and are dropped by
 //     InvalidateDeviceObjects; NewFrame makes the font texture again when it is missing
-// [X] a rebuilt font atlas: DestroyFontsTexture and CreateFontsTexture between frames
+// [X] a rebuilt font atlas: DestroyFontsTexture and CreateFontsTexture between frames; the font
+//     texture is A8L8 where the device has it (white, the glyphs' coverage as alpha)
 // [X] the caller's device state is captured in a state block and restored after drawing
 // [ ] scissor rectangles: Direct3D 8 has none. Each draw command gets a viewport of its clipping
 //     rectangle and a projection that maps that rectangle onto it, which clips the same way.
@@ -160,15 +161,32 @@ bool fillBuffers(BackendData& bd, const ImDrawData* drawData) {
     return true;
 }
 
+// Whether textures can be A8L8: white (luminance 255) with the glyphs' coverage as alpha, in half
+// the bytes of A8R8G8B8.
+bool hasLuminanceAlpha(IDirect3DDevice8* device) {
+    IDirect3D8* direct3d = nullptr;
+    if (device->GetDirect3D(&direct3d) < 0) return false;
+    D3DDEVICE_CREATION_PARAMETERS creation{};
+    D3DDISPLAYMODE mode{};
+    const bool has = device->GetCreationParameters(&creation) >= 0 && device->GetDisplayMode(&mode) >= 0 &&
+                     direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
+                                                 D3DRTYPE_TEXTURE, D3DFMT_A8L8) >= 0;
+    release(direct3d);
+    return has;
+}
+
+// The atlas's glyphs carry coverage only (stb_truetype draws no colour), so the texture is filled
+// from its one byte a pixel, without the library's 32-bit copy.
 bool createFontsTexture(BackendData& bd) {
     ImGuiIO& io = ImGui::GetIO();
     unsigned char* pixels = nullptr;
     int width = 0;
     int height = 0;
-    io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
+    io.Fonts->GetTexDataAsAlpha8(&pixels, &width, &height);
+    const bool luminance = hasLuminanceAlpha(bd.device);
     // The managed pool keeps a copy of its own, so the texture needs no dynamic usage to be filled.
-    if (bd.device->CreateTexture(static_cast<UINT>(width), static_cast<UINT>(height), 1, 0, D3DFMT_A8R8G8B8,
-                                 D3DPOOL_MANAGED, &bd.fontTexture) < 0)
+    if (bd.device->CreateTexture(static_cast<UINT>(width), static_cast<UINT>(height), 1, 0,
+                                 luminance ? D3DFMT_A8L8 : D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &bd.fontTexture) < 0)
         return false;
     D3DLOCKED_RECT locked{};
     if (bd.fontTexture->LockRect(0, &locked, nullptr, 0) != D3D_OK) {
@@ -176,10 +194,15 @@ bool createFontsTexture(BackendData& bd) {
         return false;
     }
     for (int y = 0; y < height; ++y) {
-        const auto* source = reinterpret_cast<const ImU32*>(pixels) + static_cast<std::size_t>(width) * y;
-        auto* target = reinterpret_cast<D3DCOLOR*>(static_cast<BYTE*>(locked.pBits) +
-                                                   static_cast<std::size_t>(locked.Pitch) * y);
-        for (int x = 0; x < width; ++x) target[x] = toArgb(source[x]);
+        const unsigned char* source = pixels + static_cast<std::size_t>(width) * y;
+        BYTE* row = static_cast<BYTE*>(locked.pBits) + static_cast<std::size_t>(locked.Pitch) * y;
+        if (luminance) {
+            auto* target = reinterpret_cast<WORD*>(row);
+            for (int x = 0; x < width; ++x) target[x] = static_cast<WORD>(source[x] << 8 | 0xFF);
+        } else {
+            auto* target = reinterpret_cast<D3DCOLOR*>(row);
+            for (int x = 0; x < width; ++x) target[x] = static_cast<D3DCOLOR>(source[x]) << 24 | 0x00FFFFFF;
+        }
     }
     bd.fontTexture->UnlockRect(0);
     io.Fonts->SetTexID(static_cast<ImTextureID>(bd.fontTexture));
