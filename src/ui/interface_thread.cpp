@@ -138,8 +138,9 @@ void runInterfaceThread() {
             if (!drawFrame(snapshot, delta, busy)) return;
             if (!presentedOnce) {
                 reportFirstFrame();
-                // The atlas now lives in its texture; its pixel copy (~10 MiB) is not needed again
-                // (a renderer that loses its device builds it again from the fonts).
+                // The atlas now lives in its texture; its pixel copies (2 MiB, and 8 MiB where the
+                // first texture was 32-bit) are not needed again (a renderer that loses its device
+                // builds them again from the fonts).
                 ImGui::GetIO().Fonts->ClearTexData();
             }
             presentedOnce = true;

@@ -260,11 +260,8 @@ void prepareLauncherWindow() {
     ImGuiIO& io = ImGui::GetIO();
     io.IniFilename = nullptr;
     io.LogFilename = nullptr;
+    // Builds the atlas too; the renderer makes its texture from the atlas's one byte a pixel.
     setupFontsAndStyle();
-    unsigned char* pixels = nullptr;
-    int width = 0;
-    int height = 0;
-    io.Fonts->GetTexDataAsRGBA32(&pixels, &width, &height);
 }
 
 bool createLauncherWindow() {
