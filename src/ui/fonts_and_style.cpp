@@ -8,9 +8,9 @@
 
 #include "embedded_files.h"
 #include "platform/process.h"
+#include "ui/kept_glyphs.h"
 #include "ui/resources.h"
 #include "ui/system_font.h"
-#include "ui/text_glyphs.h"
 
 namespace {
 
@@ -115,8 +115,8 @@ void setupFontsAndStyle() {
     if (!addLauncherFonts(*io.Fonts, boldTextFont())) {
         platform::diagnose("setupFontsAndStyle: an icon font could not be added");
     }
-    // Built here, before any frame waits for it; later builds then leave the icons as they are.
-    if (io.Fonts->Build()) keepIconGlyphs(*io.Fonts);
+    // Built here, before any frame waits for it; later builds draw only what they add.
+    if (io.Fonts->Build()) keepAtlasGlyphs(*io.Fonts);
     applyLauncherStyle(ImGui::GetStyle());
     io.IniFilename = nullptr;
 }

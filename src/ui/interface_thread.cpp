@@ -3,7 +3,6 @@
 // reached through ui/renderer.h.
 #include <chrono>
 #include <cstdio>
-#include <utility>
 
 #include <imgui.h>
 
@@ -58,34 +57,35 @@ bool drawFrame(const LauncherSnapshot& snapshot, float deltaSeconds, bool& busy)
     return true;
 }
 
-// Whether the texts from the server brought characters the atlas was not built for.
-bool noteTexts(TextGlyphs& glyphs, const LauncherSnapshot& snapshot) {
-    bool added = glyphs.note(snapshot.statusText);
-    added = glyphs.note(snapshot.gameVersion) || added;
-    for (const std::string& item : snapshot.newsItems) added = glyphs.note(item) || added;
-    return added;
+// The characters of the texts from the server join those the atlas grows by.
+void noteTexts(TextGlyphs& glyphs, const LauncherSnapshot& snapshot) {
+    glyphs.note(snapshot.statusText);
+    glyphs.note(snapshot.gameVersion);
+    for (const std::string& item : snapshot.newsItems) glyphs.note(item);
 }
 
-// Between two frames: the atlas grows by the characters that arrived, or by the system's faces a
-// search found for those the text face lacks, and its texture is made again. The search runs on
-// a thread of its own meanwhile.
-void rebuildFonts(TextGlyphs& glyphs, bool charactersArrived) {
+// Between two frames: the faces a search found join the atlas, the atlas grows by one step of
+// the characters that wait, and its texture is made again. Searches run on a thread of their own.
+void growFonts(TextGlyphs& glyphs) {
     const Clock::time_point started = Clock::now();
     ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
-    const bool built = charactersArrived ? glyphs.rebuild(atlas) : glyphs.addFallbacks(atlas);
-    if (!built) {
-        platform::diagnose("fonts: the atlas could not be built for the new characters");
-        return;
+    if (glyphs.fallbacksFound() && !glyphs.addFallbacks(atlas))
+        platform::diagnose("fonts: the system's faces could not be added");
+    if (glyphs.growthDue()) {
+        if (!glyphs.growAtlas(atlas)) {
+            platform::diagnose("fonts: the atlas could not be built for the new characters");
+            return;
+        }
+        // A step that built nothing keeps the texture, which would otherwise build the atlas once
+        // more.
+        if (atlas.TexPixelsAlpha8 != nullptr || atlas.TexPixelsRGBA32 != nullptr) remakeFontTexture();
+        atlas.ClearTexData();
+        char line[128];
+        std::snprintf(line, sizeof line, "fonts: atlas grown to %zu characters in %.1f ms",
+                      glyphs.needed().size(),
+                      std::chrono::duration<double, std::milli>(Clock::now() - started).count());
+        platform::diagnose(line);
     }
-    // Pixels are there only when the step built the atlas; a step that built nothing keeps the
-    // texture, which would otherwise build the atlas once more.
-    if (atlas.TexPixelsAlpha8 != nullptr || atlas.TexPixelsRGBA32 != nullptr) remakeFontTexture();
-    atlas.ClearTexData();
-    char line[128];
-    std::snprintf(line, sizeof line, "fonts: atlas %s for %zu characters in %.1f ms",
-                  charactersArrived ? "rebuilt" : "given system faces", glyphs.needed().size(),
-                  std::chrono::duration<double, std::milli>(Clock::now() - started).count());
-    platform::diagnose(line);
     glyphs.searchFallbacks(fallbackFonts);
 }
 
@@ -105,7 +105,6 @@ void runInterfaceThread() {
 
     LauncherSnapshot snapshot;
     TextGlyphs glyphs;
-    bool glyphsArrived = false;
     DownloadLine downloadLine;
     const Clock::time_point begun = Clock::now();
     FramePacing pacing;
@@ -120,17 +119,18 @@ void runInterfaceThread() {
         }
         // Read every tick, drawn or not, so a change is on screen within one tick.
         bool stateChanged = refreshSnapshot(snapshot);
-        if (stateChanged && noteTexts(glyphs, snapshot)) glyphsArrived = true;
+        if (stateChanged) noteTexts(glyphs, snapshot);
         if (downloadLine.update(downloader, std::chrono::duration<double>(Clock::now() - begun).count())) {
             snapshot.downloadLine = downloadLine.text();
             stateChanged = true;
         }
-        // Faces found for characters drawn as fallback glyphs draw them anew.
-        const bool facesFound = glyphs.fallbacksFound();
+        // Characters still to draw, or faces found for those drawn as fallback glyphs, draw the
+        // next frame too.
+        const bool fontsDue = glyphs.growthDue() || glyphs.fallbacksFound();
         const bool draw =
-            shouldDrawFrame(pacing, stateChanged || facesFound || input == WindowInput::arrived, busy);
+            shouldDrawFrame(pacing, stateChanged || fontsDue || input == WindowInput::arrived, busy);
         if (draw && !windowMinimised()) {
-            if (glyphsArrived || facesFound) rebuildFonts(glyphs, std::exchange(glyphsArrived, false));
+            if (fontsDue) growFonts(glyphs);
             const Clock::time_point now = Clock::now();
             const float delta =
                 presentedOnce ? std::chrono::duration<float>(now - lastFrame).count() : 1.0f / 60.0f;

@@ -3,18 +3,19 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <optional>
 #include <system_error>
+#include <utility>
 
 #include <imgui_internal.h>
 
 #include "platform/file_io.h"
 #include "platform/process.h"
+#include "ui/kept_glyphs.h"
 
 namespace {
 
@@ -23,6 +24,8 @@ constexpr float fallbackFontSize = 14.0f;
 // U+F001) must not take them over.
 constexpr ImWchar iconFirst = 0xF000;
 constexpr ImWchar iconLast = 0xF950;
+constexpr const char* tooManyCharactersText =
+    "fonts: the texts need more than 4096 characters beyond Latin-1; the rest show the fallback glyph";
 // More faces than this would only cost memory and build time: a few cover every living script.
 constexpr std::size_t maximumFallbackFaces = 4;
 
@@ -38,125 +41,7 @@ bool drawsAGlyph(ImWchar c) {
     return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && !isIcon(c);
 }
 
-// An icon glyph as the atlas's first build drew it.
-struct KeptIcon {
-    ImFont* font = nullptr;
-    ImWchar codepoint = 0;
-    int rect = -1; // the atlas's custom rectangle: the picture and a blank column and row, as
-                   // the library pads its own glyphs against their neighbours' filtering
-    int width = 0;
-    int height = 0;
-    std::size_t offset = 0; // of the picture in KeptIcons::pixels
-    ImFontGlyph glyph;      // the quad, which oversampling makes smaller than the picture
-};
-
-struct KeptIcons {
-    const ImFontAtlas* atlas = nullptr;
-    std::vector<KeptIcon> icons;
-    std::vector<unsigned char> pixels;
-};
-
-// The interface has one atlas, alive as long as the process.
-KeptIcons keptIcons;
-
-// Each build made the icons' glyphs from their rectangles, as large as the rectangles and blank;
-// the pictures and quads go back in.
-void putIconsBack(ImFontAtlas& atlas) {
-    if (atlas.TexPixelsAlpha8 == nullptr) return;
-    for (const KeptIcon& icon : keptIcons.icons) {
-        const ImFontAtlasCustomRect& rect = *atlas.GetCustomRectByIndex(icon.rect);
-        for (int row = 0; row < icon.height; ++row)
-            std::memcpy(atlas.TexPixelsAlpha8 + static_cast<std::size_t>(rect.Y + row) * atlas.TexWidth +
-                            rect.X,
-                        keptIcons.pixels.data() + icon.offset + static_cast<std::size_t>(row) * icon.width,
-                        static_cast<std::size_t>(icon.width));
-        // The lookup gives the font's own glyph, which this build has just made.
-        auto* glyph = const_cast<ImFontGlyph*>(icon.font->FindGlyphNoFallback(icon.codepoint));
-        if (glyph == nullptr) continue;
-        glyph->X0 = icon.glyph.X0;
-        glyph->Y0 = icon.glyph.Y0;
-        glyph->X1 = icon.glyph.X1;
-        glyph->Y1 = icon.glyph.Y1;
-        glyph->Visible = icon.glyph.Visible;
-        glyph->U1 = static_cast<float>(rect.X + icon.width) * atlas.TexUvScale.x;
-        glyph->V1 = static_cast<float>(rect.Y + icon.height) * atlas.TexUvScale.y;
-    }
-}
-
-bool buildKeepingIcons(ImFontAtlas* atlas);
-const ImFontBuilderIO keepingIconsBuilder{buildKeepingIcons};
-
-bool buildKeepingIcons(ImFontAtlas* atlas) {
-    // The library's own builder (stb_truetype or FreeType, as it was compiled) does the text.
-    atlas->FontBuilderIO = nullptr;
-    const bool built = atlas->Build();
-    atlas->FontBuilderIO = &keepingIconsBuilder;
-    if (built && atlas == keptIcons.atlas) putIconsBack(*atlas);
-    return built;
-}
-
-// Whether a face was added for icon code points only.
-bool iconSource(const ImFontConfig& config) {
-    if (config.GlyphRanges == nullptr || config.GlyphRanges[0] == 0) return false;
-    for (const ImWchar* range = config.GlyphRanges; range[0] != 0; range += 2)
-        if (!isIcon(range[0]) || !isIcon(range[1])) return false;
-    return true;
-}
-
 } // namespace
-
-void keepIconGlyphs(ImFontAtlas& atlas) {
-    if (atlas.Locked || atlas.TexPixelsAlpha8 == nullptr || atlas.FontBuilderIO == &keepingIconsBuilder)
-        return;
-    KeptIcons kept;
-    kept.atlas = &atlas;
-    for (ImFont* font : atlas.Fonts) {
-        for (const ImFontGlyph& glyph : font->Glyphs) {
-            if (!isIcon(static_cast<ImWchar>(glyph.Codepoint))) continue;
-            KeptIcon icon;
-            icon.font = font;
-            icon.codepoint = static_cast<ImWchar>(glyph.Codepoint);
-            icon.glyph = glyph;
-            const long x = std::lround(glyph.U0 * static_cast<float>(atlas.TexWidth));
-            const long y = std::lround(glyph.V0 * static_cast<float>(atlas.TexHeight));
-            icon.width =
-                static_cast<int>(std::lround((glyph.U1 - glyph.U0) * static_cast<float>(atlas.TexWidth)));
-            icon.height =
-                static_cast<int>(std::lround((glyph.V1 - glyph.V0) * static_cast<float>(atlas.TexHeight)));
-            if (x < 0 || y < 0 || icon.width < 0 || icon.height < 0 || x + icon.width > atlas.TexWidth ||
-                y + icon.height > atlas.TexHeight)
-                return;
-            icon.offset = kept.pixels.size();
-            for (int row = 0; row < icon.height; ++row) {
-                const unsigned char* start =
-                    atlas.TexPixelsAlpha8 + static_cast<std::size_t>(y + row) * atlas.TexWidth + x;
-                kept.pixels.insert(kept.pixels.end(), start, start + icon.width);
-            }
-            kept.icons.push_back(icon);
-        }
-    }
-    if (kept.icons.empty()) return;
-
-    for (int i = atlas.ConfigData.Size - 1; i >= 0; --i) {
-        ImFontConfig& config = atlas.ConfigData[i];
-        if (!config.MergeMode || !iconSource(config)) continue;
-        if (config.FontDataOwnedByAtlas) IM_FREE(config.FontData);
-        atlas.ConfigData.erase(&config);
-    }
-    for (ImFont* font : atlas.Fonts) {
-        font->ConfigDataCount = 0;
-        for (const ImFontConfig& config : atlas.ConfigData)
-            if (config.DstFont == font) ++font->ConfigDataCount;
-    }
-    for (KeptIcon& icon : kept.icons)
-        icon.rect = atlas.AddCustomRectFontGlyph(icon.font, icon.codepoint, icon.width + 1, icon.height + 1,
-                                                 icon.glyph.AdvanceX, ImVec2(icon.glyph.X0, icon.glyph.Y0));
-    keptIcons = std::move(kept);
-    atlas.FontBuilderIO = &keepingIconsBuilder;
-    // The library sizes the texture by its faces' glyphs alone; the icons would make a narrow one
-    // very tall.
-    atlas.TexDesiredWidth = atlas.TexWidth;
-}
 
 bool TextGlyphs::note(std::string_view text) {
     bool added = false;
@@ -168,43 +53,41 @@ bool TextGlyphs::note(std::string_view text) {
         position += length > 0 ? length : 1;
         if (c > 0xFFFF) c = IM_UNICODE_CODEPOINT_INVALID;
         const auto glyph = static_cast<ImWchar>(c);
-        if (isDefaultRange(glyph) || !drawsAGlyph(glyph)) continue;
-        added = needed_.insert(glyph).second || added;
+        if (isDefaultRange(glyph) || !drawsAGlyph(glyph) || needed_.count(glyph) != 0) continue;
+        if (needed_.size() >= maximumCharacters) {
+            if (!overflowReported_) platform::diagnose(tooManyCharactersText);
+            overflowReported_ = true;
+            continue;
+        }
+        needed_.insert(glyph);
+        pending_.insert(glyph);
+        added = true;
     }
     return added;
 }
 
-std::vector<ImWchar> TextGlyphs::missingFrom(const ImFont& font) const {
-    std::vector<ImWchar> missing;
-    for (const ImWchar c : needed_)
-        if (font.FindGlyphNoFallback(c) == nullptr) missing.push_back(c);
-    return missing;
-}
-
-void TextGlyphs::setTextRanges(ImFontAtlas& atlas) {
+bool TextGlyphs::growAtlas(ImFontAtlas& atlas) {
+    if (atlas.Fonts.empty() || atlas.Locked) return false;
+    if (!keepsGlyphs(atlas)) {
+        if (atlas.TexPixelsAlpha8 == nullptr && !atlas.Build()) return false;
+        keepAtlasGlyphs(atlas);
+        if (!keepsGlyphs(atlas)) return false;
+    }
+    std::vector<ImWchar> step;
+    while (!pending_.empty() && step.size() < charactersPerStep)
+        step.push_back(pending_.extract(pending_.begin()).value());
     ImFontGlyphRangesBuilder builder;
-    builder.AddRanges(atlas.GetGlyphRangesDefault());
-    for (const ImWchar c : needed_) builder.AddChar(c);
+    builder.AddChar(keptAtlasRanges()[0]);
+    for (const ImWchar c : step) builder.AddChar(c);
     ImVector<ImWchar> ranges;
     builder.BuildRanges(&ranges);
-    // Text faces are the ones on the default range or on the previous ranges; icon fonts keep
-    // theirs.
-    for (ImFontConfig& config : atlas.ConfigData) {
-        const bool text = config.GlyphRanges == nullptr ||
-                          config.GlyphRanges == atlas.GetGlyphRangesDefault() ||
-                          (!ranges_.empty() && config.GlyphRanges == ranges_.Data);
-        if (text) config.GlyphRanges = ranges.Data;
-    }
-    ranges_.swap(ranges);
-}
-
-bool TextGlyphs::rebuild(ImFontAtlas& atlas) {
-    if (atlas.Fonts.empty() || atlas.Locked) return false;
-    setTextRanges(atlas);
+    // Every face is asked for the step's characters; the first that has one draws it. The build
+    // points the ranges back at the kept atlas's own.
+    for (ImFontConfig& config : atlas.ConfigData) config.GlyphRanges = ranges.Data;
     if (!atlas.Build()) return false;
-    unsearched_.clear();
-    for (const ImWchar c : missingFrom(*atlas.Fonts[0]))
-        if (searched_.count(c) == 0) unsearched_.push_back(c);
+    const ImFont& font = *atlas.Fonts[0];
+    for (const ImWchar c : step)
+        if (font.FindGlyphNoFallback(c) == nullptr && searched_.count(c) == 0) unsearched_.push_back(c);
     return true;
 }
 
@@ -293,6 +176,7 @@ void TextGlyphs::searchFallbacks(FallbackFontFinder find) {
     if (unsearched_.empty() || search_.valid() || !find) return;
     std::vector<char32_t> characters(unsearched_.begin(), unsearched_.end());
     searched_.insert(unsearched_.begin(), unsearched_.end());
+    searching_ = std::move(unsearched_);
     unsearched_.clear();
     const std::size_t room =
         maximumFallbackFaces > mergedFaces_.size() ? maximumFallbackFaces - mergedFaces_.size() : 0;
@@ -317,6 +201,7 @@ bool TextGlyphs::fallbacksFound() const {
 bool TextGlyphs::addFallbacks(ImFontAtlas& atlas) {
     if (!search_.valid()) return true;
     std::vector<FoundFace> faces = search_.get();
+    const std::vector<ImWchar> searched = std::exchange(searching_, {});
     if (faces.empty()) return true;
     if (atlas.Fonts.empty() || atlas.Locked) return false;
     for (FoundFace& face : faces) {
@@ -331,10 +216,14 @@ bool TextGlyphs::addFallbacks(ImFontAtlas& atlas) {
         std::snprintf(config.Name, sizeof config.Name, "%s", face.path.substr(separator + 1).c_str());
         // The atlas owns the bytes from here and frees them with the same allocator.
         if (atlas.AddFontFromMemoryTTF(face.data.get(), static_cast<int>(face.size), fallbackFontSize,
-                                       &config, ranges_.Data) == nullptr)
+                                       &config, keptAtlasRanges()) == nullptr)
             continue;
         face.data.release();
         platform::diagnose("fonts: characters the text face lacks come from " + face.path);
     }
-    return atlas.Build();
+    // The new faces may have the characters of this search and those missed while it ran.
+    pending_.insert(searched.begin(), searched.end());
+    pending_.insert(unsearched_.begin(), unsearched_.end());
+    unsearched_.clear();
+    return true;
 }

@@ -1,8 +1,12 @@
 // The characters the interface's texts need, and the font atlas grown to cover them: the text face
 // gives every character it has (Latin Extended, Greek, Cyrillic from Liberation Sans or Arial),
-// faces of the system the rest (a CJK face for Chinese, Japanese or Korean news).
+// faces of the system the rest (a CJK face for Chinese, Japanese or Korean news). The atlas keeps
+// what it drew (ui/kept_glyphs.h) and grows by a few hundred characters a step, so that no step
+// holds the interface for long; the system's faces are looked for and read on a thread of their
+// own.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <future>
 #include <memory>
@@ -15,12 +19,6 @@
 
 #include "ui/system_font.h"
 
-// After the atlas's first build: the icon fonts' glyphs (some 1,400, oversampled: nine tenths of a
-// build's work) become fixed pictures in it, so that every later build of `atlas`, the renderer's
-// after a lost device included, rasterises text only and puts the icons back as they were. The
-// icon fonts' sources leave the atlas. Nothing happens to an atlas without pixels.
-void keepIconGlyphs(ImFontAtlas& atlas);
-
 // System faces worth trying, best first, for characters the atlas lacks (ui/system_font.h).
 using FallbackFontFinder = std::function<std::vector<SystemFontFile>(const std::vector<char32_t>& missing)>;
 
@@ -30,12 +28,15 @@ class TextGlyphs {
     // character beyond U+FFFF are U+FFFD). True when one was not needed before.
     bool note(std::string_view text);
 
-    // Rebuilds `atlas`, as addLauncherFonts filled it, for every character noted so far: the text
-    // faces get ranges of them, and characters none of its faces has are kept for addFallbacks.
-    // Call only between frames; the renderer's font texture must be made again afterwards. False
-    // when the build failed.
-    bool rebuild(ImFontAtlas& atlas);
-    // Whether characters the last rebuild found missing wait for a search of the system's faces.
+    // Whether noted characters, or characters of faces that a search found, wait for growAtlas.
+    bool growthDue() const { return !pending_.empty(); }
+    // One step: `atlas`, as addLauncherFonts filled it, draws up to charactersPerStep of the
+    // waiting characters from its faces and keeps them; those none of its faces has wait for a
+    // search. Call only between frames; the renderer's font texture must be made again
+    // afterwards. False when the build failed.
+    bool growAtlas(ImFontAtlas& atlas);
+
+    // Whether characters the atlas lacks wait for a search of the system's faces.
     bool fallbacksWanted() const { return !unsearched_.empty(); }
     // Starts that search on a thread of its own, since reading a CJK face takes tens of
     // milliseconds: `find` names faces, which are read whole and kept when they have some of the
@@ -44,12 +45,18 @@ class TextGlyphs {
     void searchFallbacks(FallbackFontFinder find);
     // Whether a search has ended and its faces wait for addFallbacks.
     bool fallbacksFound() const;
-    // Merges the faces of the search, waiting for it to end, into `atlas` and builds it again.
-    // Same conditions as rebuild.
+    // Adds the faces of the search, waiting for it to end, to `atlas`; the characters it was for
+    // wait for growAtlas again. Same conditions as growAtlas.
     bool addFallbacks(ImFontAtlas& atlas);
 
     // Characters noted beyond the atlas's first range (Basic Latin and Latin-1).
     const std::set<ImWchar>& needed() const { return needed_; }
+
+    // Characters in one step: some 5 ms of a CJK face's rasteriser.
+    static constexpr std::size_t charactersPerStep = 256;
+    // Beyond this many characters (the atlas would pass 1024 x 4096), news and texts show the
+    // fallback glyph: a server's text cannot make the atlas unbounded.
+    static constexpr std::size_t maximumCharacters = 4096;
 
     // A face read for the atlas, in the interface library's heap so that the atlas takes it as
     // it is.
@@ -64,13 +71,12 @@ class TextGlyphs {
     };
 
   private:
-    std::vector<ImWchar> missingFrom(const ImFont& font) const;
-    void setTextRanges(ImFontAtlas& atlas);
-
     std::set<ImWchar> needed_;
+    std::set<ImWchar> pending_;  // noted, or back from a search, and not tried with the faces
     std::set<ImWchar> searched_; // missing characters the system was already asked about
     std::vector<ImWchar> unsearched_;
+    std::vector<ImWchar> searching_; // those of the running search
     std::set<std::string> mergedFaces_;
     std::future<std::vector<FoundFace>> search_;
-    ImVector<ImWchar> ranges_; // the atlas points at these until they are replaced
+    bool overflowReported_ = false;
 };

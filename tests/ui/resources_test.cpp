@@ -6,14 +6,17 @@
 #include <iterator>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 #include <imgui.h>
+#include <imgui_internal.h>
 #include <stb/stb_image.h>
 
 #include "embedded_files.h"
 #include "ui/fonts_and_style.h"
+#include "ui/kept_glyphs.h"
 #include "ui/picture_data.h"
 #include "ui/resources.h"
 #include "ui/system_font.h"
@@ -251,9 +254,9 @@ TEST_F(FontAtlasTest, setup_builds_one_font_with_text_and_both_icon_sets) {
 TEST_F(FontAtlasTest, text_comes_from_the_bold_arial_match_at_14_pixels) {
     const SystemFontFile bold = boldTextFont();
     if (bold.path.empty()) GTEST_SKIP() << "no bold Arial substitute installed (fonts-liberation)";
-    setupFontsAndStyle();
-    ImGuiIO& io = ImGui::GetIO();
-    const ImFontConfig& text = io.Fonts->ConfigData[0];
+    ImFontAtlas atlas;
+    ASSERT_TRUE(addLauncherFonts(atlas, bold));
+    const ImFontConfig& text = atlas.ConfigData[0];
     EXPECT_EQ(text.SizePixels, 14.0f);
     EXPECT_EQ(text.OversampleH, 1);
     EXPECT_EQ(text.OversampleV, 1);
@@ -261,8 +264,11 @@ TEST_F(FontAtlasTest, text_comes_from_the_bold_arial_match_at_14_pixels) {
     EXPECT_FALSE(text.MergeMode);
     EXPECT_EQ(text.GlyphRanges, nullptr) << "the library's default range";
     EXPECT_NE(std::string(text.Name).find("Bold"), std::string::npos) << text.Name;
+    setupFontsAndStyle();
+    ImGuiIO& io = ImGui::GetIO();
     ASSERT_TRUE(io.Fonts->Build());
     EXPECT_EQ(io.Fonts->Fonts[0]->FontSize, 14.0f);
+    EXPECT_NE(io.Fonts->Fonts[0]->FindGlyphNoFallback(U'\xFF'), nullptr) << "kept from the first build";
 }
 
 TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_face) {
@@ -270,24 +276,25 @@ TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_f
     if (bold.path.empty()) GTEST_SKIP() << "no bold Arial substitute installed (fonts-liberation)";
     ImFontAtlas& atlas = *ImGui::GetIO().Fonts;
     ASSERT_TRUE(addLauncherFonts(atlas, bold) && atlas.Build());
-    // Later builds rasterise text only and put the icons back as the first one drew them.
-    const auto iconPicture = [&atlas](ImWchar icon) {
-        const ImFontGlyph& glyph = *atlas.Fonts[0]->FindGlyphNoFallback(icon);
+    // Later builds draw only what they add and put back what earlier ones drew.
+    const auto picture = [&atlas](ImWchar c) {
+        const ImFontGlyph& glyph = *atlas.Fonts[0]->FindGlyphNoFallback(c);
         const auto x = static_cast<int>(std::lround(glyph.U0 * static_cast<float>(atlas.TexWidth)));
         const auto y = static_cast<int>(std::lround(glyph.V0 * static_cast<float>(atlas.TexHeight)));
         const auto width =
             static_cast<int>(std::lround((glyph.U1 - glyph.U0) * static_cast<float>(atlas.TexWidth)));
         const auto height =
             static_cast<int>(std::lround((glyph.V1 - glyph.V0) * static_cast<float>(atlas.TexHeight)));
-        std::vector<unsigned char> picture;
+        std::vector<unsigned char> pixels;
         for (int row = 0; row < height; ++row)
-            picture.insert(picture.end(), atlas.TexPixelsAlpha8 + (y + row) * atlas.TexWidth + x,
-                           atlas.TexPixelsAlpha8 + (y + row) * atlas.TexWidth + x + width);
-        return std::tuple(glyph.X0, glyph.Y0, glyph.X1, glyph.Y1, glyph.AdvanceX, width, height, picture);
+            pixels.insert(pixels.end(), atlas.TexPixelsAlpha8 + (y + row) * atlas.TexWidth + x,
+                          atlas.TexPixelsAlpha8 + (y + row) * atlas.TexWidth + x + width);
+        return std::tuple(glyph.X0, glyph.Y0, glyph.X1, glyph.Y1, glyph.AdvanceX, width, height, pixels);
     };
-    const auto close = iconPicture(0xF00D);
-    const auto cog = iconPicture(0xF013);
-    keepIconGlyphs(atlas);
+    const auto close = picture(0xF00D);
+    const auto cog = picture(0xF013);
+    const auto e = picture(U'\xE9');
+    keepAtlasGlyphs(atlas);
     EXPECT_EQ(atlas.ConfigData.Size, 1) << "the icon fonts' sources leave the atlas";
     const float closeAdvance = atlas.Fonts[0]->FindGlyphNoFallback(0xF00D)->AdvanceX;
     std::vector<std::vector<char32_t>> asked;
@@ -297,22 +304,41 @@ TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_f
     };
     TextGlyphs glyphs;
     EXPECT_TRUE(glyphs.note("\xD0\x9F\xCE\xA3\xC4\xB0\xEF\x80\x8D")); // П Σ İ and the close icon
-    ASSERT_TRUE(glyphs.rebuild(atlas));
+    ASSERT_TRUE(glyphs.growAtlas(atlas));
+    EXPECT_FALSE(glyphs.growthDue());
     EXPECT_FALSE(glyphs.fallbacksWanted()) << "the text face has Cyrillic, Greek and Latin Extended";
     const ImFont* font = atlas.Fonts[0];
     for (const ImWchar c : {ImWchar{0x041F}, ImWchar{0x03A3}, ImWchar{0x0130}})
         EXPECT_NE(font->FindGlyphNoFallback(c), nullptr) << c;
     EXPECT_EQ(font->FindGlyphNoFallback(0xF00D)->AdvanceX, closeAdvance) << "icons stay the icon font's";
-    EXPECT_EQ(iconPicture(0xF00D), close);
-    EXPECT_EQ(iconPicture(0xF013), cog);
+    EXPECT_EQ(picture(0xF00D), close);
+    EXPECT_EQ(picture(0xF013), cog);
+    EXPECT_EQ(picture(U'\xE9'), e);
+    const auto pe = picture(0x041F);
+
+    // Latin Extended-A, Greek and Cyrillic, more than one step holds.
+    std::string many;
+    char utf8[5];
+    for (const auto& [first, last] : {std::pair(0x100u, 0x17Fu), std::pair(0x391u, 0x3A1u),
+                                      std::pair(0x3A3u, 0x3C9u), std::pair(0x400u, 0x45Fu)})
+        for (unsigned c = first; c <= last; ++c) many += ImTextCharToUtf8(utf8, c);
+    EXPECT_TRUE(glyphs.note(many));
+    ASSERT_TRUE(glyphs.growAtlas(atlas));
+    EXPECT_TRUE(glyphs.growthDue()) << "one step draws at most " << TextGlyphs::charactersPerStep;
+    ASSERT_TRUE(glyphs.growAtlas(atlas));
+    EXPECT_FALSE(glyphs.growthDue());
+    EXPECT_NE(font->FindGlyphNoFallback(0x45F), nullptr);
+    EXPECT_EQ(picture(0x041F), pe);
 
     EXPECT_TRUE(glyphs.note("\xE9\x9D\x99\xE3\x81\x8B")); // 静か
     EXPECT_FALSE(glyphs.note("\xE9\x9D\x99")) << "nothing new";
-    ASSERT_TRUE(glyphs.rebuild(atlas));
+    ASSERT_TRUE(glyphs.growAtlas(atlas));
     EXPECT_EQ(font->FindGlyph(0x9759), font->FallbackGlyph) << "until the system's faces come in";
     ASSERT_TRUE(glyphs.fallbacksWanted());
     glyphs.searchFallbacks(find);
     ASSERT_TRUE(glyphs.addFallbacks(atlas));
+    ASSERT_TRUE(glyphs.growthDue()) << "the characters the faces were found for";
+    ASSERT_TRUE(glyphs.growAtlas(atlas));
     ASSERT_EQ(asked.size(), 1u);
     EXPECT_EQ(asked[0], (std::vector<char32_t>{0x304B, 0x9759}));
     EXPECT_NE(font->FindGlyphNoFallback(0x9759), nullptr) << "from the system's CJK face (fonts-noto-cjk)";
@@ -323,7 +349,16 @@ TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_f
     int width = 0;
     int height = 0;
     atlas.GetTexDataAsAlpha8(&pixels, &width, &height);
-    EXPECT_EQ(iconPicture(0xF00D), close);
+    EXPECT_EQ(picture(0xF00D), close);
+    EXPECT_EQ(picture(0x041F), pe);
+
+    // A server's texts cannot make the atlas unbounded.
+    TextGlyphs flooded;
+    std::string everything;
+    for (unsigned c = 0x4E00; c < 0x4E00 + TextGlyphs::maximumCharacters + 100; ++c)
+        everything += ImTextCharToUtf8(utf8, c);
+    EXPECT_TRUE(flooded.note(everything));
+    EXPECT_EQ(flooded.needed().size(), TextGlyphs::maximumCharacters);
 }
 
 TEST(SystemFont, the_arial_bold_match_is_a_bold_font_file) {

@@ -25,8 +25,8 @@ GLuint alphaFontTexture = 0;
 // picture as the back end's 32-bit texture, without its conversion and with a quarter of its
 // upload. stb_truetype draws coverage only, no colour.
 bool makeAlphaFontTexture() {
-    static const bool swizzles =
-        SDL_GL_ExtensionSupported("GL_ARB_texture_swizzle") || SDL_GL_ExtensionSupported("GL_EXT_texture_swizzle");
+    static const bool swizzles = SDL_GL_ExtensionSupported("GL_ARB_texture_swizzle") ||
+                                 SDL_GL_ExtensionSupported("GL_EXT_texture_swizzle");
     if (!swizzles) return false;
     unsigned char* pixels = nullptr;
     int width = 0;
@@ -43,7 +43,8 @@ bool makeAlphaFontTexture() {
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_R8, width, height, 0, GL_RED, GL_UNSIGNED_BYTE, pixels);
     glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(bound));
-    ImGui::GetIO().Fonts->SetTexID(reinterpret_cast<ImTextureID>(static_cast<std::intptr_t>(alphaFontTexture)));
+    ImGui::GetIO().Fonts->SetTexID(
+        reinterpret_cast<ImTextureID>(static_cast<std::intptr_t>(alphaFontTexture)));
     return true;
 }
 

@@ -186,7 +186,8 @@ bool createFontsTexture(BackendData& bd) {
     const bool luminance = hasLuminanceAlpha(bd.device);
     // The managed pool keeps a copy of its own, so the texture needs no dynamic usage to be filled.
     if (bd.device->CreateTexture(static_cast<UINT>(width), static_cast<UINT>(height), 1, 0,
-                                 luminance ? D3DFMT_A8L8 : D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &bd.fontTexture) < 0)
+                                 luminance ? D3DFMT_A8L8 : D3DFMT_A8R8G8B8, D3DPOOL_MANAGED,
+                                 &bd.fontTexture) < 0)
         return false;
     D3DLOCKED_RECT locked{};
     if (bd.fontTexture->LockRect(0, &locked, nullptr, 0) != D3D_OK) {
