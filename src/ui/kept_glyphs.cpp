@@ -63,7 +63,9 @@ bool keepNewGlyphs(ImFontAtlas& atlas) {
     for (ImFont* font : atlas.Fonts) {
         for (const ImFontGlyph& glyph : font->Glyphs) {
             const auto codepoint = static_cast<ImWchar>(glyph.Codepoint);
-            if (codepoint == spaceOnly[0] || kept.known.count({font, codepoint}) != 0) continue;
+            // The library makes the tab from the space on each build.
+            if (codepoint == spaceOnly[0] || codepoint == '\t' || kept.known.count({font, codepoint}) != 0)
+                continue;
             KeptGlyph keptGlyph;
             keptGlyph.font = font;
             keptGlyph.codepoint = codepoint;

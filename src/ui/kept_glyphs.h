@@ -9,7 +9,8 @@
 // [X] the icon fonts' sources leave the atlas once their glyphs are kept
 // [X] the space stays with the faces: a build in which the first face draws nothing would leave
 //     the library's font holding the last build's glyphs
-// [ ] one atlas per process: the interface's, which lives as long as the process
+// [ ] one atlas per process, the interface's: keeping a second atlas would leave the first one's
+//     kept glyphs blank in its next build
 #pragma once
 
 #include <imgui.h>

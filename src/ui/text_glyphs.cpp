@@ -84,7 +84,12 @@ bool TextGlyphs::growAtlas(ImFontAtlas& atlas) {
     // Every face is asked for the step's characters; the first that has one draws it. The build
     // points the ranges back at the kept atlas's own.
     for (ImFontConfig& config : atlas.ConfigData) config.GlyphRanges = ranges.Data;
-    if (!atlas.Build()) return false;
+    // A build that fails leaves the glyphs as they were, and so the renderer's texture.
+    const ImTextureID texture = atlas.TexID;
+    if (!atlas.Build()) {
+        atlas.SetTexID(texture);
+        return false;
+    }
     const ImFont& font = *atlas.Fonts[0];
     for (const ImWchar c : step)
         if (font.FindGlyphNoFallback(c) == nullptr && searched_.count(c) == 0) unsearched_.push_back(c);
@@ -155,17 +160,27 @@ TextGlyphs::FoundFace readFace(const SystemFontFile& face) {
 std::vector<TextGlyphs::FoundFace> findFaces(std::vector<char32_t> missing, std::set<std::string> merged,
                                              const FallbackFontFinder& find, std::size_t room) {
     std::vector<TextGlyphs::FoundFace> found;
-    if (missing.empty() || room == 0) return found;
-    for (const SystemFontFile& face : find(missing)) {
-        if (missing.empty() || found.size() >= room) break;
-        if (!merged.insert(faceKey(face.path, face.index)).second) continue;
-        TextGlyphs::FoundFace read = readFace(face);
-        const std::vector<char32_t> has = faceCharacters(static_cast<const unsigned char*>(read.data.get()),
-                                                         read.size, face.index, missing);
-        if (has.empty()) continue;
-        std::erase_if(missing,
-                      [&has](char32_t c) { return std::find(has.begin(), has.end(), c) != has.end(); });
-        found.push_back(std::move(read));
+    // Chinese, Japanese and Korean are asked about on their own: the system's best matches for a
+    // mixture with other scripts may all lack them.
+    std::vector<char32_t> others;
+    std::erase_if(missing, [&others](char32_t c) {
+        if (!scriptLanguage({c}).empty()) return false;
+        others.push_back(c);
+        return true;
+    });
+    for (std::vector<char32_t>* group : {&missing, &others}) {
+        if (group->empty()) continue;
+        for (const SystemFontFile& face : find(*group)) {
+            if (group->empty() || found.size() >= room) break;
+            if (!merged.insert(faceKey(face.path, face.index)).second) continue;
+            TextGlyphs::FoundFace read = readFace(face);
+            const std::vector<char32_t> has = faceCharacters(
+                static_cast<const unsigned char*>(read.data.get()), read.size, face.index, *group);
+            if (has.empty()) continue;
+            std::erase_if(*group,
+                          [&has](char32_t c) { return std::find(has.begin(), has.end(), c) != has.end(); });
+            found.push_back(std::move(read));
+        }
     }
     return found;
 }
@@ -176,7 +191,6 @@ void TextGlyphs::searchFallbacks(FallbackFontFinder find) {
     if (unsearched_.empty() || search_.valid() || !find) return;
     std::vector<char32_t> characters(unsearched_.begin(), unsearched_.end());
     searched_.insert(unsearched_.begin(), unsearched_.end());
-    searching_ = std::move(unsearched_);
     unsearched_.clear();
     const std::size_t room =
         maximumFallbackFaces > mergedFaces_.size() ? maximumFallbackFaces - mergedFaces_.size() : 0;
@@ -201,7 +215,6 @@ bool TextGlyphs::fallbacksFound() const {
 bool TextGlyphs::addFallbacks(ImFontAtlas& atlas) {
     if (!search_.valid()) return true;
     std::vector<FoundFace> faces = search_.get();
-    const std::vector<ImWchar> searched = std::exchange(searching_, {});
     if (faces.empty()) return true;
     if (atlas.Fonts.empty() || atlas.Locked) return false;
     for (FoundFace& face : faces) {
@@ -221,8 +234,11 @@ bool TextGlyphs::addFallbacks(ImFontAtlas& atlas) {
         face.data.release();
         platform::diagnose("fonts: characters the text face lacks come from " + face.path);
     }
-    // The new faces may have the characters of this search and those missed while it ran.
-    pending_.insert(searched.begin(), searched.end());
+    // The new faces may have any character that no face had: those of this search, of earlier
+    // ones and those missed while it ran. Characters with a glyph are never drawn a second time.
+    const ImFont& font = *atlas.Fonts[0];
+    for (const ImWchar c : searched_)
+        if (font.FindGlyphNoFallback(c) == nullptr) pending_.insert(c);
     pending_.insert(unsearched_.begin(), unsearched_.end());
     unsearched_.clear();
     return true;

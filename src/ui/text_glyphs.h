@@ -45,8 +45,8 @@ class TextGlyphs {
     void searchFallbacks(FallbackFontFinder find);
     // Whether a search has ended and its faces wait for addFallbacks.
     bool fallbacksFound() const;
-    // Adds the faces of the search, waiting for it to end, to `atlas`; the characters it was for
-    // wait for growAtlas again. Same conditions as growAtlas.
+    // Adds the faces of the search, waiting for it to end, to `atlas`; every character without a
+    // glyph waits for growAtlas again. Same conditions as growAtlas.
     bool addFallbacks(ImFontAtlas& atlas);
 
     // Characters noted beyond the atlas's first range (Basic Latin and Latin-1).
@@ -75,7 +75,6 @@ class TextGlyphs {
     std::set<ImWchar> pending_;  // noted, or back from a search, and not tried with the faces
     std::set<ImWchar> searched_; // missing characters the system was already asked about
     std::vector<ImWchar> unsearched_;
-    std::vector<ImWchar> searching_; // those of the running search
     std::set<std::string> mergedFaces_;
     std::future<std::vector<FoundFace>> search_;
     bool overflowReported_ = false;

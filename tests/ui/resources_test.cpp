@@ -352,6 +352,24 @@ TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_f
     EXPECT_EQ(picture(0xF00D), close);
     EXPECT_EQ(picture(0x041F), pe);
 
+    // A character no face of its search had is drawn once a later search brings a face with it.
+    ImFontAtlas fresh;
+    ASSERT_TRUE(addLauncherFonts(fresh, bold) && fresh.Build());
+    TextGlyphs later;
+    EXPECT_TRUE(later.note("\xE4\xB8\x80")); // 一
+    ASSERT_TRUE(later.growAtlas(fresh));
+    later.searchFallbacks(
+        [&bold](const std::vector<char32_t>&) { return std::vector<SystemFontFile>{bold}; });
+    ASSERT_TRUE(later.addFallbacks(fresh));
+    EXPECT_FALSE(later.growthDue()) << "the text face has no Han";
+    EXPECT_TRUE(later.note("\xE4\xB8\xAD")); // 中
+    ASSERT_TRUE(later.growAtlas(fresh));
+    later.searchFallbacks(fallbackFonts);
+    ASSERT_TRUE(later.addFallbacks(fresh));
+    while (later.growthDue()) ASSERT_TRUE(later.growAtlas(fresh));
+    EXPECT_NE(fresh.Fonts[0]->FindGlyphNoFallback(0x4E2D), nullptr);
+    EXPECT_NE(fresh.Fonts[0]->FindGlyphNoFallback(0x4E00), nullptr) << "searched before, drawn now";
+
     // A server's texts cannot make the atlas unbounded.
     TextGlyphs flooded;
     std::string everything;
