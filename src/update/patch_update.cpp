@@ -2,9 +2,10 @@
 //
 // Versions that are not numbers (an empty version.dat, an empty line, the empty piece after a
 // final line feed) are never compared: such a token is skipped with a diagnostic, and such an
-// installed version counts as the default. A token that would name a file outside "Downloads"
-// is skipped as well. Runs never overlap: the update worker runs one handler at a time, so a
-// second list waits for the first and two runs never write the same archive or game files.
+// installed version counts as the default. A token that would name a file outside "Downloads" is
+// refused and ends the run as a patch that did not apply. Runs never overlap: the update worker
+// runs one handler at a time, so a second list waits for the first and two runs never write the
+// same archive or game files.
 //
 // An archive is extracted only when its download arrived whole (an older file of the same name
 // in "Downloads" is never taken for it), and the version shown moves on only when the patch
@@ -50,7 +51,7 @@ constexpr std::size_t listOffset = 5;
 constexpr const char* blanks = " \t\r\v\f";
 
 constexpr const char* notANumberText = "Skipping patch version that is not a number: ";
-constexpr const char* leavesFolderText = "Skipping patch version that names a path outside Downloads: ";
+constexpr const char* leavesFolderText = "Refusing patch version that names a path outside Downloads: ";
 constexpr const char* installedNotANumberText = "Installed version is not a number, using 1000: ";
 
 template <typename Text> std::vector<Text> splitAny(const Text& text, const Text& delimiter) {
@@ -145,8 +146,10 @@ void runPatchUpdateIn(std::string_view message, const std::string& folder, const
         }
         if (*version <= reached) continue;
         if (!isPlainFileName(token)) {
+            // A patch that cannot be fetched is one that did not apply: the later ones build on it.
             platform::diagnose(leavesFolderText + token);
-            continue;
+            failedVersion = std::to_string(*version);
+            break;
         }
 
         setUpdatePhase(patchingPhase);

@@ -62,8 +62,8 @@ bool hasPendingToken(long installed, const std::string& listText) {
         const std::string token = toNarrow(piece);
         const auto version = standardNumber(token);
         if (!version || *version <= installed) continue;
-        if (token == "." || token == ".." || token.find_first_of("/\\") != std::string::npos) continue;
-        return true;
+        // One that names a path is refused and ends the run before any patching.
+        return !(token == "." || token == ".." || token.find_first_of("/\\") != std::string::npos);
     }
     return false;
 }

@@ -189,11 +189,13 @@ TEST_F(PatchUpdateTest, numbers_follow_the_standard_conversion) {
 
 TEST_F(PatchUpdateTest, token_that_names_another_folder_is_never_fetched) {
     writeText(install + "version.dat", "1000");
-    const std::string errors = run("1001/../../evil\n1002\\x");
-    EXPECT_EQ(errors, "Skipping patch version that names a path outside Downloads: 1001/../../evil\n"
-                      "Skipping patch version that names a path outside Downloads: 1002\\x\n");
-    EXPECT_TRUE(patchRequests().empty());
+    servePatch("1002");
+    const std::string errors = run("1001/../../evil\n1002");
+    EXPECT_EQ(errors, "Refusing patch version that names a path outside Downloads: 1001/../../evil\n");
+    EXPECT_TRUE(patchRequests().empty()) << "nor a later patch, which would build on it";
     EXPECT_EQ(gameVersion(), "1000");
+    EXPECT_EQ(statusText(), "Update to version 1001 failed. Please restart launcher.");
+    EXPECT_EQ(run("1001\\x"), "Refusing patch version that names a path outside Downloads: 1001\\x\n");
 }
 
 TEST_F(PatchUpdateTest, game_started_during_the_download_is_asked_about_again_and_never_written_under) {
