@@ -32,6 +32,7 @@
 #include "update/extract_archive.h"
 #include "update/game_guard.h"
 #include "update/temporary_names.h"
+#include "update/zip_handles.h"
 
 namespace {
 
@@ -43,22 +44,6 @@ constexpr const char* baseMismatchText = "Delta patch does not fit the installed
 constexpr const char* deltaFailedText = "Delta failed for: ";
 constexpr const char* noRoomText = "Not enough free space for the delta patch's files: ";
 constexpr const char* renameFailedText = "Failed to replace with the delta's result: ";
-
-constexpr std::uint32_t rememberedBits =
-    platform::attributeReadOnly | platform::attributeHidden | platform::attributeSystem;
-constexpr int replaceAttempts = 3;
-constexpr int replaceRetryPauseMs = 100;
-constexpr std::uint64_t blockPerFile = 4096;
-constexpr std::uint64_t spareBytes = 16u << 20;
-
-struct ArchiveCloser {
-    void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-struct EntryCloser {
-    void operator()(zip_file_t* entry) const { zip_fclose(entry); }
-};
-using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
-using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
 struct Facts {
     std::uint64_t size = 0;
@@ -170,11 +155,7 @@ void removeTemporaries(std::vector<Pending>& pending) {
 bool putInPlace(const Pending& pending) {
     // A program stays a program: the base's execute permission goes to its successor.
     if (platform::isExecutableFile(pending.target)) platform::makeExecutable(pending.temporary);
-    const std::uint32_t remembered = platform::fileAttributes(pending.target).value_or(0) & rememberedBits;
-    if (remembered != 0)
-        platform::setFileAttributes(pending.temporary, platform::attributeNormal | remembered);
-    const auto outcome = platform::replaceFileRetrying(pending.temporary, pending.target, replaceAttempts,
-                                                       replaceRetryPauseMs);
+    const auto outcome = replaceKeepingMarks(pending.temporary, pending.target, marksToKeep(pending.target));
     if (outcome.result == platform::DeleteResult::deleted) return true;
     platform::diagnose(renameFailedText + pending.target + " Error: " + std::to_string(outcome.errorCode));
     return false;
@@ -193,7 +174,7 @@ bool applyDeltaArchive(const std::string& archivePath, const std::string& folder
     }
 
     std::vector<Pending> pending;
-    std::uint64_t needed = spareBytes;
+    std::vector<std::uint64_t> sizes;
     for (const auto& file : *files) {
         // version.dat comes last, from the whole files, once every other file is in place.
         if (!platform::isContainedRelativePath(file.path) || isRootVersionFile(file.path)) {
@@ -208,10 +189,10 @@ bool applyDeltaArchive(const std::string& archivePath, const std::string& folder
             return false;
         }
         pending.push_back({&file, target, {}, nullptr});
-        const std::uint64_t add = std::min(file.resultSize, UINT64_MAX - blockPerFile) + blockPerFile;
-        needed = add > UINT64_MAX - needed ? UINT64_MAX : needed + add;
+        sizes.push_back(file.resultSize);
     }
-    const auto available = platform::freeSpace(folder);
+    const std::uint64_t needed = spaceNeededFor(sizes);
+    const auto available = freeSpaceOf(folder);
     if (available && needed > *available) {
         platform::diagnose(noRoomText + std::to_string(needed) + " bytes needed, " +
                            std::to_string(*available) + " free");

@@ -28,6 +28,7 @@
 #include "platform/process.h"
 #include "update/folder_names.h"
 #include "update/temporary_names.h"
+#include "update/zip_handles.h"
 #include "update/zip_layout.h"
 
 namespace {
@@ -57,23 +58,6 @@ constexpr std::uint64_t spareBytes = 16u << 20;
 
 std::mutex probeLock;
 FreeSpaceProbe freeSpaceProbe;
-
-std::optional<std::uint64_t> freeSpaceOf(const std::string& folder) {
-    {
-        std::lock_guard lock(probeLock);
-        if (freeSpaceProbe) return freeSpaceProbe(folder);
-    }
-    return platform::freeSpace(folder);
-}
-
-struct ArchiveCloser {
-    void operator()(zip_t* archive) const { zip_discard(archive); }
-};
-struct EntryCloser {
-    void operator()(zip_file_t* entry) const { zip_fclose(entry); }
-};
-using ArchiveHandle = std::unique_ptr<zip_t, ArchiveCloser>;
-using EntryHandle = std::unique_ptr<zip_file_t, EntryCloser>;
 
 struct EntryFacts {
     bool isFolder = false;
@@ -173,8 +157,7 @@ struct Extraction {
 bool writeEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, const EntryFacts& facts,
                 const FolderNames::Resolved& target, const std::string& path) {
     // Marks of the replaced file itself; a link has none, so nothing is read or changed through it.
-    std::uint32_t remembered = 0;
-    if (target.existed) remembered = platform::fileAttributes(path).value_or(0) & rememberedBits;
+    const std::uint32_t remembered = target.existed ? marksToKeep(path) : 0;
 
     auto temporary = createTemporaryBeside(path);
     if (!temporary) {
@@ -195,11 +178,7 @@ bool writeEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, con
     }
     if (facts.isExecutable) platform::makeExecutable(temporaryPath);
     if (stat.valid & ZIP_STAT_MTIME) platform::setModificationTime(temporaryPath, stat.mtime);
-    // The marks go on the new file before it takes the old one's place.
-    if (remembered != 0) platform::setFileAttributes(temporaryPath, platform::attributeNormal | remembered);
-
-    const auto outcome =
-        platform::replaceFileRetrying(temporaryPath, path, replaceAttempts, replaceRetryPauseMs);
+    const auto outcome = replaceKeepingMarks(temporaryPath, path, remembered);
     if (outcome.result == platform::DeleteResult::deleted) {
         run.names.noteCreated(path);
         return true;
@@ -239,13 +218,10 @@ bool extractEntry(Extraction& run, zip_uint64_t index, const zip_stat_t& stat, b
 // free space lets the extraction go on (a full disk then fails entry by entry, safely).
 bool fitsOnDisk(const std::string& archivePath, const std::string& folder,
                 const std::vector<std::optional<zip_stat_t>>& stats) {
-    std::uint64_t needed = spareBytes;
-    for (const auto& stat : stats) {
-        if (!stat) continue;
-        const std::uint64_t size = (stat->valid & ZIP_STAT_SIZE) ? stat->size : 0;
-        const std::uint64_t add = size > UINT64_MAX - blockPerFile ? UINT64_MAX : size + blockPerFile;
-        needed = add > UINT64_MAX - needed ? UINT64_MAX : needed + add;
-    }
+    std::vector<std::uint64_t> sizes;
+    for (const auto& stat : stats)
+        if (stat) sizes.push_back((stat->valid & ZIP_STAT_SIZE) ? stat->size : 0);
+    const std::uint64_t needed = spaceNeededFor(sizes);
     const auto available = freeSpaceOf(folder.empty() ? "." : folder);
     if (!available || needed <= *available) return true;
     platform::diagnose(noRoomText + archivePath + ": " + std::to_string(needed) + " bytes needed, " +
@@ -258,6 +234,34 @@ bool fitsOnDisk(const std::string& archivePath, const std::string& folder,
 void setFreeSpaceProbe(FreeSpaceProbe probe) {
     std::lock_guard lock(probeLock);
     freeSpaceProbe = std::move(probe);
+}
+
+std::optional<std::uint64_t> freeSpaceOf(const std::string& folder) {
+    {
+        std::lock_guard lock(probeLock);
+        if (freeSpaceProbe) return freeSpaceProbe(folder);
+    }
+    return platform::freeSpace(folder);
+}
+
+std::uint64_t spaceNeededFor(const std::vector<std::uint64_t>& sizes) {
+    std::uint64_t needed = spareBytes;
+    for (const std::uint64_t size : sizes) {
+        const std::uint64_t add = size > UINT64_MAX - blockPerFile ? UINT64_MAX : size + blockPerFile;
+        needed = add > UINT64_MAX - needed ? UINT64_MAX : needed + add;
+    }
+    return needed;
+}
+
+std::uint32_t marksToKeep(const std::string& path) {
+    return platform::fileAttributes(path).value_or(0) & rememberedBits;
+}
+
+platform::DeleteOutcome replaceKeepingMarks(const std::string& temporary, const std::string& path,
+                                            std::uint32_t marks) {
+    // The marks go on the new file before it takes the old one's place.
+    if (marks != 0) platform::setFileAttributes(temporary, platform::attributeNormal | marks);
+    return platform::replaceFileRetrying(temporary, path, replaceAttempts, replaceRetryPauseMs);
 }
 
 bool extractArchive(const std::string& archivePath, std::string targetFolder,
