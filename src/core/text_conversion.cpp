@@ -6,7 +6,13 @@
 #include <cstdint>
 #include <limits>
 
+#include "platform/utf8.h"
+
 namespace {
+
+using platform::appendUtf8;
+using platform::isHighSurrogate;
+using platform::isLowSurrogate;
 
 constexpr char32_t replacementCharacter = 0xFFFD;
 
@@ -48,31 +54,6 @@ char32_t decodeUtf8(std::string_view text, std::size_t& position) {
         ++position;
     }
     return value;
-}
-
-void appendUtf8(std::string& out, char32_t value) {
-    if (value < 0x80) {
-        out += static_cast<char>(value);
-    } else if (value < 0x800) {
-        out += static_cast<char>(0xC0 | (value >> 6));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    } else if (value < 0x10000) {
-        out += static_cast<char>(0xE0 | (value >> 12));
-        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (value >> 18));
-        out += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    }
-}
-
-bool isHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool isLowSurrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 } // namespace

@@ -8,42 +8,18 @@
 
 #include <cstdint>
 
+#include "platform/utf8.h"
+
 namespace platform::posix {
 namespace {
 
 constexpr char32_t replacement = 0xFFFD;
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 void appendUnit(std::string& out, std::uint32_t unit, bool bigEndian) {
     const auto low = static_cast<char>(unit & 0xFF);
     const auto high = static_cast<char>(unit >> 8);
     out += bigEndian ? high : low;
     out += bigEndian ? low : high;
-}
-
-bool isHigh(std::uint32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool isLow(std::uint32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
 }
 
 } // namespace
@@ -60,10 +36,10 @@ std::string utf16ToUtf8(std::string_view bytes, bool bigEndian, bool& exact) {
     const std::size_t units = bytes.size() / 2;
     for (std::size_t i = 0; i < units; ++i) {
         const std::uint32_t unit = unitAt(2 * i);
-        if (isHigh(unit) && i + 1 < units && isLow(unitAt(2 * i + 2))) {
+        if (isHighSurrogate(unit) && i + 1 < units && isLowSurrogate(unitAt(2 * i + 2))) {
             appendUtf8(text, 0x10000 + ((unit - 0xD800) << 10) + (unitAt(2 * i + 2) - 0xDC00));
             ++i;
-        } else if (isHigh(unit) || isLow(unit)) {
+        } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
             appendUtf8(text, replacement);
             exact = false;
         } else {
