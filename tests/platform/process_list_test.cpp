@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
+#include <string>
+#include <thread>
 
 #include "../support/test_processes.h"
 
@@ -19,12 +22,22 @@ std::optional<platform::ProcessEntry> findPid(int pid) {
     return std::nullopt;
 }
 
+// The child as listed once it runs `name`: between fork and exec it still bears this program's.
+std::optional<platform::ProcessEntry> findStarted(int pid, const std::string& name) {
+    auto entry = findPid(pid);
+    for (int i = 0; i < 1000 && entry && entry->name != name; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        entry = findPid(pid);
+    }
+    return entry;
+}
+
 TEST(ProcessList, names_a_process_by_its_executable_and_argv0) {
     TestFolder folder;
     const std::string program = standInProgram(folder.path(), "Halcyra.exe");
     ChildProcess child(program, {program, "600"});
     ASSERT_GT(child.pid(), 0);
-    const auto entry = findPid(child.pid());
+    const auto entry = findStarted(child.pid(), "Halcyra.exe");
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->name, "Halcyra.exe");
     EXPECT_EQ(entry->argv0, program);
@@ -33,7 +46,7 @@ TEST(ProcessList, names_a_process_by_its_executable_and_argv0) {
 TEST(ProcessList, keeps_a_windows_style_argv0_whole) {
     ChildProcess child("/bin/sleep", {"C:\\Games\\Halcyra.exe", "600"});
     ASSERT_GT(child.pid(), 0);
-    const auto entry = findPid(child.pid());
+    const auto entry = findStarted(child.pid(), "sleep");
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->name, "sleep");
     EXPECT_EQ(entry->argv0, "C:\\Games\\Halcyra.exe");
