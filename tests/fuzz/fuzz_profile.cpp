@@ -93,11 +93,15 @@ std::string usableName(std::string_view text, bool isKey) {
     for (char c : text)
         if (c != '\r' && c != '\n' && c != '\0' && !(isKey && (c == '=' || c == ']'))) name += c;
     name = trimmed(name, isBlank);
-    // Written at the start of a file, a key with a leading byte-order mark would read as another.
-    while (isKey && name.starts_with("\xEF\xBB\xBF")) name = trimmed(name.substr(3), isBlank);
-    // Nor may it begin with a UTF-16 one, which would make the file read as UTF-16.
-    while (isKey && (name.starts_with("\xFF\xFE") || name.starts_with("\xFE\xFF")))
-        name = trimmed(name.substr(2), isBlank);
+    // Written at the start of a file, a key with a leading byte-order mark (UTF-8, or UTF-16 which
+    // would make the file read as UTF-16) would read as another; marks can hide behind each other.
+    for (bool stripped = isKey; stripped;) {
+        const std::size_t mark = name.starts_with("\xEF\xBB\xBF")                               ? 3
+                                 : name.starts_with("\xFF\xFE") || name.starts_with("\xFE\xFF") ? 2
+                                                                                                : 0;
+        stripped = mark != 0;
+        name = trimmed(name.substr(mark), isBlank);
+    }
     return name;
 }
 
