@@ -41,6 +41,16 @@ bool drawsAGlyph(ImWchar c) {
     return c >= 0x20 && !(c >= 0x7F && c < 0xA0) && !isIcon(c);
 }
 
+// The interface library's allocator itself: Dear ImGui's MemAlloc would count the allocation in
+// the interface's context, which the search's thread must not touch (the count, a statistic, ends
+// one lower when the atlas frees the faces' bytes).
+struct LibraryHeap {
+    ImGuiMemAllocFunc allocate = nullptr;
+    ImGuiMemFreeFunc release = nullptr;
+    void* user = nullptr;
+    LibraryHeap() { ImGui::GetAllocatorFunctions(&allocate, &release, &user); }
+};
+
 } // namespace
 
 bool TextGlyphs::note(std::string_view text) {
@@ -97,11 +107,8 @@ bool TextGlyphs::growAtlas(ImFontAtlas& atlas) {
 }
 
 void TextGlyphs::FoundFace::HeapFree::operator()(void* data) const {
-    ImGuiMemAllocFunc allocate = nullptr;
-    ImGuiMemFreeFunc release = nullptr;
-    void* user = nullptr;
-    ImGui::GetAllocatorFunctions(&allocate, &release, &user);
-    release(data, user);
+    const LibraryHeap heap;
+    heap.release(data, heap.user);
 }
 
 namespace {
@@ -114,9 +121,8 @@ std::string faceKey(const std::string& path, int index) {
     return path + "#" + std::to_string(index);
 }
 
-// The face's bytes in the library's heap, through its allocator itself: Dear ImGui's MemAlloc
-// would count the allocation in the interface's context, which this thread must not touch (the
-// count, a statistic, ends one lower when the atlas frees them).
+// The face's bytes, read straight into the library's heap (a CJK face is some 20 MB), where the
+// atlas takes them as they are.
 TextGlyphs::FoundFace readFace(const SystemFontFile& face) {
     TextGlyphs::FoundFace found;
     found.path = face.path;
@@ -125,16 +131,12 @@ TextGlyphs::FoundFace readFace(const SystemFontFile& face) {
     std::uint64_t size = face.data.size();
     if (face.data.empty()) {
         file = platform::openFile(face.path, platform::OpenMode::read);
-        const std::optional<std::uint64_t> fileSize = file ? file.size() : std::nullopt;
-        if (!fileSize || *fileSize < 4 || *fileSize > maximumFaceBytes) return found;
-        size = *fileSize;
+        size = file ? file.size().value_or(0) : 0;
     }
-    ImGuiMemAllocFunc allocate = nullptr;
-    ImGuiMemFreeFunc release = nullptr;
-    void* user = nullptr;
-    ImGui::GetAllocatorFunctions(&allocate, &release, &user);
+    if (size < 4 || size > maximumFaceBytes) return found;
+    const LibraryHeap heap;
     std::unique_ptr<void, TextGlyphs::FoundFace::HeapFree> data(
-        allocate(static_cast<std::size_t>(size), user));
+        heap.allocate(static_cast<std::size_t>(size), heap.user));
     if (!data) return found;
     auto* bytes = static_cast<unsigned char*>(data.get());
     if (face.data.empty()) {

@@ -279,17 +279,14 @@ TEST_F(FontAtlasTest, news_characters_come_from_the_text_face_or_else_a_system_f
     // Later builds draw only what they add and put back what earlier ones drew.
     const auto picture = [&atlas](ImWchar c) {
         const ImFontGlyph& glyph = *atlas.Fonts[0]->FindGlyphNoFallback(c);
-        const auto x = static_cast<int>(std::lround(glyph.U0 * static_cast<float>(atlas.TexWidth)));
-        const auto y = static_cast<int>(std::lround(glyph.V0 * static_cast<float>(atlas.TexHeight)));
-        const auto width =
-            static_cast<int>(std::lround((glyph.U1 - glyph.U0) * static_cast<float>(atlas.TexWidth)));
-        const auto height =
-            static_cast<int>(std::lround((glyph.V1 - glyph.V0) * static_cast<float>(atlas.TexHeight)));
+        const auto texel = [](float uv, int size) { return std::lround(uv * static_cast<float>(size)); };
+        const long x = texel(glyph.U0, atlas.TexWidth);
+        const long width = texel(glyph.U1, atlas.TexWidth) - x;
         std::vector<unsigned char> pixels;
-        for (int row = 0; row < height; ++row)
-            pixels.insert(pixels.end(), atlas.TexPixelsAlpha8 + (y + row) * atlas.TexWidth + x,
-                          atlas.TexPixelsAlpha8 + (y + row) * atlas.TexWidth + x + width);
-        return std::tuple(glyph.X0, glyph.Y0, glyph.X1, glyph.Y1, glyph.AdvanceX, width, height, pixels);
+        for (long row = texel(glyph.V0, atlas.TexHeight); row < texel(glyph.V1, atlas.TexHeight); ++row)
+            pixels.insert(pixels.end(), atlas.TexPixelsAlpha8 + row * atlas.TexWidth + x,
+                          atlas.TexPixelsAlpha8 + row * atlas.TexWidth + x + width);
+        return std::tuple(glyph.X0, glyph.Y0, glyph.X1, glyph.Y1, glyph.AdvanceX, width, pixels);
     };
     const auto close = picture(0xF00D);
     const auto cog = picture(0xF013);
